@@ -1,0 +1,143 @@
+// SHA-256 compression, padding and the system's digest byte order. Whole blocks of the input are
+// compressed straight from the caller's memory; only a partial block is copied into the context.
+
+#include "crypto/sha256.h"
+
+#include <cstring>
+
+#include "base/byte_order.h"
+#include "base/scope_exit.h"
+
+namespace {
+
+constexpr uint32_t INITIAL_STATE[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                       0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+
+constexpr uint32_t ROUND_CONSTANTS[64] = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
+
+inline uint32_t bigSigma0(uint32_t x) { return rotr32(x, 2) ^ rotr32(x, 13) ^ rotr32(x, 22); }
+inline uint32_t bigSigma1(uint32_t x) { return rotr32(x, 6) ^ rotr32(x, 11) ^ rotr32(x, 25); }
+inline uint32_t smallSigma0(uint32_t x) { return rotr32(x, 7) ^ rotr32(x, 18) ^ (x >> 3); }
+inline uint32_t smallSigma1(uint32_t x) { return rotr32(x, 17) ^ rotr32(x, 19) ^ (x >> 10); }
+
+// Compresses blockCount consecutive 64-byte blocks into state. The message schedule lives in a
+// 16-word ring and is wiped once at the end, not per block.
+void compressBlocks(uint32_t state[8], const uint8_t* blocks, size_t blockCount) {
+    uint32_t w[16];
+    uint32_t a, b, c, d, e, f, g, h;
+    for (size_t n = 0; n < blockCount; ++n, blocks += SHA256_BLOCK_BYTES) {
+        a = state[0]; b = state[1]; c = state[2]; d = state[3];
+        e = state[4]; f = state[5]; g = state[6]; h = state[7];
+        for (int i = 0; i < 64; ++i) {
+            uint32_t wi;
+            if (i < 16) {
+                wi = load32Be(blocks + 4 * i);
+            } else {
+                wi = smallSigma1(w[(i - 2) & 15]) + w[(i - 7) & 15] + smallSigma0(w[(i - 15) & 15]) +
+                     w[i & 15];
+            }
+            w[i & 15] = wi;
+            uint32_t t1 = h + bigSigma1(e) + ((e & f) ^ (~e & g)) + ROUND_CONSTANTS[i] + wi;
+            uint32_t t2 = bigSigma0(a) + ((a & b) ^ (a & c) ^ (b & c));
+            h = g; g = f; f = e; e = d + t1;
+            d = c; c = b; b = a; a = t1 + t2;
+        }
+        state[0] += a; state[1] += b; state[2] += c; state[3] += d;
+        state[4] += e; state[5] += f; state[6] += g; state[7] += h;
+    }
+    secureWipe(w, sizeof w);
+    a = b = c = d = e = f = g = h = 0;
+    secureWipe(&a, sizeof a);
+}
+
+void compressContextBlock(Sha256Context& ctx) {
+    compressBlocks(ctx.state, ctx.block, 1);
+    secureWipe(ctx.block, sizeof ctx.block);
+}
+
+void addToByteCount(Sha256Context& ctx, uint32_t length) {
+    uint32_t low = ctx.byteCountLow + length;
+    if (low < ctx.byteCountLow) ++ctx.byteCountHigh;
+    ctx.byteCountLow = low;
+}
+
+void pad(Sha256Context& ctx) {
+    uint32_t position = ctx.byteCountLow % SHA256_BLOCK_BYTES;
+    ctx.block[position] = 0x80;
+    if (position >= SHA256_BLOCK_BYTES - 8) compressContextBlock(ctx);
+    uint64_t bits = ((static_cast<uint64_t>(ctx.byteCountHigh) << 32) | ctx.byteCountLow) << 3;
+    store64Be(ctx.block + SHA256_BLOCK_BYTES - 8, bits);
+    compressContextBlock(ctx);
+    ctx.finished = true;
+}
+
+}  // namespace
+
+void sha256Init(Sha256Context& ctx) {
+    ctx.byteCountLow = 0;
+    ctx.byteCountHigh = 0;
+    std::memcpy(ctx.state, INITIAL_STATE, sizeof ctx.state);
+    secureWipe(ctx.block, sizeof ctx.block);
+    ctx.finished = false;
+}
+
+void sha256Update(Sha256Context& ctx, const uint8_t* data, uint32_t length) {
+    if (ctx.finished) sha256Init(ctx);
+    if (length == 0) return;
+    uint32_t position = ctx.byteCountLow % SHA256_BLOCK_BYTES;
+    uint32_t remaining = length;
+    const uint8_t* next = data;
+    if (position != 0) {
+        uint32_t take = SHA256_BLOCK_BYTES - position;
+        if (take > remaining) take = remaining;
+        std::memcpy(ctx.block + position, next, take);
+        next += take;
+        remaining -= take;
+        if (position + take == SHA256_BLOCK_BYTES) compressContextBlock(ctx);
+    }
+    if (remaining >= SHA256_BLOCK_BYTES) {
+        uint32_t whole = remaining / SHA256_BLOCK_BYTES;
+        compressBlocks(ctx.state, next, whole);
+        next += whole * SHA256_BLOCK_BYTES;
+        remaining -= whole * SHA256_BLOCK_BYTES;
+    }
+    if (remaining != 0) std::memcpy(ctx.block, next, remaining);
+    addToByteCount(ctx, length);
+}
+
+void sha256Update(Sha256Context& ctx, const SecureBuffer& data) {
+    sha256Update(ctx, data.data(), data.size());
+}
+
+SecureBuffer sha256Final(Sha256Context& ctx) {
+    if (!ctx.finished) pad(ctx);
+    SecureBuffer digest = SecureBuffer::zeros(SHA256_DIGEST_BYTES);
+    // Each state word is stored least-significant byte first; existing containers depend on
+    // this order for every tag, check value and derived key.
+    for (int j = 0; j < 8; ++j) store32Le(digest.data() + 4 * j, ctx.state[j]);
+    return digest;
+}
+
+void sha256Wipe(Sha256Context& ctx) {
+    secureWipe(ctx.state, sizeof ctx.state);
+    secureWipe(ctx.block, sizeof ctx.block);
+    secureWipe(&ctx.byteCountLow, sizeof ctx.byteCountLow);
+    secureWipe(&ctx.byteCountHigh, sizeof ctx.byteCountHigh);
+}
+
+SecureBuffer sha256OfText(const SecureBuffer& text) {
+    if (text.size() <= 1) return SecureBuffer();
+    Sha256Context ctx;
+    ScopeExit wipeContext([&] { sha256Wipe(ctx); });
+    sha256Init(ctx);
+    sha256Update(ctx, text);
+    return sha256Final(ctx);
+}
