@@ -28,35 +28,49 @@ inline uint32_t bigSigma1(uint32_t x) { return rotr32(x, 6) ^ rotr32(x, 11) ^ ro
 inline uint32_t smallSigma0(uint32_t x) { return rotr32(x, 7) ^ rotr32(x, 18) ^ (x >> 3); }
 inline uint32_t smallSigma1(uint32_t x) { return rotr32(x, 17) ^ rotr32(x, 19) ^ (x >> 10); }
 
-// Compresses blockCount consecutive 64-byte blocks into state. The message schedule lives in a
-// 16-word ring and is wiped once at the end, not per block.
+// One round with the working variables named in place, so that eight rounds in a row need no
+// register shuffling. The schedule word is computed in the round from a 16-word ring; computing
+// the whole schedule in a pass of its own is slower.
+#define SHA256_ROUND(a, b, c, d, e, f, g, h, i)                                                  \
+    do {                                                                                         \
+        uint32_t wi;                                                                             \
+        if ((i) < 16) {                                                                          \
+            wi = load32Be(blocks + 4 * (i));                                                     \
+        } else {                                                                                 \
+            wi = smallSigma1(w[((i) - 2) & 15]) + w[((i) - 7) & 15] + smallSigma0(w[((i) - 15) & 15]) + \
+                 w[(i) & 15];                                                                    \
+        }                                                                                        \
+        w[(i) & 15] = wi;                                                                        \
+        uint32_t t1 = h + bigSigma1(e) + (g ^ (e & (f ^ g))) + ROUND_CONSTANTS[i] + wi;          \
+        d += t1;                                                                                 \
+        h = t1 + bigSigma0(a) + ((a & b) | (c & (a | b)));                                       \
+    } while (0)
+
+// Compresses blockCount consecutive 64-byte blocks into state. The schedule ring is wiped once
+// at the end, not per block.
 void compressBlocks(uint32_t state[8], const uint8_t* blocks, size_t blockCount) {
     uint32_t w[16];
-    uint32_t a, b, c, d, e, f, g, h;
     for (size_t n = 0; n < blockCount; ++n, blocks += SHA256_BLOCK_BYTES) {
-        a = state[0]; b = state[1]; c = state[2]; d = state[3];
-        e = state[4]; f = state[5]; g = state[6]; h = state[7];
-        for (int i = 0; i < 64; ++i) {
-            uint32_t wi;
-            if (i < 16) {
-                wi = load32Be(blocks + 4 * i);
-            } else {
-                wi = smallSigma1(w[(i - 2) & 15]) + w[(i - 7) & 15] + smallSigma0(w[(i - 15) & 15]) +
-                     w[i & 15];
-            }
-            w[i & 15] = wi;
-            uint32_t t1 = h + bigSigma1(e) + ((e & f) ^ (~e & g)) + ROUND_CONSTANTS[i] + wi;
-            uint32_t t2 = bigSigma0(a) + ((a & b) ^ (a & c) ^ (b & c));
-            h = g; g = f; f = e; e = d + t1;
-            d = c; c = b; b = a; a = t1 + t2;
+        uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+        uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
+#pragma GCC unroll 8
+        for (int i = 0; i < 64; i += 8) {
+            SHA256_ROUND(a, b, c, d, e, f, g, h, i);
+            SHA256_ROUND(h, a, b, c, d, e, f, g, i + 1);
+            SHA256_ROUND(g, h, a, b, c, d, e, f, i + 2);
+            SHA256_ROUND(f, g, h, a, b, c, d, e, i + 3);
+            SHA256_ROUND(e, f, g, h, a, b, c, d, i + 4);
+            SHA256_ROUND(d, e, f, g, h, a, b, c, i + 5);
+            SHA256_ROUND(c, d, e, f, g, h, a, b, i + 6);
+            SHA256_ROUND(b, c, d, e, f, g, h, a, i + 7);
         }
         state[0] += a; state[1] += b; state[2] += c; state[3] += d;
         state[4] += e; state[5] += f; state[6] += g; state[7] += h;
     }
     secureWipe(w, sizeof w);
-    a = b = c = d = e = f = g = h = 0;
-    secureWipe(&a, sizeof a);
 }
+
+#undef SHA256_ROUND
 
 void compressContextBlock(Sha256Context& ctx) {
     compressBlocks(ctx.state, ctx.block, 1);
