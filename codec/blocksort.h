@@ -1,0 +1,38 @@
+// The block-sorting stage of the codec: a Burrows-Wheeler transform of each 2 MiB block, sorted
+// by a merge sort under a per-block work budget. Owns the block-sort stream layout.
+#pragma once
+
+#include <cstdint>
+
+#include "base/secure_buffer.h"
+
+constexpr uint32_t BLOCK_SORT_SIZE = 2097152;  // bytes per block (2^21); the last may be shorter
+constexpr uint32_t BLOCK_SORT_MAX_BLOCKS = 65535;  // the block count is stored in 16 bits
+// Extra comparison steps a block's sort may take, per byte of the block and at least.
+constexpr uint64_t BLOCK_SORT_BUDGET_STEPS_PER_BYTE = 40;
+constexpr uint64_t BLOCK_SORT_BUDGET_MIN_STEPS = 1000;
+
+// Bytes of the stream that blockSortEncode makes from inputBytes >= 1 bytes: the 16-bit block
+// count, a 24-bit primary index per block, then the transformed blocks.
+constexpr uint64_t blockSortEncodedBytes(uint64_t inputBytes) {
+    return inputBytes + 3 * ((inputBytes + BLOCK_SORT_SIZE - 1) / BLOCK_SORT_SIZE) + 2;
+}
+
+// Stream: block count B (16-bit little-endian), B primary indexes (24-bit little-endian), then
+// each block's last column. A block of at most 3 bytes is copied with primary index 0.
+// Pre:  buffer is not empty (an empty buffer gives false).
+// Post: true: buffer holds the stream. false: some block's rotations were too alike to sort
+//       within its budget of max(40 x block bytes, 1000) extra comparison steps; the buffer is
+//       unchanged (the caller falls back to coding without the block sort).
+// Throws 0 when memory runs out; the buffer then keeps its old contents. Working memory is about
+// ten bytes per byte of the largest block, wiped before release.
+[[nodiscard]] bool blockSortEncode(SecureBuffer& buffer);
+
+// Inverse of blockSortEncode.
+// Pre:  buffer is any bytes (untrusted).
+// Post: true: buffer holds the restored bytes, never more than it held before. false: the
+//       header is short, the block count is 0, the payload does not split into that many
+//       blocks (every block but the last 2^21 bytes, the last 1 to 2^21), or a primary index is
+//       not below its block's length; the buffer is unchanged.
+// Throws 0 when memory runs out; the buffer then keeps its old contents.
+[[nodiscard]] bool blockSortDecode(SecureBuffer& buffer);

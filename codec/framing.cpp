@@ -1,0 +1,94 @@
+// Chunk framing. Each decoding stage gets the longest output that compressing a chunk of
+// CODEC_CHUNK_MAX_BYTES can give it, so a forged length fails before it is allocated.
+
+#include "codec/framing.h"
+
+#include <utility>
+
+#include "base/scope_exit.h"
+#include "codec/blocksort.h"
+#include "codec/huffman.h"
+#include "codec/movetofront.h"
+#include "codec/runlength.h"
+
+namespace {
+
+// Longest output of each compression stage for a chunk of CODEC_CHUNK_MAX_BYTES.
+constexpr uint64_t FRAMING_FIRST_RUN_LENGTH_MAX_BYTES = runLengthEncodedMaxBytes(CODEC_CHUNK_MAX_BYTES);
+constexpr uint64_t FRAMING_BLOCK_SORT_MAX_BYTES =
+    blockSortEncodedBytes(FRAMING_FIRST_RUN_LENGTH_MAX_BYTES);
+constexpr uint64_t FRAMING_SECOND_RUN_LENGTH_MAX_BYTES =
+    runLengthEncodedMaxBytes(FRAMING_BLOCK_SORT_MAX_BYTES);
+static_assert(FRAMING_SECOND_RUN_LENGTH_MAX_BYTES <= UINT32_MAX);
+
+constexpr uint32_t FRAMING_METHOD_BYTES = 1;
+
+bool framingIsMethod(uint32_t value) {
+    return value == METHOD_STORED || value == METHOD_HUFFMAN || value == METHOD_BLOCKSORT;
+}
+
+// The stages behind the method byte; false when any finds its data malformed or too long.
+bool framingDecodePayload(SecureBuffer& buffer, CompressionMethod method) {
+    switch (method) {
+    case METHOD_STORED:
+        return buffer.size() <= CODEC_CHUNK_MAX_BYTES;
+    case METHOD_HUFFMAN:
+        return huffmanDecode(buffer, FRAMING_FIRST_RUN_LENGTH_MAX_BYTES) &&
+               runLengthDecode(buffer, CODEC_CHUNK_MAX_BYTES);
+    case METHOD_BLOCKSORT:
+        if (!huffmanDecode(buffer, FRAMING_SECOND_RUN_LENGTH_MAX_BYTES)) return false;
+        if (!runLengthDecode(buffer, FRAMING_BLOCK_SORT_MAX_BYTES)) return false;
+        moveToFrontDecode(buffer);
+        return blockSortDecode(buffer) && runLengthDecode(buffer, CODEC_CHUNK_MAX_BYTES);
+    }
+    return false;
+}
+
+}  // namespace
+
+bool compressBlock(SecureBuffer& buffer, CompressionMethod mode) {
+    bool succeeded = false;
+    ScopeExit wipeOnFailure([&] {
+        if (!succeeded) buffer.wipe();
+    });
+    if (!framingIsMethod(mode) || buffer.size() > CODEC_CHUNK_MAX_BYTES) return false;
+    if (buffer.empty()) {
+        succeeded = true;
+        return true;
+    }
+    CompressionMethod method = mode;
+    if (mode != METHOD_STORED) {
+        SecureBuffer original(buffer);
+        runLengthEncode(buffer);
+        if (mode == METHOD_BLOCKSORT) {
+            if (blockSortEncode(buffer)) {
+                moveToFrontEncode(buffer);
+                runLengthEncode(buffer);
+            } else {
+                method = METHOD_HUFFMAN;
+            }
+        }
+        if (!huffmanEncode(buffer)) return false;
+        if (original.size() <= buffer.size()) {
+            buffer = std::move(original);
+            method = METHOD_STORED;
+        }
+    }
+    buffer.prependZeros(FRAMING_METHOD_BYTES);
+    buffer.data()[0] = method;
+    succeeded = true;
+    return true;
+}
+
+bool decompressBlock(SecureBuffer& buffer) {
+    bool succeeded = false;
+    ScopeExit wipeOnFailure([&] {
+        if (!succeeded) buffer.wipe();
+    });
+    if (buffer.empty()) return false;
+    const uint8_t method = buffer.data()[0];
+    if (!framingIsMethod(method)) return false;
+    if (!buffer.eraseFront(FRAMING_METHOD_BYTES)) return false;
+    succeeded = framingDecodePayload(buffer, static_cast<CompressionMethod>(method));
+    return succeeded;
+}

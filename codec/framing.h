@@ -1,0 +1,35 @@
+// The codec's chunk framing: a method byte in front of the stored, Huffman-coded or block-sorted
+// form of one chunk of at most 2 MiB, and the order of the stages behind each method.
+#pragma once
+
+#include <cstdint>
+
+#include "base/secure_buffer.h"
+
+enum CompressionMethod : uint8_t {
+    METHOD_STORED = 0,     // the chunk's bytes unchanged
+    METHOD_HUFFMAN = 1,    // huffman(runLength(chunk))
+    METHOD_BLOCKSORT = 2,  // huffman(runLength(moveToFront(blockSort(runLength(chunk)))))
+};
+
+constexpr uint32_t CODEC_CHUNK_MAX_BYTES = 2097152;  // the pipelines' chunk size, 2 MiB
+
+// Compresses one chunk in place. mode asks for a method; METHOD_BLOCKSORT still gives
+// METHOD_HUFFMAN when a block's rotations are too alike to sort within the budget, and either
+// gives METHOD_STORED when coding does not make the chunk smaller.
+// Pre:  buffer holds at most CODEC_CHUNK_MAX_BYTES bytes; mode is one of the three methods.
+// Post: true: an empty buffer stays empty (no method byte); otherwise buffer holds the method
+//       byte and its payload. false: the buffer is too long, mode is not a method, or the
+//       Huffman stage could not code the data within its capacity; the buffer is then wiped.
+// Throws 0 when memory runs out; the buffer then holds its old contents or nothing.
+[[nodiscard]] bool compressBlock(SecureBuffer& buffer, CompressionMethod mode);
+
+// Restores a chunk that compressBlock made.
+// Pre:  buffer is any bytes (untrusted).
+// Post: true: buffer holds the chunk (the single byte 00 gives an empty chunk). false: the buffer
+//       is empty, the method byte is not a method, a stage finds its data malformed, or some
+//       stage would produce more than compressing a CODEC_CHUNK_MAX_BYTES chunk can give it
+//       (the chunk itself at most CODEC_CHUNK_MAX_BYTES); the buffer is then wiped. No stage
+//       allocates more than its stream justifies or than those limits allow.
+// Throws 0 when memory runs out; the buffer then holds its old contents or nothing.
+[[nodiscard]] bool decompressBlock(SecureBuffer& buffer);

@@ -1,0 +1,334 @@
+// Huffman stage. The encoder builds its tree in a singly linked list exactly as the stream format
+// requires and emits codes from a table; the decoder parses the tree without recursion and walks
+// it bit by bit.
+
+#include "codec/huffman.h"
+
+#include <cstring>
+#include <utility>
+
+#include "base/scope_exit.h"
+
+namespace {
+
+constexpr uint32_t HUFFMAN_MAX_NODES = 2 * HUFFMAN_MAX_LEAVES - 1;
+constexpr uint32_t HUFFMAN_MAX_INTERNAL_NODES = HUFFMAN_MAX_LEAVES - 1;
+constexpr uint16_t HUFFMAN_NO_NODE = 0xFFFF;
+constexpr uint32_t HUFFMAN_CLASS_BITS = 2;
+constexpr uint32_t HUFFMAN_LEAF_BITS = 1 + 8;
+constexpr uint32_t HUFFMAN_INTERNAL_BITS = 1;
+// Capacity of a stream for n input bytes is n + n / CAPACITY_DIVISOR + CAPACITY_EXTRA_BYTES.
+constexpr uint64_t HUFFMAN_CAPACITY_DIVISOR = 4;
+constexpr uint64_t HUFFMAN_CAPACITY_EXTRA_BYTES = 500;
+
+struct HuffmanNode {
+    uint32_t count;
+    uint16_t child[2];  // left, right; HUFFMAN_NO_NODE in a leaf
+    uint16_t next;      // the next entry of the construction list
+    uint8_t value;
+    bool leaf;
+};
+
+struct HuffmanTree {
+    HuffmanNode nodes[HUFFMAN_MAX_NODES];
+    uint32_t nodeCount;
+    uint16_t root;
+};
+
+struct HuffmanCode {
+    uint32_t length;  // bits, 0 for the lone value of a single-leaf tree
+    uint64_t bits;    // step i of the path in bit i
+};
+
+// Size class K of n: the number of bytes of n's field, less one.
+uint32_t huffmanSizeClass(uint64_t n) {
+    if (n <= 0xFF) return 0;
+    if (n <= 0xFFFF) return 1;
+    if (n <= 0xFFFFFF) return 2;
+    return 3;
+}
+
+uint32_t huffmanHeaderBits(uint32_t sizeClass) { return HUFFMAN_CLASS_BITS + 8 * (sizeClass + 1); }
+
+uint16_t huffmanNewNode(HuffmanTree& tree, uint32_t count, uint16_t left, uint16_t right,
+                        uint8_t value, bool leaf) {
+    const uint16_t id = static_cast<uint16_t>(tree.nodeCount++);
+    tree.nodes[id] = HuffmanNode{count, {left, right}, HUFFMAN_NO_NODE, value, leaf};
+    return id;
+}
+
+// Puts node behind head, in front of the first later entry whose count is at least its own, or
+// at the end. The head itself is never compared.
+void huffmanInsertAfterHead(HuffmanTree& tree, uint16_t head, uint16_t node) {
+    HuffmanNode* nodes = tree.nodes;
+    uint16_t previous = head;
+    uint16_t current = nodes[head].next;
+    while (current != HUFFMAN_NO_NODE && nodes[current].count < nodes[node].count) {
+        previous = current;
+        current = nodes[current].next;
+    }
+    nodes[node].next = current;
+    nodes[previous].next = node;
+}
+
+// Builds the tree of a non-empty buffer's counts.
+void huffmanBuildTree(const uint32_t (&counts)[256], HuffmanTree& tree) {
+    tree.nodeCount = 0;
+    uint16_t head = HUFFMAN_NO_NODE;
+    for (uint32_t value = 0; value < 256; ++value) {
+        if (counts[value] == 0) continue;
+        const uint16_t leaf = huffmanNewNode(tree, counts[value], HUFFMAN_NO_NODE,
+                                             HUFFMAN_NO_NODE, static_cast<uint8_t>(value), true);
+        if (head == HUFFMAN_NO_NODE) {
+            head = leaf;
+        } else {
+            huffmanInsertAfterHead(tree, head, leaf);
+        }
+    }
+    HuffmanNode* nodes = tree.nodes;
+    while (nodes[head].next != HUFFMAN_NO_NODE) {
+        const uint16_t first = head;
+        const uint16_t second = nodes[first].next;
+        const uint16_t rest = nodes[second].next;
+        // Counts sum to the buffer length, so no sum exceeds 32 bits.
+        const uint16_t merged = huffmanNewNode(tree, nodes[first].count + nodes[second].count,
+                                               first, second, 0, false);
+        if (rest == HUFFMAN_NO_NODE) {
+            head = merged;
+            break;
+        }
+        head = rest;
+        huffmanInsertAfterHead(tree, head, merged);
+    }
+    tree.root = head;
+}
+
+// Fills the code of every leaf; false when a path is longer than HUFFMAN_MAX_CODE_BITS.
+bool huffmanBuildCodes(const HuffmanTree& tree, HuffmanCode (&codes)[256]) {
+    struct Pending {
+        uint16_t node;
+        uint32_t length;
+        uint64_t bits;
+    };
+    // Depth-first with the right child pushed first; a tree of n leaves needs at most n entries.
+    Pending stack[HUFFMAN_MAX_LEAVES];
+    ScopeExit wipeStack([&] { secureWipe(stack, sizeof stack); });
+    uint32_t depth = 0;
+    stack[depth++] = Pending{tree.root, 0, 0};
+    while (depth > 0) {
+        const Pending item = stack[--depth];
+        const HuffmanNode& node = tree.nodes[item.node];
+        if (node.leaf) {
+            codes[node.value] = HuffmanCode{item.length, item.bits};
+            continue;
+        }
+        if (item.length == HUFFMAN_MAX_CODE_BITS) return false;
+        stack[depth++] = Pending{node.child[1], item.length + 1, item.bits | (1ull << item.length)};
+        stack[depth++] = Pending{node.child[0], item.length + 1, item.bits};
+    }
+    return true;
+}
+
+uint64_t huffmanTreeBits(const HuffmanTree& tree) {
+    uint64_t bits = 0;
+    for (uint32_t i = 0; i < tree.nodeCount; ++i) {
+        bits += tree.nodes[i].leaf ? HUFFMAN_LEAF_BITS : HUFFMAN_INTERNAL_BITS;
+    }
+    return bits;
+}
+
+// Writes fields least significant bit first into a buffer sized to the exact stream length.
+struct HuffmanBitWriter {
+    uint8_t* out;
+    uint32_t position;     // next byte of out
+    uint64_t accumulator;  // bits not yet written, the oldest in bit 0
+    uint32_t pending;      // number of them, below 8 between calls
+};
+
+// count <= HUFFMAN_MAX_CODE_BITS, so the accumulator never holds more than 55 bits.
+void huffmanPutBits(HuffmanBitWriter& w, uint64_t bits, uint32_t count) {
+    w.accumulator |= bits << w.pending;
+    w.pending += count;
+    while (w.pending >= 8) {
+        w.out[w.position++] = static_cast<uint8_t>(w.accumulator);
+        w.accumulator >>= 8;
+        w.pending -= 8;
+    }
+}
+
+void huffmanPutTree(HuffmanBitWriter& w, const HuffmanTree& tree) {
+    // Pre-order without recursion; at most one pending right subtree per level.
+    uint16_t stack[HUFFMAN_MAX_LEAVES];
+    uint32_t depth = 0;
+    stack[depth++] = tree.root;
+    while (depth > 0) {
+        const HuffmanNode& node = tree.nodes[stack[--depth]];
+        if (node.leaf) {
+            huffmanPutBits(w, 1, 1);
+            huffmanPutBits(w, node.value, 8);
+        } else {
+            huffmanPutBits(w, 0, 1);
+            stack[depth++] = node.child[1];
+            stack[depth++] = node.child[0];
+        }
+    }
+    secureWipe(stack, sizeof stack);
+}
+
+// Reads bits least significant first; a read at or beyond the end fails.
+struct HuffmanBitReader {
+    const uint8_t* in;
+    uint64_t endBit;    // 8 x buffer length
+    uint64_t position;  // next bit
+};
+
+bool huffmanGetBits(HuffmanBitReader& r, uint32_t count, uint32_t& value) {
+    if (r.endBit - r.position < count) return false;
+    uint32_t result = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint64_t bit = r.position + i;
+        result |= static_cast<uint32_t>((r.in[bit >> 3] >> (bit & 7)) & 1) << i;
+    }
+    r.position += count;
+    value = result;
+    return true;
+}
+
+// Parses a pre-order tree. Refuses a 256th internal node: a complete tree with that many has
+// more than 256 leaves, so the stack of open internal nodes stays within 255.
+bool huffmanReadTree(HuffmanBitReader& r, HuffmanTree& tree) {
+    uint16_t open[HUFFMAN_MAX_INTERNAL_NODES];  // internal nodes still missing a child
+    uint32_t depth = 0;
+    uint32_t internalNodes = 0;
+    tree.nodeCount = 0;
+    bool ok = true;
+    do {
+        uint32_t isLeaf = 0;
+        if (!huffmanGetBits(r, 1, isLeaf)) {
+            ok = false;
+            break;
+        }
+        uint16_t node;
+        if (isLeaf != 0) {
+            uint32_t value = 0;
+            if (!huffmanGetBits(r, 8, value)) {
+                ok = false;
+                break;
+            }
+            node = huffmanNewNode(tree, 0, HUFFMAN_NO_NODE, HUFFMAN_NO_NODE,
+                                  static_cast<uint8_t>(value), true);
+        } else {
+            if (internalNodes == HUFFMAN_MAX_INTERNAL_NODES) {
+                ok = false;
+                break;
+            }
+            ++internalNodes;
+            node = huffmanNewNode(tree, 0, HUFFMAN_NO_NODE, HUFFMAN_NO_NODE, 0, false);
+        }
+        if (tree.nodeCount == 1) {
+            tree.root = node;
+        } else {
+            HuffmanNode& parent = tree.nodes[open[depth - 1]];
+            if (parent.child[0] == HUFFMAN_NO_NODE) {
+                parent.child[0] = node;
+            } else {
+                parent.child[1] = node;
+                --depth;
+            }
+        }
+        if (isLeaf == 0) open[depth++] = node;
+    } while (depth > 0);
+    secureWipe(open, sizeof open);
+    return ok;
+}
+
+}  // namespace
+
+bool huffmanEncode(SecureBuffer& buffer) {
+    const uint32_t n = buffer.size();
+    if (n == 0) return true;
+    const uint8_t* in = buffer.data();
+
+    uint32_t counts[256] = {};
+    HuffmanTree tree;
+    HuffmanCode codes[256] = {};
+    ScopeExit wipeTables([&] {
+        secureWipe(counts, sizeof counts);
+        secureWipe(&tree, sizeof tree);
+        secureWipe(codes, sizeof codes);
+    });
+    for (uint32_t i = 0; i < n; ++i) ++counts[in[i]];
+    huffmanBuildTree(counts, tree);
+    if (!huffmanBuildCodes(tree, codes)) return false;
+
+    const uint32_t sizeClass = huffmanSizeClass(n);
+    uint64_t totalBits = huffmanHeaderBits(sizeClass) + huffmanTreeBits(tree);
+    for (uint32_t value = 0; value < 256; ++value) {
+        totalBits += static_cast<uint64_t>(counts[value]) * codes[value].length;
+    }
+    const uint64_t capacityBytes = n + n / HUFFMAN_CAPACITY_DIVISOR + HUFFMAN_CAPACITY_EXTRA_BYTES;
+    if (totalBits > 8 * capacityBytes) return false;
+    const uint64_t streamBytes = (totalBits + 7) / 8;
+    if (streamBytes > UINT32_MAX) throw 0;
+
+    SecureBuffer out;
+    out.allocate(static_cast<uint32_t>(streamBytes));
+    HuffmanBitWriter writer = {out.data(), 0, 0, 0};
+    huffmanPutBits(writer, sizeClass, HUFFMAN_CLASS_BITS);
+    huffmanPutBits(writer, n, 8 * (sizeClass + 1));
+    huffmanPutTree(writer, tree);
+    for (uint32_t i = 0; i < n; ++i) {
+        const HuffmanCode& code = codes[in[i]];
+        huffmanPutBits(writer, code.bits, code.length);
+    }
+    if (writer.pending > 0) out.data()[writer.position] = static_cast<uint8_t>(writer.accumulator);
+    secureWipe(&writer, sizeof writer);
+    buffer = std::move(out);
+    return true;
+}
+
+bool huffmanDecode(SecureBuffer& buffer, uint32_t maxOutputBytes) {
+    const uint32_t size = buffer.size();
+    if (size == 0) return true;
+    const uint8_t* in = buffer.data();
+    const uint32_t sizeClass = in[0] & 3;
+    if (size < sizeClass + 2) return false;
+
+    HuffmanBitReader reader = {in, 8 * static_cast<uint64_t>(size), HUFFMAN_CLASS_BITS};
+    uint32_t n = 0;
+    if (!huffmanGetBits(reader, 8 * (sizeClass + 1), n)) return false;
+    // The tree follows the header the encoder writes for this n, which need not be the header
+    // that K describes.
+    reader.position = huffmanHeaderBits(huffmanSizeClass(n));
+
+    HuffmanTree tree;
+    ScopeExit wipeTree([&] { secureWipe(&tree, sizeof tree); });
+    if (!huffmanReadTree(reader, tree)) return false;
+    if (n > maxOutputBytes) return false;
+    const HuffmanNode* nodes = tree.nodes;
+    const HuffmanNode& root = nodes[tree.root];
+    // Every code of a tree with several leaves is at least one bit long.
+    if (!root.leaf && n > reader.endBit - reader.position) return false;
+
+    SecureBuffer out;
+    if (n != 0) out.allocate(n);
+    uint8_t* bytes = out.data();
+    if (root.leaf) {
+        if (n != 0) std::memset(bytes, root.value, n);
+    } else {
+        uint64_t bit = reader.position;
+        const uint64_t endBit = reader.endBit;
+        for (uint32_t i = 0; i < n; ++i) {
+            const HuffmanNode* node = &root;
+            while (!node->leaf) {
+                if (bit == endBit) return false;
+                const uint32_t step = (in[bit >> 3] >> (bit & 7)) & 1;
+                node = &nodes[node->child[step]];
+                ++bit;
+            }
+            bytes[i] = node->value;
+        }
+    }
+    buffer = std::move(out);
+    return true;
+}

@@ -1,0 +1,32 @@
+// The run-length stage of the codec: runs of four or more equal bytes become three-byte tokens
+// behind an escape byte chosen per buffer. Owns only that stream format.
+#pragma once
+
+#include <cstdint>
+
+#include "base/secure_buffer.h"
+
+// Longest stream that runLengthEncode can make from inputBytes bytes: the escape byte in front,
+// plus one extra byte per occurrence of the escape, which as the rarest of 256 values occurs at
+// most inputBytes / 256 times. Computed in 64 bits so that no input size wraps it.
+constexpr uint64_t runLengthEncodedMaxBytes(uint64_t inputBytes) {
+    return inputBytes == 0 ? 0 : 1 + inputBytes + inputBytes / 256;
+}
+
+// Stream: byte 0 is the escape E; then tokens: a literal byte b != E; E E for one E; E b k
+// (b != E) for k + 4 copies of b. E is the least frequent byte value of the input, the highest
+// such value on a tie. Runs of E are never run-coded.
+// Pre:  none (any buffer).
+// Post: buffer holds the stream of its old contents; an empty buffer stays empty.
+// Throws 0 when memory runs out or the stream would exceed 32 bits; the buffer then keeps its
+// old contents.
+void runLengthEncode(SecureBuffer& buffer);
+
+// Inverse of runLengthEncode.
+// Pre:  buffer is any bytes (untrusted); maxOutputBytes is the most the caller will accept.
+// Post: true: buffer holds the decoded bytes (an empty buffer, or one holding only the escape,
+//       decodes to empty). false: the stream ends inside a token, or it decodes to more than
+//       maxOutputBytes bytes; the buffer is unchanged. The output is measured before anything
+//       is allocated, so a forged stream cannot make the decoder allocate past the limit.
+// Throws 0 when memory runs out; the buffer then keeps its old contents.
+[[nodiscard]] bool runLengthDecode(SecureBuffer& buffer, uint32_t maxOutputBytes);

@@ -1,0 +1,237 @@
+// Chunk framing: the method byte, the order of the stages, the fallbacks to method 1 and 0, and
+// round trips of whole chunks up to 2 MiB.
+
+#include "codec/framing.h"
+
+#include <gtest/gtest.h>
+
+#include "codec/blocksort.h"
+#include "codec/huffman.h"
+#include "codec/movetofront.h"
+#include "codec/runlength.h"
+#include "codec_test_support.h"
+
+using namespace codectest;
+
+namespace {
+
+TEST(Framing, CompressesFormatVectors) {
+    const struct Row {
+        const char* name;
+        SecureBuffer input;
+        const char* expected;
+    } rows[] = {
+        {"coding makes three bytes longer: stored", hexBuffer("61 62 63"), "00 61 62 63"},
+        {"four equal bytes: stored", hexBuffer("61 61 61 61"), "00 61 61 61 61"},
+        {"259 equal bytes through all five stages", repeated(0x61, 259),
+         "02 28 10 E0 BF 01 0A E8 5F EC 6A 21 3C"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SecureBuffer buffer(row.input);
+        ASSERT_TRUE(compressBlock(buffer, METHOD_BLOCKSORT));
+        EXPECT_EQ(hexOf(buffer), hexOf(hexBuffer(row.expected)));
+        ASSERT_TRUE(decompressBlock(buffer));
+        EXPECT_TRUE(buffer.constantTimeEquals(row.input));
+    }
+}
+
+TEST(Framing, StagesOf259EqualBytes) {
+    SecureBuffer buffer = repeated(0x61, 259);
+    runLengthEncode(buffer);
+    EXPECT_EQ(hexOf(buffer), "FF FF 61 FF");
+    ASSERT_TRUE(blockSortEncode(buffer));
+    EXPECT_EQ(hexOf(buffer), "01 00 02 00 00 FF FF FF 61");
+    moveToFrontEncode(buffer);
+    EXPECT_EQ(hexOf(buffer), "01 01 02 01 00 FF 00 00 62");
+    runLengthEncode(buffer);
+    EXPECT_EQ(hexOf(buffer), "FE 01 01 02 01 00 FF 00 00 62");
+    ASSERT_TRUE(huffmanEncode(buffer));
+    EXPECT_EQ(hexOf(buffer), "28 10 E0 BF 01 0A E8 5F EC 6A 21 3C");
+}
+
+TEST(Framing, PeriodicChunkFallsBackToMethod1) {
+    // "banana" less its first byte, 50 times: the run-length stage cannot shorten it and the
+    // block sort runs out of budget, so the chunk is run-length and Huffman coded only.
+    const SecureBuffer input = cyclic("banana", 300);
+    SecureBuffer buffer(input);
+    ASSERT_TRUE(compressBlock(buffer, METHOD_BLOCKSORT));
+    ASSERT_GE(buffer.size(), 1u);
+    EXPECT_EQ(buffer.data()[0], METHOD_HUFFMAN);
+
+    SecureBuffer method1(input);
+    ASSERT_TRUE(compressBlock(method1, METHOD_HUFFMAN));
+    EXPECT_EQ(hexOf(buffer, 400), hexOf(method1, 400)) << "the fallback is exactly mode 1";
+
+    ASSERT_TRUE(decompressBlock(buffer));
+    EXPECT_TRUE(buffer.constantTimeEquals(input));
+}
+
+TEST(Framing, ModesAskForMethods) {
+    const SecureBuffer text = englishLikeText(20000, 31);
+    const struct Row {
+        CompressionMethod mode;
+        uint8_t method;
+    } rows[] = {{METHOD_STORED, 0}, {METHOD_HUFFMAN, 1}, {METHOD_BLOCKSORT, 2}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(static_cast<int>(row.mode));
+        SecureBuffer buffer(text);
+        ASSERT_TRUE(compressBlock(buffer, row.mode));
+        EXPECT_EQ(buffer.data()[0], row.method);
+        if (row.mode == METHOD_STORED) {
+            EXPECT_TRUE(buffer.slice(buffer.size(), 1).constantTimeEquals(text));
+        } else {
+            EXPECT_LT(buffer.size(), text.size());
+        }
+        ASSERT_TRUE(decompressBlock(buffer));
+        EXPECT_TRUE(buffer.constantTimeEquals(text));
+    }
+}
+
+TEST(Framing, EmptyChunkStaysEmptyInEveryMode) {
+    for (CompressionMethod mode : {METHOD_STORED, METHOD_HUFFMAN, METHOD_BLOCKSORT}) {
+        SecureBuffer buffer;
+        EXPECT_TRUE(compressBlock(buffer, mode));
+        EXPECT_TRUE(buffer.empty());
+    }
+}
+
+TEST(Framing, RefusesWhatItCannotFrame) {
+    SecureBuffer badMode = hexBuffer("61 62 63");
+    EXPECT_FALSE(compressBlock(badMode, static_cast<CompressionMethod>(3)));
+    EXPECT_TRUE(badMode.empty()) << "a failed compression leaves nothing behind";
+
+    SecureBuffer tooLong = englishLikeText(CODEC_CHUNK_MAX_BYTES + 1, 32);
+    EXPECT_FALSE(compressBlock(tooLong, METHOD_BLOCKSORT));
+    EXPECT_TRUE(tooLong.empty());
+}
+
+TEST(Framing, DecompressesTinyStreams) {
+    const struct Row {
+        const char* name;
+        const char* stream;
+        bool ok;
+        const char* expected;
+    } rows[] = {
+        {"stored, empty", "00", true, ""},
+        {"stored bytes", "00 61 62", true, "61 62"},
+        {"method 3", "03 61", false, nullptr},
+        {"method FF", "FF", false, nullptr},
+        {"method 1 without payload", "01", true, ""},
+        {"method 2 without payload: no block-sort header", "02", false, nullptr},
+        {"method 1, Huffman header cut", "01 01", false, nullptr},
+        {"method 1, Huffman of n = 0", "01 00 04 00", true, ""},
+        {"method 2, Huffman of n = 0", "02 00 04 00", false, nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SecureBuffer buffer = hexBuffer(row.stream);
+        const bool ok = decompressBlock(buffer);
+        ASSERT_EQ(ok, row.ok);
+        if (ok) {
+            EXPECT_EQ(hexOf(buffer), hexOf(hexBuffer(row.expected)));
+        } else {
+            EXPECT_TRUE(buffer.empty()) << "a failed decompression leaves nothing behind";
+        }
+    }
+    SecureBuffer empty;
+    EXPECT_FALSE(decompressBlock(empty));
+}
+
+// Chunks whose first run-length stage gives exactly 2^21 and 2^21 + 1 bytes: text that holds
+// no FF and no run of four is one escape byte longer after that stage.
+TEST(Framing, RoundTripsAtTheBlockBoundary) {
+    for (uint32_t afterRunLength : {BLOCK_SORT_SIZE, BLOCK_SORT_SIZE + 1}) {
+        SCOPED_TRACE(afterRunLength);
+        const SecureBuffer input = englishLikeText(afterRunLength - 1, 41);
+        SecureBuffer stage(input);
+        runLengthEncode(stage);
+        ASSERT_EQ(stage.size(), afterRunLength);
+        ASSERT_TRUE(blockSortEncode(stage));
+        EXPECT_EQ(stage.data()[0], afterRunLength > BLOCK_SORT_SIZE ? 2 : 1);
+
+        SecureBuffer buffer(input);
+        ASSERT_TRUE(compressBlock(buffer, METHOD_BLOCKSORT));
+        EXPECT_EQ(buffer.data()[0], METHOD_BLOCKSORT);
+        ASSERT_TRUE(decompressBlock(buffer));
+        EXPECT_TRUE(buffer.constantTimeEquals(input));
+    }
+}
+
+TEST(Framing, RoundTripsWholeChunks) {
+    SecureBuffer all = SecureBuffer::zeros(CODEC_CHUNK_MAX_BYTES);
+    for (uint32_t i = 0; i < all.size(); ++i) all.data()[i] = static_cast<uint8_t>(i);
+    // Runs of 1 000: after the run-length stage a short pattern that the block sort gives up on.
+    SecureBuffer evenRuns = SecureBuffer::zeros(CODEC_CHUNK_MAX_BYTES);
+    for (uint32_t i = 0; i < evenRuns.size(); ++i) {
+        evenRuns.data()[i] = static_cast<uint8_t>((i / 1000) * 37);
+    }
+    // Runs of random values and lengths up to 1 000. FF is left out: as the rarest value it is
+    // the escape, and runs of the escape are doubled rather than run-coded, which would leave
+    // long stretches of equal bytes for the block sort.
+    SecureBuffer runs = SecureBuffer::zeros(CODEC_CHUNK_MAX_BYTES);
+    {
+        const SecureBuffer noise = randomBytes(CODEC_CHUNK_MAX_BYTES / 64, 45);
+        uint32_t i = 0;
+        for (uint32_t k = 0; i < runs.size(); k = (k + 2) % noise.size()) {
+            const uint32_t length = 1 + (noise.data()[k] * 4 + noise.data()[k + 1] % 4) % 1000;
+            const uint8_t value = noise.data()[k + 1] == 0xFF ? 0xFE : noise.data()[k + 1];
+            for (uint32_t j = 0; j < length && i < runs.size(); ++j) runs.data()[i++] = value;
+        }
+    }
+    // Every value in runs of eight: all equally common, so FF escapes, and FF comes in runs.
+    SecureBuffer escapeRuns = SecureBuffer::zeros(256 * 8 * 64);
+    for (uint32_t i = 0; i < escapeRuns.size(); ++i) {
+        escapeRuns.data()[i] = static_cast<uint8_t>((i / 8) * 7);
+    }
+    SecureBuffer mixed = englishLikeText(CODEC_CHUNK_MAX_BYTES, 42);
+    for (uint32_t i = 0; i < mixed.size(); i += 65536) {
+        for (uint32_t k = 0; k < 3000 && i + k < mixed.size(); ++k) mixed.data()[i + k] = 0xFF;
+    }
+    const struct Row {
+        const char* name;
+        SecureBuffer input;
+        int method;  // -1: any
+    } rows[] = {
+        {"random 2 MiB", randomBytes(CODEC_CHUNK_MAX_BYTES, 43), METHOD_STORED},
+        {"text 2 MiB", englishLikeText(CODEC_CHUNK_MAX_BYTES, 44), METHOD_BLOCKSORT},
+        {"long runs 2 MiB", runs, METHOD_BLOCKSORT},
+        {"even runs 2 MiB", evenRuns, METHOD_HUFFMAN},
+        {"all 256 values, cycling, 2 MiB", all, -1},
+        {"runs of the escape byte", escapeRuns, -1},
+        {"text with long FF runs", mixed, METHOD_BLOCKSORT},
+        {"one zero byte", hexBuffer("00"), METHOD_STORED},
+        {"two bytes", hexBuffer("FF FF"), METHOD_STORED},
+        {"three bytes", hexBuffer("61 62 63"), METHOD_STORED},
+        {"four bytes", hexBuffer("FF FF 61 FF"), METHOD_STORED},
+        {"five bytes", hexBuffer("41 41 41 41 41"), METHOD_STORED},
+        {"2 MiB of one value", repeated(0x41, CODEC_CHUNK_MAX_BYTES), -1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SecureBuffer buffer(row.input);
+        ASSERT_TRUE(compressBlock(buffer, METHOD_BLOCKSORT));
+        if (row.method >= 0) {
+            EXPECT_EQ(buffer.data()[0], row.method);
+        }
+        ASSERT_TRUE(decompressBlock(buffer));
+        EXPECT_TRUE(buffer.constantTimeEquals(row.input));
+    }
+}
+
+TEST(Framing, RoundTripsEveryLengthUpTo64) {
+    for (uint32_t length = 1; length <= 64; ++length) {
+        for (uint32_t seed = 0; seed < 8; ++seed) {
+            SecureBuffer input = randomBytes(length, length * 8 + seed);
+            for (uint32_t i = 0; i < input.size(); ++i) input.data()[i] &= static_cast<uint8_t>(seed);
+            for (CompressionMethod mode : {METHOD_HUFFMAN, METHOD_BLOCKSORT}) {
+                SecureBuffer buffer(input);
+                ASSERT_TRUE(compressBlock(buffer, mode));
+                ASSERT_TRUE(decompressBlock(buffer));
+                ASSERT_TRUE(buffer.constantTimeEquals(input)) << hexOf(input);
+            }
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,298 @@
+// Huffman stage: the stream format's vectors, the tree construction rule, and a decoder that
+// refuses what no encoder makes without reading or allocating past what the stream carries.
+
+#include "codec/huffman.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "codec_test_support.h"
+
+using namespace codectest;
+
+namespace {
+
+constexpr uint32_t NO_LIMIT = UINT32_MAX;
+
+// Builds streams bit by bit, least significant bit of each byte first.
+class BitBuilder {
+public:
+    void put(uint64_t value, uint32_t count) {
+        for (uint32_t i = 0; i < count; ++i) {
+            if (bits_ % 8 == 0) bytes_.push_back(0);
+            if ((value >> i) & 1) bytes_.back() |= static_cast<uint8_t>(1u << (bits_ % 8));
+            ++bits_;
+        }
+    }
+    // A header of class k holding n.
+    void header(uint32_t k, uint64_t n) {
+        put(k, 2);
+        put(n, 8 * (k + 1));
+    }
+    void leaf(uint8_t value) {
+        put(1, 1);
+        put(value, 8);
+    }
+    void internal() { put(0, 1); }
+    SecureBuffer buffer() const { return SecureBuffer(bytes_.data(), static_cast<uint32_t>(bytes_.size())); }
+
+private:
+    std::vector<uint8_t> bytes_;
+    uint64_t bits_ = 0;
+};
+
+TEST(Huffman, EncodesFormatVectors) {
+    const struct Row {
+        const char* name;
+        SecureBuffer input;
+        const char* expected;
+    } rows[] = {
+        {"the head stays left although more frequent", hexBuffer("61 61 62"), "0C 18 56 8C"},
+        {"a single byte: one leaf, no code bits", hexBuffer("41"), "04 0C 02"},
+        {"300 equal bytes: class 1, one leaf", repeated(0x41, 300), "B1 04 0C 02"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SecureBuffer buffer(row.input);
+        ASSERT_TRUE(huffmanEncode(buffer));
+        EXPECT_EQ(hexOf(buffer), hexOf(hexBuffer(row.expected)));
+        ASSERT_TRUE(huffmanDecode(buffer, NO_LIMIT));
+        EXPECT_TRUE(buffer.constantTimeEquals(row.input));
+    }
+}
+
+TEST(Huffman, AllByteValuesOnceTake579Bytes) {
+    SecureBuffer input = SecureBuffer::zeros(256);
+    for (uint32_t i = 0; i < 256; ++i) input.data()[i] = static_cast<uint8_t>(i);
+    SecureBuffer buffer(input);
+    ASSERT_TRUE(huffmanEncode(buffer));
+    // 18 header bits, 256 leaves of 9 bits and 255 internal nodes, 256 codes of 8 bits.
+    EXPECT_EQ(buffer.size(), 579u);
+    ASSERT_TRUE(huffmanDecode(buffer, NO_LIMIT));
+    EXPECT_TRUE(buffer.constantTimeEquals(input));
+}
+
+TEST(Huffman, TreeFollowsTheListRule) {
+    // Counts 61:1, 62:1, 63:2. List: 61 (head), then 62, then 63 (a later leaf goes in front of
+    // equal counts, but 63 has more). Merge 61+62 = 2; the new head is 63 and the sum goes
+    // behind it whatever it weighs: root(left 63, right (61, 62)).
+    // Codes: 63 = 0, 61 = 10, 62 = 11.
+    BitBuilder expected;
+    expected.header(0, 4);
+    expected.internal();
+    expected.leaf(0x63);
+    expected.internal();
+    expected.leaf(0x61);
+    expected.leaf(0x62);
+    for (const auto& [code, length] : {std::pair{0b01u, 2u}, {0b0u, 1u}, {0b11u, 2u}, {0b0u, 1u}}) {
+        expected.put(code, length);  // 61 63 62 63, each code's first step in bit 0
+    }
+    SecureBuffer buffer = hexBuffer("61 63 62 63");
+    ASSERT_TRUE(huffmanEncode(buffer));
+    EXPECT_EQ(hexOf(buffer), hexOf(expected.buffer()));
+
+    // Equal counts: later leaves come first behind the head. List 10, 30, 20; merge 10+30 = 2,
+    // head 20, sum behind it: root(left 20, right (10, 30)).
+    BitBuilder equal;
+    equal.header(0, 3);
+    equal.internal();
+    equal.leaf(0x20);
+    equal.internal();
+    equal.leaf(0x10);
+    equal.leaf(0x30);
+    equal.put(0b01, 2);  // 10
+    equal.put(0b0, 1);   // 20
+    equal.put(0b11, 2);  // 30
+    SecureBuffer threes = hexBuffer("10 20 30");
+    ASSERT_TRUE(huffmanEncode(threes));
+    EXPECT_EQ(hexOf(threes), hexOf(equal.buffer()));
+}
+
+TEST(Huffman, RoundTripsSkewedAndLargeInputs) {
+    // Counts that grow like Fibonacci numbers make the deepest trees for their size.
+    SecureBuffer fibonacci;
+    {
+        std::vector<uint8_t> bytes;
+        uint32_t a = 1, b = 1;
+        for (uint32_t value = 0; value < 26; ++value) {
+            bytes.insert(bytes.end(), a, static_cast<uint8_t>(value));
+            const uint32_t next = a + b;
+            a = b;
+            b = next;
+        }
+        fibonacci.assign(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    }
+    SecureBuffer skewed = randomBytes(300000, 21);
+    for (uint32_t i = 0; i < skewed.size(); ++i) {
+        skewed.data()[i] = static_cast<uint8_t>(skewed.data()[i] < 200 ? 0 : skewed.data()[i]);
+    }
+    const SecureBuffer inputs[] = {fibonacci, skewed, randomBytes(70000, 22),
+                                   englishLikeText(1 << 21, 23), repeated(0x00, 16777216)};
+    for (const SecureBuffer& input : inputs) {
+        SCOPED_TRACE(input.size());
+        SecureBuffer buffer(input);
+        ASSERT_TRUE(huffmanEncode(buffer));
+        EXPECT_LE(buffer.size(), input.size() + input.size() / 4 + 500);
+        ASSERT_TRUE(huffmanDecode(buffer, input.size()));
+        EXPECT_TRUE(buffer.constantTimeEquals(input));
+    }
+}
+
+TEST(Huffman, SizeClassFollowsTheLength) {
+    const struct Row {
+        uint32_t n;
+        uint8_t classBits;
+    } rows[] = {{255, 0}, {256, 1}, {65535, 1}, {65536, 2}, {16777215, 2}, {16777216, 3}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.n);
+        SecureBuffer buffer = repeated(0x41, row.n);
+        ASSERT_TRUE(huffmanEncode(buffer));
+        EXPECT_EQ(buffer.data()[0] & 3, row.classBits);
+        EXPECT_EQ(buffer.size(), (2 + 8 * (row.classBits + 1) + 9 + 7) / 8u);
+        ASSERT_TRUE(huffmanDecode(buffer, row.n));
+        EXPECT_EQ(buffer.size(), row.n);
+    }
+}
+
+TEST(Huffman, DecodeReadsTheTreeWhereTheLengthPutsIt) {
+    // Class 3 but n = 2: the tree starts at bit 10, where the encoder puts it for n = 2, inside
+    // the 32-bit length field. Bits 10..33 are the zero bits of n, read as 24 nested internal
+    // nodes; leaves 00..18 follow from bit 34 (the deepest pair first). Codes: 18 = one right
+    // step, 00 = 24 left steps. Had the tree been read from bit 34, it would be one leaf 00.
+    BitBuilder b;
+    b.put(3, 2);
+    b.put(2, 32);
+    for (uint32_t value = 0; value <= 24; ++value) b.leaf(static_cast<uint8_t>(value));
+    b.put(1, 1);
+    b.put(0, 24);
+    SecureBuffer stream = b.buffer();
+    ASSERT_TRUE(huffmanDecode(stream, NO_LIMIT));
+    EXPECT_EQ(hexOf(stream), "18 00");
+}
+
+TEST(Huffman, DecodeRejectsMalformedStreams) {
+    struct Row {
+        const char* name;
+        SecureBuffer stream;
+    };
+    std::vector<Row> rows;
+    rows.push_back({"the first vector cut short", hexBuffer("0C 18 56")});
+    rows.push_back({"class 1 header in one byte", hexBuffer("01")});
+    rows.push_back({"class 3 header in four bytes", hexBuffer("03 00 00 00")});
+    rows.push_back({"tree cut inside a leaf value", hexBuffer("0C 18")});
+    {
+        // 257 leaves: a left-leaning chain of 256 internal nodes.
+        BitBuilder b;
+        b.header(1, 257);
+        for (uint32_t i = 0; i < 256; ++i) b.internal();
+        for (uint32_t i = 0; i < 257; ++i) b.leaf(static_cast<uint8_t>(i));
+        b.put(0, 257 * 8);
+        rows.push_back({"a tree of 257 leaves", b.buffer()});
+    }
+    {
+        // Internal nodes only, far deeper than any valid tree.
+        BitBuilder b;
+        b.header(2, 100000);
+        b.put(0, 200000);
+        rows.push_back({"100 000 nested internal nodes", b.buffer()});
+    }
+    {
+        // Two leaves, n = 1000, but only 100 bits of codes.
+        BitBuilder b;
+        b.header(1, 1000);
+        b.internal();
+        b.leaf(0x61);
+        b.leaf(0x62);
+        b.put(0, 100);
+        rows.push_back({"fewer code bits than claimed bytes", b.buffer()});
+    }
+    {
+        // Two leaves and n = 2^32 - 1 in a nine-byte stream.
+        BitBuilder b;
+        b.header(3, 0xFFFFFFFFu);
+        b.internal();
+        b.leaf(0x61);
+        b.leaf(0x62);
+        rows.push_back({"four billion bytes claimed by a short stream", b.buffer()});
+    }
+    {
+        // The codes end inside the path of the last byte: a three-leaf tree (61 = 0, 62 = 10,
+        // 63 = 11), n = 9, eight codes 0 and the first step of a two-step code as the very last
+        // bit of the stream. There are as many code bits as bytes claimed, so only the walk
+        // itself finds the end.
+        BitBuilder b;
+        b.header(0, 9);
+        b.internal();
+        b.leaf(0x61);
+        b.internal();
+        b.leaf(0x62);
+        b.leaf(0x63);
+        b.put(0, 8);
+        b.put(1, 1);
+        SecureBuffer stream = b.buffer();
+        ASSERT_EQ(stream.size(), 6u);  // 10 + 29 + 9 bits, no fill
+        rows.push_back({"bits end inside a code", stream});
+    }
+    for (Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const SecureBuffer before(row.stream);
+        EXPECT_FALSE(huffmanDecode(row.stream, NO_LIMIT));
+        EXPECT_TRUE(row.stream.constantTimeEquals(before));
+    }
+}
+
+TEST(Huffman, DecodeAcceptsTheDeepestValidTree) {
+    // 256 leaves in a chain: 255 internal nodes, the deepest leaf 255 steps down.
+    BitBuilder b;
+    b.header(0, 2);
+    for (uint32_t i = 0; i < 255; ++i) {
+        b.internal();
+        b.leaf(static_cast<uint8_t>(i));
+    }
+    b.leaf(0xFF);
+    b.put(0, 1);  // value 0: one left step
+    for (uint32_t i = 0; i < 255; ++i) b.put(1, 1);  // value FF: 255 right steps
+    SecureBuffer stream = b.buffer();
+    ASSERT_TRUE(huffmanDecode(stream, NO_LIMIT));
+    EXPECT_EQ(hexOf(stream), "00 FF");
+}
+
+TEST(Huffman, DecodeHonoursTheOutputLimit) {
+    // A single-leaf tree carries no code bits, so only the caller's limit bounds what its length
+    // field can make the decoder allocate.
+    struct Row {
+        const char* name;
+        uint32_t n;
+        uint32_t limit;
+        bool ok;
+    } rows[] = {
+        {"at the limit", 5000, 5000, true},
+        {"one past the limit", 5001, 5000, false},
+        {"four billion against two mebibytes", 0xFFFFFFFFu, 1u << 21, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        BitBuilder b;
+        b.header(row.n <= 0xFFFF ? 1 : 3, row.n);
+        b.leaf(0x7A);
+        SecureBuffer stream = b.buffer();
+        RecordingAllocator allocator;
+        const bool ok = huffmanDecode(stream, row.limit);
+        EXPECT_EQ(ok, row.ok);
+        EXPECT_LE(allocator.record().largestRequest, row.limit);
+        if (ok) {
+            EXPECT_TRUE(stream.constantTimeEquals(repeated(0x7A, row.n)));
+        }
+    }
+}
+
+TEST(Huffman, EmptyStaysEmpty) {
+    SecureBuffer buffer;
+    EXPECT_TRUE(huffmanEncode(buffer));
+    EXPECT_TRUE(buffer.empty());
+    EXPECT_TRUE(huffmanDecode(buffer, 0));
+    EXPECT_TRUE(buffer.empty());
+}
+
+}  // namespace

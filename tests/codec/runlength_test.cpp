@@ -1,0 +1,210 @@
+// Run-length stage: the stream format's own vectors, the escape choice, decoding limits and
+// round trips around the run-length boundaries.
+
+#include "codec/runlength.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "codec_test_support.h"
+
+using namespace codectest;
+
+namespace {
+
+constexpr uint32_t NO_LIMIT = UINT32_MAX;
+
+struct EncodeRow {
+    const char* name;
+    SecureBuffer input;
+    const char* expected;
+};
+
+TEST(RunLength, EncodesFormatVectors) {
+    const EncodeRow rows[] = {
+        {"runs, literals and a present FF", hexBuffer("61 61 61 61 61 62 FF FF 63 63"),
+         "FE FE 61 01 62 FF FF 63 63"},
+        {"259 equal bytes: the longest run", repeated(0x61, 259), "FF FF 61 FF"},
+        {"260 equal bytes: run and a literal", repeated(0x61, 260), "FF FF 61 FF 61"},
+        {"263 equal bytes: two runs", repeated(0x61, 263), "FF FF 61 FF FF 61 00"},
+        {"three equal bytes stay literals", repeated(0x61, 3), "FF 61 61 61"},
+        {"four equal bytes: the shortest run", repeated(0x61, 4), "FF FF 61 00"},
+        {"a single byte", hexBuffer("00"), "FF 00"},
+        {"runs of several values", hexBuffer("61 61 61 61 62 62 62 62 00 00 00 00 00"),
+         "FF FF 61 00 FF 62 00 FF 00 01"},
+        {"absent values: the highest is the escape", hexBuffer("05 05 07 07"), "FF 05 05 07 07"},
+    };
+    for (const EncodeRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        SecureBuffer buffer(row.input);
+        runLengthEncode(buffer);
+        EXPECT_EQ(hexOf(buffer), hexOf(hexBuffer(row.expected)));
+    }
+}
+
+TEST(RunLength, EscapeIsTheRarestValueAndTheHighestOnATie) {
+    // Every value once, then again for all but the rare ones.
+    struct Row {
+        const char* name;
+        std::vector<uint8_t> rare;
+        uint8_t escape;
+    } rows[] = {
+        {"one rarest value", {0x10}, 0x10},
+        {"a tie goes to the highest", {0x10, 0x20}, 0x20},
+        {"value 0 alone", {0x00}, 0x00},
+        {"a tie with 0", {0x00, 0x01}, 0x01},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SecureBuffer input = SecureBuffer::zeros(512);
+        uint32_t size = 0;
+        for (uint32_t v = 0; v < 256; ++v) input.data()[size++] = static_cast<uint8_t>(v);
+        for (uint32_t v = 0; v < 256; ++v) {
+            bool isRare = false;
+            for (uint8_t r : row.rare) isRare = isRare || r == v;
+            if (!isRare) input.data()[size++] = static_cast<uint8_t>(v);
+        }
+        input.resize(size);
+        SecureBuffer buffer(input);
+        runLengthEncode(buffer);
+        EXPECT_EQ(buffer.data()[0], row.escape);
+        EXPECT_EQ(buffer.size(), 1 + size + 1) << "each rare escape is written as a pair";
+        ASSERT_TRUE(runLengthDecode(buffer, size));
+        EXPECT_TRUE(buffer.constantTimeEquals(input));
+    }
+}
+
+TEST(RunLength, EscapeIsFFWhenAllValuesAreEquallyCommon) {
+    // Every value in runs of eight: all counts are equal, so FF escapes, and each of the eight
+    // FF in a row is written as a pair.
+    SecureBuffer input = SecureBuffer::zeros(256 * 8);
+    for (uint32_t i = 0; i < input.size(); ++i) input.data()[i] = static_cast<uint8_t>(i / 8);
+    SecureBuffer buffer(input);
+    runLengthEncode(buffer);
+    ASSERT_EQ(buffer.data()[0], 0xFF);
+    // 255 runs of eight as 3-byte tokens, then sixteen FF bytes.
+    ASSERT_EQ(buffer.size(), 1u + 255 * 3 + 16);
+    for (uint32_t i = 1 + 255 * 3; i < buffer.size(); ++i) EXPECT_EQ(buffer.data()[i], 0xFF);
+    ASSERT_TRUE(runLengthDecode(buffer, NO_LIMIT));
+    EXPECT_TRUE(buffer.constantTimeEquals(input));
+}
+
+struct DecodeRow {
+    const char* name;
+    const char* stream;
+    bool ok;
+    const char* expected;
+};
+
+TEST(RunLength, DecodesAndRejectsCutTokens) {
+    const DecodeRow rows[] = {
+        {"only the escape", "FF", true, ""},
+        {"escape then an escaped escape", "FF 61 FF FF", true, "61 FF"},
+        {"escape as the last byte", "FF FF", false, nullptr},
+        {"run token without its count", "FF FF 61", false, nullptr},
+        {"escape at the end after literals", "FE 61 62 FE", false, nullptr},
+        {"run of 4", "00 00 41 00", true, "41 41 41 41"},
+        {"escaped escape then a run", "00 00 00 00 41 00", true, "00 41 41 41 41"},
+        {"literals only", "FF 01 02 03", true, "01 02 03"},
+    };
+    for (const DecodeRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        SecureBuffer buffer = hexBuffer(row.stream);
+        const SecureBuffer before(buffer);
+        const bool ok = runLengthDecode(buffer, NO_LIMIT);
+        ASSERT_EQ(ok, row.ok);
+        if (ok) {
+            EXPECT_EQ(hexOf(buffer), hexOf(hexBuffer(row.expected)));
+        } else {
+            EXPECT_TRUE(buffer.constantTimeEquals(before)) << "a failed decode changed its input";
+        }
+    }
+    SecureBuffer empty;
+    EXPECT_TRUE(runLengthDecode(empty, 0));
+    EXPECT_TRUE(empty.empty());
+}
+
+TEST(RunLength, DecodeStopsAtTheOutputLimit) {
+    // FF FF 61 FF is 259 bytes of 61: exactly at the limit it decodes, one below it fails
+    // without touching the buffer.
+    SecureBuffer buffer = hexBuffer("FF FF 61 FF");
+    EXPECT_FALSE(runLengthDecode(buffer, 258));
+    EXPECT_EQ(hexOf(buffer), "FF FF 61 FF");
+    ASSERT_TRUE(runLengthDecode(buffer, 259));
+    EXPECT_TRUE(buffer.constantTimeEquals(repeated(0x61, 259)));
+
+    SecureBuffer literals = hexBuffer("FF 01 02 FF FF");
+    EXPECT_FALSE(runLengthDecode(literals, 2));
+    EXPECT_TRUE(runLengthDecode(literals, 3));
+
+    // 3 000 run tokens claim 777 000 bytes from 9 001.
+    SecureBuffer runs = SecureBuffer::zeros(1 + 3 * 3000);
+    runs.data()[0] = 0xFF;
+    for (uint32_t t = 0; t < 3000; ++t) {
+        runs.data()[1 + 3 * t] = 0xFF;
+        runs.data()[2 + 3 * t] = 0x41;
+        runs.data()[3 + 3 * t] = 0xFF;
+    }
+    SecureBuffer forged(runs);
+    EXPECT_FALSE(runLengthDecode(forged, 777000 - 1));
+    ASSERT_TRUE(runLengthDecode(runs, 777000));
+    EXPECT_EQ(runs.size(), 777000u);
+}
+
+TEST(RunLength, RoundTripsAroundRunBoundaries) {
+    // Runs of every length near the token limits, of a literal and of the escape, next to each
+    // other and at the start and end of the buffer.
+    const uint32_t lengths[] = {1, 2, 3, 4, 5, 258, 259, 260, 261, 262, 263, 264, 517, 518, 519, 1000};
+    for (uint32_t length : lengths) {
+        for (uint8_t filler : {uint8_t{0x41}, uint8_t{0xFF}}) {
+            SCOPED_TRACE(std::to_string(length) + " x " + std::to_string(filler));
+            SecureBuffer input = repeated(filler, length);
+            input.append(hexBuffer("00 01 02 03 04 05 06 07 08 09 0A 0B"));
+            input.append(repeated(0x42, length));
+            SecureBuffer buffer(input);
+            runLengthEncode(buffer);
+            EXPECT_LE(buffer.size(), runLengthEncodedMaxBytes(input.size()));
+            ASSERT_TRUE(runLengthDecode(buffer, input.size()));
+            EXPECT_TRUE(buffer.constantTimeEquals(input));
+        }
+    }
+}
+
+TEST(RunLength, RoundTripsAndStaysWithinItsBound) {
+    SecureBuffer all = SecureBuffer::zeros(256);
+    for (uint32_t i = 0; i < 256; ++i) all.data()[i] = static_cast<uint8_t>(i);
+    struct Row {
+        const char* name;
+        SecureBuffer input;
+    } rows[] = {
+        {"empty", SecureBuffer()},
+        {"one byte", hexBuffer("7F")},
+        {"all 256 values", all},
+        {"random", randomBytes(100000, 1)},
+        {"random small alphabet", [] {
+             SecureBuffer b = randomBytes(100000, 2);
+             for (uint32_t i = 0; i < b.size(); ++i) b.data()[i] &= 3;
+             return b;
+         }()},
+        {"text", englishLikeText(50000, 3)},
+    };
+    for (Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SecureBuffer buffer(row.input);
+        runLengthEncode(buffer);
+        EXPECT_LE(buffer.size(), runLengthEncodedMaxBytes(row.input.size()));
+        ASSERT_TRUE(runLengthDecode(buffer, row.input.size()));
+        EXPECT_TRUE(buffer.constantTimeEquals(row.input));
+    }
+}
+
+TEST(RunLength, BoundIsReachedByEvenlySpreadValues) {
+    // 256 values each 16 times without runs: the escape FF occurs n / 256 times.
+    SecureBuffer input = SecureBuffer::zeros(4096);
+    for (uint32_t i = 0; i < input.size(); ++i) input.data()[i] = static_cast<uint8_t>(i);
+    runLengthEncode(input);
+    EXPECT_EQ(input.size(), runLengthEncodedMaxBytes(4096));
+}
+
+}  // namespace
