@@ -1,0 +1,96 @@
+// Container header building and parsing.
+
+#include "container/format.h"
+
+#include "base/byte_fields.h"
+#include "crypto/pbkdf2.h"
+#include "crypto/session.h"
+#include "crypto/sha256.h"
+#include "random/generator.h"
+
+namespace {
+
+SecureBuffer magicBytes() {
+    return SecureBuffer(reinterpret_cast<const uint8_t*>(CONTAINER_MAGIC), CONTAINER_MAGIC_BYTES);
+}
+
+// The master key of a passphrase container: PBKDF2 of the hashed passphrase text and the salt.
+bool derivePassphraseKey(const SecureBuffer& passphrase, const SecureBuffer& salt, SecureBuffer& masterKey) {
+    SecureBuffer hashed = sha256OfText(passphrase);
+    return pbkdf2Sha256(hashed, salt, masterKey);
+}
+
+// One byte, or 0 past the end, like the reader's other integers.
+uint8_t readU8(ByteReader& reader) {
+    uint8_t value = reader.position < reader.input.size() ? reader.input.data()[reader.position] : 0;
+    if (reader.position < UINT32_MAX) ++reader.position;
+    return value;
+}
+
+bool fail(JobResult& result, JobResult code) {
+    result = code;
+    return false;
+}
+
+}  // namespace
+
+bool buildHeader(SecureBuffer& masterKey, const PipelineOptions& options, KeyMode keyMode,
+                 const SecureBuffer& passphrase, SecureBuffer& header, JobResult& result) {
+    header.wipe();
+    SecureBuffer salt;
+    if (keyMode == KEY_MODE_PASSPHRASE) {
+        // Salts are always drawn with AES-256, whatever the job's cipher.
+        if (options.generator == nullptr || !generate(*options.generator, salt, SALT_SIZE, CIPHER_AES256) ||
+            !derivePassphraseKey(passphrase, salt, masterKey)) {
+            return fail(result, RESULT_CRYPTO_ERROR);
+        }
+    }
+    SecureBuffer checkValue = keyCheckValue(masterKey);
+    if (checkValue.size() != CHECK_VALUE_SIZE) return fail(result, RESULT_CRYPTO_ERROR);
+    if (options.cipher != CIPHER_AES256 && options.cipher != CIPHER_SERPENT) {
+        return fail(result, RESULT_CRYPTO_ERROR);
+    }
+
+    SecureBuffer built;
+    appendField(built, magicBytes());
+    const uint8_t fixed[] = {static_cast<uint8_t>(CONTAINER_VERSION), static_cast<uint8_t>(CONTAINER_VERSION >> 8),
+                             static_cast<uint8_t>(options.cipher), static_cast<uint8_t>(options.compress ? 1 : 0),
+                             static_cast<uint8_t>(keyMode)};
+    built.append(fixed, sizeof fixed);
+    if (keyMode == KEY_MODE_PASSPHRASE) appendField(built, salt);
+    appendField(built, checkValue);
+    header = std::move(built);
+    return true;
+}
+
+bool parseHeader(const SecureBuffer& header, KeyMode keyMode, const SecureBuffer& passphrase,
+                 SecureBuffer& masterKey, bool& compressed, CipherAlgorithm& cipher, JobResult& result) {
+    ByteReader reader{header, 0};
+    if (!readField(reader).constantTimeEquals(magicBytes())) return fail(result, RESULT_READ_ERROR);
+    if (readU16(reader) != CONTAINER_VERSION) return fail(result, RESULT_READ_ERROR);
+
+    const uint8_t cipherByte = readU8(reader);
+    const uint8_t compressedByte = readU8(reader);
+    const uint8_t keyModeByte = readU8(reader);
+    if (cipherByte > CIPHER_SERPENT || compressedByte > 1) return fail(result, RESULT_READ_ERROR);
+    if (keyModeByte != keyMode) return fail(result, RESULT_WRONG_KEY);
+
+    if (keyMode == KEY_MODE_PASSPHRASE) {
+        SecureBuffer salt = readField(reader);
+        if (!derivePassphraseKey(passphrase, salt, masterKey)) return fail(result, RESULT_CRYPTO_ERROR);
+    }
+    SecureBuffer stored = readField(reader);
+    SecureBuffer computed = keyCheckValue(masterKey);
+    // An empty computed value (a key of the wrong length) must not match an empty stored field.
+    if (stored.size() != CHECK_VALUE_SIZE || !computed.constantTimeEquals(stored)) {
+        return fail(result, RESULT_WRONG_KEY);
+    }
+    cipher = static_cast<CipherAlgorithm>(cipherByte);
+    compressed = compressedByte == 1;
+    return true;
+}
+
+uint32_t tableAreaSize(uint32_t chunkCount) {
+    uint64_t payload = 4 + 4 * static_cast<uint64_t>(chunkCount);
+    return static_cast<uint32_t>((payload & ~uint64_t{15}) + 64);
+}

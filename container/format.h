@@ -1,0 +1,47 @@
+// The container's fixed bytes: the header with its key check value (and salt for passphrases),
+// and the size of the reserved chunk-table area. Owns buildHeader, parseHeader, tableAreaSize.
+#pragma once
+
+#include <cstdint>
+
+#include "app/job/job_records.h"
+#include "base/secure_buffer.h"
+#include "crypto/cipher.h"
+
+// "EncryptedFile", stored without a terminating zero.
+constexpr char CONTAINER_MAGIC[] = "EncryptedFile";
+constexpr uint32_t CONTAINER_MAGIC_BYTES = sizeof CONTAINER_MAGIC - 1;
+constexpr uint16_t CONTAINER_VERSION = 0;
+constexpr uint32_t SALT_SIZE = 8;
+constexpr uint32_t CHECK_VALUE_SIZE = 8;
+// Plaintext bytes per chunk; every chunk but the last holds exactly this many.
+constexpr uint32_t CHUNK_SIZE = 2097152;
+// Largest header size the reader accepts.
+constexpr uint32_t MAX_HEADER_SIZE = 10240;
+// Header sizes as written for each key mode.
+constexpr uint32_t HEADER_SIZE_RAW = 34;
+constexpr uint32_t HEADER_SIZE_PASSPHRASE = 46;
+
+enum KeyMode : uint8_t { KEY_MODE_RAW = 0, KEY_MODE_PASSPHRASE = 1 };
+
+// Builds the header bytes (without the leading size). With KEY_MODE_RAW masterKey holds the
+// 32-byte key; with KEY_MODE_PASSPHRASE it receives the key derived from the passphrase text (with
+// its NUL) and an 8-byte salt drawn from options.generator with AES-256.
+// Fails with RESULT_CRYPTO_ERROR when the salt cannot be drawn, the derivation fails, the key
+// gives no 8-byte check value or options.cipher is not a known algorithm; header is then empty.
+[[nodiscard]] bool buildHeader(SecureBuffer& masterKey, const PipelineOptions& options, KeyMode keyMode,
+                               const SecureBuffer& passphrase, SecureBuffer& header, JobResult& result);
+
+// Reads a header and checks the key against it. keyMode is the mode the user's key method implies.
+// With KEY_MODE_RAW masterKey holds the key; with KEY_MODE_PASSPHRASE it receives the derived key.
+// Failures, first one wins: bad magic, version, cipher or compressed byte → RESULT_READ_ERROR;
+// another key mode than expected, or a check value that is not the key's (a stored or computed
+// value of other than 8 bytes never matches) → RESULT_WRONG_KEY; a derivation that fails (a salt
+// field of other than 8 bytes) → RESULT_CRYPTO_ERROR. Bytes after the check value are ignored.
+[[nodiscard]] bool parseHeader(const SecureBuffer& header, KeyMode keyMode, const SecureBuffer& passphrase,
+                               SecureBuffer& masterKey, bool& compressed, CipherAlgorithm& cipher,
+                               JobResult& result);
+
+// Size of the sealed chunk table for chunkCount chunks: ((4n + 4) rounded down to 16) + 64.
+// chunkCount MUST be below 2^30 - 16 (a file of 2 PiB), or the size does not fit 32 bits.
+uint32_t tableAreaSize(uint32_t chunkCount);
