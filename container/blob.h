@@ -1,0 +1,25 @@
+// Blob files, the outer format of key files, "config.bin" and "rand.bin": a 32-bit little-endian
+// length and that many payload bytes. Bytes after the payload are ignored.
+#pragma once
+
+#include <cstdint>
+
+#include "base/byte_fields.h"
+#include "base/secure_buffer.h"
+
+// Largest payload the reader accepts; it also bounds what a damaged length can make it allocate.
+constexpr uint32_t MAX_BLOB_SIZE = 1073741824;
+// The payload is read and written in pieces of this size.
+constexpr uint32_t BLOB_PIECE_SIZE = 102400;
+
+// Reads the blob file at the ANSI path (relative names resolve in the current directory) into
+// reader: its input becomes the payload and its position 0. A file of fewer than 4 bytes reads
+// its length from the bytes present (an empty file is an empty payload). Fails, leaving reader
+// unchanged, when the file cannot be opened, the length exceeds MAX_BLOB_SIZE or the payload is
+// cut short.
+[[nodiscard]] bool readBlobFile(const char* path, ByteReader& reader);
+
+// Creates or truncates the file at the ANSI path and writes bytes as a blob. False when the file
+// cannot be opened, a payload piece is not written whole or the file does not close cleanly; a
+// partial file may remain.
+[[nodiscard]] bool writeBlobFile(const char* path, const SecureBuffer& bytes);
