@@ -2,6 +2,8 @@
 
 #include "container/blob.h"
 
+#include <utility>
+
 #include <cstdio>
 
 #include "base/byte_order.h"

@@ -1,0 +1,99 @@
+// Key files, key codes and generated passphrases.
+
+#include "app/job/key_material.h"
+
+#include <utility>
+
+#include "base/byte_fields.h"
+#include "base/text.h"
+#include "container/blob.h"
+#include "random/generator.h"
+
+namespace {
+
+SecureBuffer magicBytes() {
+    return SecureBuffer(reinterpret_cast<const uint8_t*>(KEY_FILE_MAGIC), sizeof KEY_FILE_MAGIC - 1);
+}
+
+}  // namespace
+
+const char* keyMaterialMessage(KeyMaterialStatus status) {
+    switch (status) {
+    case KEY_MATERIAL_OK: return nullptr;
+    case KEY_FILE_UNREADABLE: return "Kunde inte läsa filen.";
+    case KEY_FILE_BAD_FORMAT: return "Felaktigt format på nyckelfilen.";
+    case KEY_FILE_BAD_VERSION: return "Felaktigt version på nyckelfilen.";
+    case KEY_FILE_NOT_WRITTEN: return "Kunde inte skriva nyckel till fil!";
+    case GENERATOR_NOT_READY: return "Fel: Slumptalsgeneratorn är inte initierad!";
+    case GENERATOR_FAILED: return "Fel vid generering av slumptal!";
+    }
+    return nullptr;
+}
+
+KeyMaterialStatus readKeyFile(const char* path, SecureBuffer& key) {
+    ByteReader reader;
+    if (!readBlobFile(path, reader)) return KEY_FILE_UNREADABLE;
+    if (!readFieldDeclared(reader).constantTimeEquals(magicBytes())) return KEY_FILE_BAD_FORMAT;
+    if (readU16(reader) != KEY_FILE_VERSION) return KEY_FILE_BAD_VERSION;
+    skipField(reader);
+    key = readFieldDeclared(reader);
+    return KEY_MATERIAL_OK;
+}
+
+SecureBuffer keyFilePayload(const SecureBuffer& keyId, const SecureBuffer& key) {
+    SecureBuffer payload;
+    appendField(payload, magicBytes());
+    const uint8_t version[2] = {static_cast<uint8_t>(KEY_FILE_VERSION), static_cast<uint8_t>(KEY_FILE_VERSION >> 8)};
+    payload.append(version, sizeof version);
+    appendField(payload, keyId);
+    appendField(payload, key);
+    return payload;
+}
+
+KeyMaterialStatus writeKeyFile(RandomGenerator& generator, const char* path, const SecureBuffer& keyId) {
+    if (generator.entropy.load() < ENTROPY_THRESHOLD) return GENERATOR_NOT_READY;
+    SecureBuffer key;
+    if (!generate(generator, key, KEY_FILE_KEY_BYTES, CIPHER_AES256)) return GENERATOR_FAILED;
+    return writeBlobFile(path, keyFilePayload(keyId, key)) ? KEY_MATERIAL_OK : KEY_FILE_NOT_WRITTEN;
+}
+
+bool formatKeyCode(const SecureBuffer& bytes, SecureBuffer& out) {
+    static constexpr char DIGITS[] = "0123456789abcdef";
+    if (bytes.size() != KEY_FILE_KEY_BYTES) return false;
+    SecureBuffer text = SecureBuffer::zeros(2 * KEY_FILE_KEY_BYTES + 3);
+    text.data()[0] = '<';
+    for (uint32_t i = 0; i < bytes.size(); ++i) {
+        text.data()[1 + 2 * i] = static_cast<uint8_t>(DIGITS[bytes.data()[i] >> 4]);
+        text.data()[2 + 2 * i] = static_cast<uint8_t>(DIGITS[bytes.data()[i] & 15]);
+    }
+    text.data()[2 * KEY_FILE_KEY_BYTES + 1] = '>';
+    out = std::move(text);
+    return true;
+}
+
+KeyMaterialStatus generateKeyCode(RandomGenerator& generator, SecureBuffer& out) {
+    if (generator.entropy.load() < ENTROPY_THRESHOLD) return GENERATOR_NOT_READY;
+    SecureBuffer bytes;
+    if (!generate(generator, bytes, KEY_FILE_KEY_BYTES, CIPHER_AES256) || !formatKeyCode(bytes, out)) {
+        return GENERATOR_FAILED;
+    }
+    return KEY_MATERIAL_OK;
+}
+
+KeyMaterialStatus generatePassphrase(RandomGenerator& generator, SecureBuffer& out) {
+    constexpr uint32_t ALPHABET_CHARS = sizeof PASSPHRASE_ALPHABET - 1;
+    static_assert(ALPHABET_CHARS == 72, "generated passphrases index a 72-character alphabet");
+    if (generator.entropy.load() < ENTROPY_THRESHOLD) return GENERATOR_NOT_READY;
+    SecureBuffer text = SecureBuffer::zeros(GENERATED_PASSPHRASE_CHARS + 1);
+    for (uint32_t i = 0; i < GENERATED_PASSPHRASE_CHARS; ++i) {
+        uint32_t index = ALPHABET_CHARS;
+        while (index >= ALPHABET_CHARS) {
+            uint32_t draw = 0;
+            if (!generateUint32(generator, draw)) return GENERATOR_FAILED;
+            index = draw & 0x7F;
+        }
+        text.data()[i] = static_cast<uint8_t>(PASSPHRASE_ALPHABET[index]);
+    }
+    out = std::move(text);
+    return KEY_MATERIAL_OK;
+}

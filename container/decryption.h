@@ -1,0 +1,57 @@
+// The decryption pipeline: header, key check and authenticated chunk table first, and only then
+// the target; then every chunk read, its tag and index checked, decompressed when the container
+// says so, and written. Owns ContainerReader and decryptFile.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "app/job/job_records.h"
+#include "base/secure_buffer.h"
+#include "crypto/session.h"
+#include "platform/platform.h"
+
+// The container being read, strictly front to back: header → table → chunks 0..n-1.
+// remaining counts the bytes not yet read, so that no size from the file can ask for more memory
+// than the file still holds.
+struct ContainerReader {
+    CryptoSession session;
+    PlatformFile file;
+    uint64_t remaining = 0;
+    bool headerRead = false;
+    bool tableRead = false;
+    uint32_t chunkCount = 0;
+    uint32_t nextIndex = 0;
+    std::vector<uint32_t> sealedSizes;
+};
+
+// Opens the container for reading.
+[[nodiscard]] bool openReader(ContainerReader& reader, const NativePath& path);
+
+// Exactly count bytes from the current position into out (count 0 gives an empty buffer). False
+// on a read error, a short count, or a count larger than what is left of the file.
+[[nodiscard]] bool readExact(ContainerReader& reader, uint32_t count, SecureBuffer& out);
+
+// Keys the session and reads, authenticates and decodes the chunk table; count receives the chunk
+// count. The table payload must be exactly 4 + 4n bytes. Only after the header, only once.
+[[nodiscard]] bool openTable(ContainerReader& reader, const SecureBuffer& masterKey, RandomGenerator* generator,
+                             CipherAlgorithm cipher, uint32_t& count);
+
+// The next chunk's data: read, authenticated, decrypted and checked to carry its own index.
+[[nodiscard]] bool readChunk(ContainerReader& reader, SecureBuffer& out);
+
+// Closes the file and releases the session.
+void closeReader(ContainerReader& reader);
+
+// Decrypts the container at sourcePath into targetPath with the key material of keyMethod; the
+// cipher and compression come from the container. options.cipher and options.compress are unused.
+// True: the whole plaintext is under targetPath. False: result holds the first failure and no file
+// of this job remains; a file that already had the target's name is unchanged, and nothing is
+// created before the key and the table have been checked.
+// Failures: unreadable, damaged or truncated container (header, table or chunk), codec refusal →
+// RESULT_READ_ERROR; container of another key mode, wrong key, malformed key code →
+// RESULT_WRONG_KEY; passphrase derivation failure → RESULT_CRYPTO_ERROR; target not creatable
+// or writable → RESULT_WRITE_ERROR; cancel → RESULT_CANCELLED.
+[[nodiscard]] bool decryptFile(const PipelineOptions& options, KeyMethod keyMethod, const SecureBuffer& keyFileKey,
+                               const SecureBuffer& passphrase, const SecureBuffer& keyCode,
+                               const NativePath& sourcePath, const NativePath& targetPath, JobResult& result);
