@@ -21,7 +21,7 @@ public:
     void put(uint64_t value, uint32_t count) {
         for (uint32_t i = 0; i < count; ++i) {
             if (bits_ % 8 == 0) bytes_.push_back(0);
-            if ((value >> i) & 1) bytes_.back() |= static_cast<uint8_t>(1u << (bits_ % 8));
+            if (i < 64 && ((value >> i) & 1)) bytes_.back() |= static_cast<uint8_t>(1u << (bits_ % 8));
             ++bits_;
         }
     }
