@@ -93,9 +93,12 @@ void closeReader(ContainerReader& reader) {
     reader.sealedSizes.clear();
 }
 
-bool decryptFile(const PipelineOptions& options, KeyMethod keyMethod, const SecureBuffer& keyFileKey,
+namespace {
+
+// The decryption itself; with no target path it checks everything and writes nothing.
+bool decryptInto(const PipelineOptions& options, KeyMethod keyMethod, const SecureBuffer& keyFileKey,
                  const SecureBuffer& passphrase, const SecureBuffer& keyCode, const NativePath& sourcePath,
-                 const NativePath& targetPath, JobResult& result) {
+                 const NativePath* targetPath, JobResult& result) {
     ContainerReader reader;
     ScopeExit releaseReader([&] { closeReader(reader); });
     if (!openReader(reader, sourcePath)) return fail(result, RESULT_READ_ERROR);
@@ -132,15 +135,31 @@ bool decryptFile(const PipelineOptions& options, KeyMethod keyMethod, const Secu
     // The target is checked as soon as it is made, so that even a container with no chunks
     // reports a target that cannot be written.
     TargetFile target;
-    if (!targetCreate(target, targetPath)) return fail(result, RESULT_WRITE_ERROR);
+    if (targetPath != nullptr && !targetCreate(target, *targetPath)) return fail(result, RESULT_WRITE_ERROR);
 
     for (uint32_t i = 0; i < chunkCount; ++i) {
         SecureBuffer chunk;
         if (!readChunk(reader, chunk)) return fail(result, RESULT_READ_ERROR);
         if (compressed && !chunk.empty() && !decompressBlock(chunk)) return fail(result, RESULT_READ_ERROR);
-        if (!platformWrite(target.file, chunk.data(), chunk.size())) return fail(result, RESULT_WRITE_ERROR);
+        if (targetPath != nullptr && !platformWrite(target.file, chunk.data(), chunk.size())) {
+            return fail(result, RESULT_WRITE_ERROR);
+        }
         if (reportProgress(options.progress, i, chunkCount)) return fail(result, RESULT_CANCELLED);
     }
-    if (!targetCommit(target)) return fail(result, RESULT_WRITE_ERROR);
+    if (targetPath != nullptr && !targetCommit(target)) return fail(result, RESULT_WRITE_ERROR);
     return true;
+}
+
+}  // namespace
+
+bool decryptFile(const PipelineOptions& options, KeyMethod keyMethod, const SecureBuffer& keyFileKey,
+                 const SecureBuffer& passphrase, const SecureBuffer& keyCode, const NativePath& sourcePath,
+                 const NativePath& targetPath, JobResult& result) {
+    return decryptInto(options, keyMethod, keyFileKey, passphrase, keyCode, sourcePath, &targetPath, result);
+}
+
+bool verifyFile(const PipelineOptions& options, KeyMethod keyMethod, const SecureBuffer& keyFileKey,
+                const SecureBuffer& passphrase, const SecureBuffer& keyCode, const NativePath& sourcePath,
+                JobResult& result) {
+    return decryptInto(options, keyMethod, keyFileKey, passphrase, keyCode, sourcePath, nullptr, result);
 }

@@ -55,3 +55,9 @@ void closeReader(ContainerReader& reader);
 [[nodiscard]] bool decryptFile(const PipelineOptions& options, KeyMethod keyMethod, const SecureBuffer& keyFileKey,
                                const SecureBuffer& passphrase, const SecureBuffer& keyCode,
                                const NativePath& sourcePath, const NativePath& targetPath, JobResult& result);
+
+// Runs the whole decryption (key, table, every chunk's tag and index, decompression) and writes
+// nothing. Results as decryptFile, without RESULT_WRITE_ERROR.
+[[nodiscard]] bool verifyFile(const PipelineOptions& options, KeyMethod keyMethod, const SecureBuffer& keyFileKey,
+                              const SecureBuffer& passphrase, const SecureBuffer& keyCode,
+                              const NativePath& sourcePath, JobResult& result);

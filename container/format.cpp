@@ -90,6 +90,19 @@ bool parseHeader(const SecureBuffer& header, KeyMode keyMode, const SecureBuffer
     return true;
 }
 
+bool describeHeader(const SecureBuffer& header, HeaderFields& fields) {
+    ByteReader reader{header, 0};
+    if (!readField(reader).constantTimeEquals(magicBytes()) || readU16(reader) != CONTAINER_VERSION) return false;
+    const uint8_t cipherByte = readU8(reader);
+    const uint8_t compressedByte = readU8(reader);
+    const uint8_t keyModeByte = readU8(reader);
+    if (cipherByte > CIPHER_SERPENT || compressedByte > 1 || keyModeByte > KEY_MODE_PASSPHRASE) return false;
+    fields.cipher = static_cast<CipherAlgorithm>(cipherByte);
+    fields.compressed = compressedByte == 1;
+    fields.keyMode = static_cast<KeyMode>(keyModeByte);
+    return true;
+}
+
 uint32_t tableAreaSize(uint32_t chunkCount) {
     uint64_t payload = 4 + 4 * static_cast<uint64_t>(chunkCount);
     return static_cast<uint32_t>((payload & ~uint64_t{15}) + 64);

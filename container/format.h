@@ -42,6 +42,17 @@ enum KeyMode : uint8_t { KEY_MODE_RAW = 0, KEY_MODE_PASSPHRASE = 1 };
                                SecureBuffer& masterKey, bool& compressed, CipherAlgorithm& cipher,
                                JobResult& result);
 
+// What a header says about itself, read without a key.
+struct HeaderFields {
+    CipherAlgorithm cipher = CIPHER_AES256;
+    bool compressed = false;
+    KeyMode keyMode = KEY_MODE_RAW;
+};
+
+// Reads magic, version, cipher, compressed flag and key mode; false when any of them is not valid
+// (an unknown key mode included).
+[[nodiscard]] bool describeHeader(const SecureBuffer& header, HeaderFields& fields);
+
 // Size of the sealed chunk table for chunkCount chunks: ((4n + 4) rounded down to 16) + 64.
 // chunkCount MUST be below 2^30 - 16 (a file of 2 PiB), or the size does not fit 32 bits.
 uint32_t tableAreaSize(uint32_t chunkCount);

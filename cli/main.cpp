@@ -1,0 +1,28 @@
+// Entry point of the ferrolyn command-line tool.
+
+#include "cli/commands.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// The console hands arguments over in the ANSI code page; take them as UTF-16 and pass UTF-8 on.
+int main() {
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> utf8(static_cast<size_t>(count));
+    std::vector<const char*> args;
+    for (int i = 0; i < count; ++i) {
+        int bytes = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        utf8[i].resize(bytes > 0 ? static_cast<size_t>(bytes) : 1);
+        WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, utf8[i].data(), bytes, nullptr, nullptr);
+        args.push_back(utf8[i].c_str());
+    }
+    LocalFree(wide);
+    return cliRun(count, args.data());
+}
+#else
+int main(int argc, char** argv) { return cliRun(argc, argv); }
+#endif

@@ -1,0 +1,18 @@
+// The few terminal services the command-line tool needs: whether a stream is a terminal, reading
+// a line without echo, and turning Ctrl-C into a cancel request.
+#pragma once
+
+#include <atomic>
+#include <cstdio>
+
+#include "base/secure_buffer.h"
+
+bool terminalIsTerminal(std::FILE* stream);
+
+// Shows prompt on standard error and reads one line from the terminal with echo off. The line,
+// without its line end, goes to out as UTF-8 bytes (no NUL). False when there is no terminal.
+[[nodiscard]] bool terminalReadHidden(const char* prompt, SecureBuffer& out);
+
+// From now on Ctrl-C (and on POSIX a termination request) sets flag instead of ending the
+// process. The flag must live as long as the process.
+void terminalCancelOnInterrupt(std::atomic<bool>* flag);
