@@ -41,13 +41,10 @@ struct BlockSorter {
     bool exhausted;
 };
 
-// Orders rotations a and b: negative, zero (equal rotations) or positive. The first key
-// comparison is free; each further one costs a unit of budget. When the budget runs out the
-// sorter is marked exhausted and the result means nothing.
-int blockSortCompare(BlockSorter& s, uint32_t a, uint32_t b) {
-    uint32_t keyA = s.keys[a];
-    uint32_t keyB = s.keys[b];
-    if (keyA != keyB) return keyA < keyB ? -1 : 1;
+// Orders rotations a and b whose first keys are equal: negative, zero (equal rotations) or
+// positive. Each key compared costs a unit of budget. When the budget runs out the sorter is
+// marked exhausted and the result means nothing.
+int blockSortCompareTail(BlockSorter& s, uint32_t a, uint32_t b) {
     const uint32_t length = s.length;
     for (uint32_t offset = BLOCK_SORT_KEY_BYTES; offset < length; offset += BLOCK_SORT_KEY_BYTES) {
         if (s.budget == 0) {
@@ -60,11 +57,19 @@ int blockSortCompare(BlockSorter& s, uint32_t a, uint32_t b) {
         if (a >= length) a -= length;
         b += BLOCK_SORT_KEY_BYTES;
         if (b >= length) b -= length;
-        keyA = s.keys[a];
-        keyB = s.keys[b];
+        const uint32_t keyA = s.keys[a];
+        const uint32_t keyB = s.keys[b];
         if (keyA != keyB) return keyA < keyB ? -1 : 1;
     }
     return 0;
+}
+
+// The full comparison; the first key comparison is free.
+int blockSortCompare(BlockSorter& s, uint32_t a, uint32_t b) {
+    const uint32_t keyA = s.keys[a];
+    const uint32_t keyB = s.keys[b];
+    if (keyA != keyB) return keyA < keyB ? -1 : 1;
+    return blockSortCompareTail(s, a, b);
 }
 
 // Sorts index[lo..hi] (inclusive). Recursion depth is about log2 of the block length.
@@ -86,26 +91,40 @@ void blockSortRange(BlockSorter& s, uint32_t lo, uint32_t hi) {
     blockSortRange(s, mid + 1, hi);
     if (s.exhausted) return;
 
+    // The same comparisons as blockSortCompare in the same order, with the first key of each
+    // run's head kept in a register: a random key load is the sort's main cost.
     const uint32_t leftCount = mid - lo + 1;
-    std::memcpy(s.merge, index + lo, leftCount * sizeof(uint32_t));
+    uint32_t* merge = s.merge;
+    const uint32_t* keys = s.keys;
+    std::memcpy(merge, index + lo, leftCount * sizeof(uint32_t));
     uint32_t left = 0;
     uint32_t right = mid + 1;
     uint32_t out = lo;
-    while (left < leftCount && right <= hi) {
-        const uint32_t fromLeft = s.merge[left];
-        const uint32_t fromRight = index[right];
-        const int order = blockSortCompare(s, fromLeft, fromRight);
-        if (s.exhausted) return;
+    uint32_t fromLeft = merge[0];
+    uint32_t fromRight = index[right];
+    uint32_t keyLeft = keys[fromLeft];
+    uint32_t keyRight = keys[fromRight];
+    for (;;) {
+        int order;
+        if (keyLeft != keyRight) {
+            order = keyLeft < keyRight ? -1 : 1;
+        } else {
+            order = blockSortCompareTail(s, fromLeft, fromRight);
+            if (s.exhausted) return;
+        }
         if (order <= 0) {
             index[out++] = fromLeft;
-            ++left;
+            if (++left == leftCount) return;  // the rest of the right run is in place
+            fromLeft = merge[left];
+            keyLeft = keys[fromLeft];
         } else {
             index[out++] = fromRight;
-            ++right;
+            if (++right > hi) break;
+            fromRight = index[right];
+            keyRight = keys[fromRight];
         }
     }
-    // What is left of the right run is already in place.
-    while (left < leftCount) index[out++] = s.merge[left++];
+    while (left < leftCount) index[out++] = merge[left++];
 }
 
 // Key of rotation r: the bytes at r..r+3, cyclically, the first in the most significant place.
@@ -144,23 +163,31 @@ bool blockSortOneBlock(const uint8_t* block, uint32_t length, CodecWordArray& ke
 
 // Restores one block of length >= 4 from its last column; primaryIndex < length. Any last column
 // and index give some output: every step stays inside the block.
+// links[i] holds the row that precedes row i (rank of L[i] among equal bytes plus the number of
+// smaller bytes, below 2^21) with L[i] itself in the top byte, so the walk, which is bound by
+// memory latency, loads one word per output byte.
 void blockSortInvertBlock(const uint8_t* lastColumn, uint32_t length, uint32_t primaryIndex,
-                          CodecWordArray& rank, uint8_t* out) {
+                          CodecWordArray& links, uint8_t* out) {
+    static_assert(BLOCK_SORT_SIZE <= (1u << 24), "a row number must leave the top byte free");
     uint32_t counts[256] = {};
     ScopeExit wipeCounts([&] { secureWipe(counts, sizeof counts); });
-    for (uint32_t i = 0; i < length; ++i) rank[i] = counts[lastColumn[i]]++;
-    // counts[c] becomes the number of bytes below c: where c's rows start in the sorted order.
+    for (uint32_t i = 0; i < length; ++i) ++counts[lastColumn[i]];
+    // counts[c] becomes the first row whose rotation starts with c.
     uint32_t total = 0;
     for (uint32_t c = 0; c < 256; ++c) {
         const uint32_t count = counts[c];
         counts[c] = total;
         total += count;
     }
+    for (uint32_t i = 0; i < length; ++i) {
+        const uint32_t value = lastColumn[i];
+        links[i] = counts[value]++ | (value << 24);
+    }
     uint32_t row = primaryIndex;
     for (uint32_t t = 0; t < length; ++t) {
-        const uint8_t value = lastColumn[row];
-        out[length - 1 - t] = value;
-        row = rank[row] + counts[value];
+        const uint32_t link = links[row];
+        out[length - 1 - t] = static_cast<uint8_t>(link >> 24);
+        row = link & 0xFFFFFF;
     }
     secureWipe(&row, sizeof row);
 }
@@ -229,7 +256,7 @@ bool blockSortDecode(SecureBuffer& buffer) {
 
     SecureBuffer out;
     out.allocate(payloadBytes);
-    CodecWordArray rank(blockSortBlockLength(payloadBytes, 0));
+    CodecWordArray links(blockSortBlockLength(payloadBytes, 0));
     const uint8_t* payload = in + tableBytes;
     for (uint32_t k = 0; k < blocks; ++k) {
         const uint32_t primaryIndex =
@@ -239,7 +266,7 @@ bool blockSortDecode(SecureBuffer& buffer) {
         if (length <= BLOCK_SORT_COPIED_MAX_BYTES) {
             std::memcpy(out.data() + start, payload + start, length);
         } else {
-            blockSortInvertBlock(payload + start, length, primaryIndex, rank, out.data() + start);
+            blockSortInvertBlock(payload + start, length, primaryIndex, links, out.data() + start);
         }
     }
     buffer = std::move(out);
