@@ -1,0 +1,284 @@
+// The command-line tool as a user runs it: exit statuses, round trips through every key method,
+// cipher and compression setting, the independent fixtures, settings and the seed file, key
+// creation, and that failures never leave or damage files.
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int EXIT_USAGE = 2, EXIT_READ = 3, EXIT_WRITE = 4, EXIT_WRONG_KEY = 6;
+
+std::vector<char> readAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeAll(const fs::path& path, const std::vector<char>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+void writeText(const fs::path& path, const std::string& text) { writeAll(path, std::vector<char>(text.begin(), text.end())); }
+
+// Text-like bytes that the codec can compress, quickly made.
+std::vector<char> textBytes(size_t count, uint32_t seed) {
+    static const char* words[] = {"och ", "att ", "det ", "som ", "en ", "på ", "är ", "för ", "med ", "till\n"};
+    std::mt19937 rng(seed);
+    std::vector<char> out;
+    out.reserve(count);
+    while (out.size() < count) {
+        const char* w = words[rng() % 10];
+        for (const char* p = w; *p && out.size() < count; ++p) out.push_back(*p);
+    }
+    return out;
+}
+
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("ferrolyn-cli-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_ / "data");
+        writeKeyMaterial();
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    fs::path at(const std::string& name) const { return dir_ / name; }
+    fs::path workingDirectory() const { return dir_ / "data" / "QX_wd"; }
+
+    // Runs the tool with the given arguments; the working directory lives inside the test folder.
+    int run(const std::string& arguments, std::string* output = nullptr) const {
+        const fs::path captured = dir_ / "stdout.txt";
+        const std::string command = "cd '" + dir_.string() + "' && XDG_DATA_HOME='" + (dir_ / "data").string() +
+                                    "' '" FERROLYN_CLI "' " + arguments + " > '" + captured.string() +
+                                    "' 2> '" + (dir_ / "stderr.txt").string() + "' < /dev/null";
+        const int status = std::system(command.c_str());
+        if (output != nullptr) {
+            std::vector<char> bytes = readAll(captured);
+            output->assign(bytes.begin(), bytes.end());
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    std::string errors() const {
+        std::vector<char> bytes = readAll(dir_ / "stderr.txt");
+        return std::string(bytes.begin(), bytes.end());
+    }
+
+    void writeKeyMaterial() {
+        ASSERT_EQ(run("new-key-file key.key"), 0) << errors();
+        std::string code;
+        ASSERT_EQ(run("new-key-code", &code), 0) << errors();
+        writeText(at("code.txt"), code);
+        writeText(at("pass.txt"), "lösenord med å, ä och ö\n");
+    }
+
+    fs::path dir_;
+};
+
+const char* const KEY_OPTIONS[] = {"--key-file key.key", "--key-code-file code.txt", "--passphrase-file pass.txt"};
+
+}  // namespace
+
+TEST_F(Cli, RoundTripsEverySizeKeyCipherAndCompression) {
+    const size_t chunk = size_t(1) << 21;
+    struct Size {
+        size_t bytes;
+        bool compressible;
+    };
+    const Size sizes[] = {{0, true}, {1, true}, {chunk - 1, true}, {chunk, false}, {chunk + 1, true}};
+    int round = 0;
+    for (const Size& size : sizes) {
+        std::vector<char> plain = textBytes(size.bytes, static_cast<uint32_t>(size.bytes));
+        if (!size.compressible) {
+            std::mt19937 rng(5);
+            for (char& c : plain) c = static_cast<char>(rng());
+        }
+        writeAll(at("plain.bin"), plain);
+        for (const char* key : KEY_OPTIONS) {
+            for (const char* cipher : {"aes", "serpent"}) {
+                for (const char* compress : {"--compress", "--no-compress"}) {
+                    // Every size with the key file; the slower key methods on a rotating subset.
+                    if (std::string(key) != KEY_OPTIONS[0] && (round++ % 3) != 0) continue;
+                    SCOPED_TRACE(std::to_string(size.bytes) + " " + key + " " + cipher + " " + compress);
+                    ASSERT_EQ(run("encrypt plain.bin -o c.enc " + std::string(key) + " --cipher " + cipher + " " + compress), 0)
+                        << errors();
+                    ASSERT_EQ(run("verify c.enc " + std::string(key)), 0) << errors();
+                    ASSERT_EQ(run("decrypt c.enc -o back.bin " + std::string(key)), 0) << errors();
+                    ASSERT_EQ(readAll(at("back.bin")), plain);
+                }
+            }
+        }
+    }
+}
+
+TEST_F(Cli, TwentyMegabytesAcrossTenChunks) {
+    std::vector<char> plain = textBytes(20 * 1000 * 1000, 20);
+    writeAll(at("plain.bin"), plain);
+    ASSERT_EQ(run("encrypt plain.bin -o c.enc --key-file key.key --cipher serpent --compress"), 0) << errors();
+    ASSERT_EQ(run("decrypt c.enc -o back.bin --key-file key.key"), 0) << errors();
+    EXPECT_EQ(readAll(at("back.bin")), plain);
+}
+
+// Containers made by an independent implementation of the format open with the tool; the UTF-8
+// passphrase file opens the containers that hash its Windows-1252 bytes.
+TEST_F(Cli, DecryptsTheIndependentFixtures) {
+    const fs::path fixtures = FERROLYN_FIXTURES;
+    int checked = 0;
+    for (const auto& entry : fs::directory_iterator(fixtures / "containers")) {
+        const std::string name = entry.path().filename().string();
+        const std::string plainName = name.substr(0, name.find('.'));
+        const std::string method = name.substr(plainName.size() + 1, name.find('.', plainName.size() + 1) - plainName.size() - 1);
+        const std::string key = method == "key"       ? "--key-file '" + (fixtures / "key.key").string() + "'"
+                                : method == "keycode" ? "--key-code-file '" + (fixtures / "keycode.txt").string() + "'"
+                                                      : "--passphrase-file '" + (fixtures / "passphrase.txt").string() + "'";
+        SCOPED_TRACE(name);
+        ASSERT_EQ(run("decrypt '" + entry.path().string() + "' -o out.bin " + key), 0) << errors();
+        std::vector<char> expected;
+        if (plainName == "pattern-2chunks") {
+            for (uint32_t i = 0; i < 2097153; ++i) expected.push_back(static_cast<char>((i * 131 + (i >> 11)) % 256));
+        } else {
+            for (const auto& plain : fs::directory_iterator(fixtures / "plain")) {
+                if (plain.path().stem() == plainName) expected = readAll(plain.path());
+            }
+        }
+        EXPECT_EQ(readAll(at("out.bin")), expected);
+        ++checked;
+    }
+    EXPECT_EQ(checked, 49);
+}
+
+TEST_F(Cli, ExitStatusesAndMessages) {
+    writeAll(at("plain.bin"), textBytes(5000, 1));
+    ASSERT_EQ(run("encrypt plain.bin -o c.enc --key-file key.key"), 0) << errors();
+    writeText(at("other.txt"), "ett annat lösenord\n");
+    writeText(at("bad-code.txt"), "<0123>\n");
+    writeText(at("not-1252.txt"), "pil \xe2\x86\x92 ut\n");
+    struct Row {
+        const char* name;
+        std::string arguments;
+        int status;
+        const char* message;
+    };
+    const Row rows[] = {
+        {"no command", "", EXIT_USAGE, "Användning"},
+        {"unknown command", "shred x", EXIT_USAGE, "Okänt kommando."},
+        {"no target", "encrypt plain.bin --key-file key.key", EXIT_USAGE, "-o"},
+        {"two keys", "encrypt plain.bin -o x --key-file key.key --key-code-file code.txt", EXIT_USAGE, "en nyckel"},
+        {"no key", "decrypt c.enc -o x", EXIT_USAGE, "Ange en nyckel."},
+        {"bad cipher", "encrypt plain.bin -o x --key-file key.key --cipher des", EXIT_USAGE, "aes eller serpent"},
+        {"source missing", "encrypt none.bin -o x --key-file key.key", EXIT_READ, "Fel vid läsning av källfilen."},
+        {"key file missing", "encrypt plain.bin -o x --key-file none.key", EXIT_READ, "Kunde inte läsa filen."},
+        {"key file is not one", "encrypt plain.bin -o x --key-file plain.bin", EXIT_READ, ""},
+        {"malformed key code", "encrypt plain.bin -o x --key-code-file bad-code.txt", EXIT_USAGE,
+         "Nyckelkoden har ett felaktigt format."},
+        {"passphrase outside Windows-1252", "encrypt plain.bin -o x --passphrase-file not-1252.txt", EXIT_USAGE,
+         "Lösenfrasen innehåller tecken som inte kan användas."},
+        {"wrong method", "decrypt c.enc -o x --passphrase-file other.txt", EXIT_WRONG_KEY,
+         "Felaktig nyckelfil, nyckelkod eller lösenfras för den här filen."},
+        {"wrong key code", "decrypt c.enc -o x --key-code-file code.txt", EXIT_WRONG_KEY, "Felaktig nyckelfil"},
+        {"target folder missing", "decrypt c.enc -o nowhere/x --key-file key.key", EXIT_WRITE,
+         "Fel vid skrivning till målfilen."},
+        {"target is the source", "encrypt plain.bin -o ./plain.bin --key-file key.key", EXIT_USAGE, "samma fil"},
+        {"target is a folder", "encrypt plain.bin -o data --key-file key.key", EXIT_WRITE, "målfilen"},
+        {"interactive passphrase without a terminal", "encrypt plain.bin -o x --passphrase", EXIT_USAGE, "terminal"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(run(row.arguments), row.status);
+        EXPECT_NE(errors().find(row.message), std::string::npos) << errors();
+        EXPECT_FALSE(fs::exists(at("x"))) << "a failed command leaves no target";
+    }
+    EXPECT_FALSE(fs::exists(at("nowhere")));
+}
+
+// A failing job leaves a file that already had the target's name exactly as it was, and a damaged
+// container is refused by verify without writing anything.
+TEST_F(Cli, FailuresNeverTouchAnExistingTarget) {
+    std::vector<char> plain = textBytes(3 * (1 << 21) + 5, 9);
+    writeAll(at("plain.bin"), plain);
+    ASSERT_EQ(run("encrypt plain.bin -o c.enc --key-file key.key"), 0) << errors();
+    const std::vector<char> precious = textBytes(1000, 77);
+    writeAll(at("precious.txt"), precious);
+
+    EXPECT_EQ(run("decrypt c.enc -o precious.txt --passphrase-file pass.txt"), EXIT_WRONG_KEY);
+    EXPECT_EQ(readAll(at("precious.txt")), precious);
+
+    std::vector<char> damaged = readAll(at("c.enc"));
+    damaged[damaged.size() - 100] ^= 1;  // inside the last chunk
+    writeAll(at("damaged.enc"), damaged);
+    EXPECT_EQ(run("verify damaged.enc --key-file key.key"), EXIT_READ);
+    EXPECT_EQ(run("decrypt damaged.enc -o precious.txt --key-file key.key"), EXIT_READ);
+    EXPECT_EQ(readAll(at("precious.txt")), precious) << "the chunks before the damage must not replace it";
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+    }
+    ASSERT_EQ(run("decrypt c.enc -o precious.txt --key-file key.key"), 0) << errors();
+    EXPECT_EQ(readAll(at("precious.txt")), plain) << "success replaces it";
+}
+
+TEST_F(Cli, SettingsFileDecidesWhenNoOptionsAreGiven) {
+    writeAll(at("plain.bin"), textBytes(10000, 3));
+    std::string info;
+    ASSERT_EQ(run("encrypt plain.bin -o c.enc --key-file key.key"), 0) << errors();
+    ASSERT_EQ(run("info c.enc", &info), 0);
+    EXPECT_NE(info.find("AES-256 CBC"), std::string::npos) << info;
+    EXPECT_NE(info.find("Komprimering: nej"), std::string::npos) << info;
+
+    writeAll(workingDirectory() / "config.bin", {2, 0, 0, 0, 1, 1});
+    ASSERT_EQ(run("encrypt plain.bin -o c.enc --passphrase-file pass.txt"), 0) << errors();
+    ASSERT_EQ(run("info c.enc", &info), 0);
+    EXPECT_NE(info.find("Serpent CBC"), std::string::npos) << info;
+    EXPECT_NE(info.find("Komprimering: ja"), std::string::npos) << info;
+    EXPECT_NE(info.find("Nyckel: lösenfras"), std::string::npos) << info;
+    EXPECT_NE(info.find("Huvudets storlek: 46 byte"), std::string::npos) << info;
+
+    ASSERT_EQ(run("encrypt plain.bin -o c.enc --key-file key.key --cipher aes --no-compress"), 0) << errors();
+    ASSERT_EQ(run("info c.enc", &info), 0);
+    EXPECT_NE(info.find("AES-256 CBC"), std::string::npos) << "options win over the settings";
+    EXPECT_NE(info.find("Komprimering: nej"), std::string::npos) << info;
+}
+
+TEST_F(Cli, KeyCreationAndTheSeedFile) {
+    const std::vector<char> key = readAll(at("key.key"));
+    ASSERT_EQ(key.size(), 71u);
+    EXPECT_EQ(std::string(key.begin() + 8, key.begin() + 21), "EncryptionKey");
+    EXPECT_EQ(run("new-key-file key.key"), EXIT_WRITE) << "an existing key file is never overwritten";
+    EXPECT_EQ(readAll(at("key.key")), key);
+
+    const std::vector<char> code = readAll(at("code.txt"));
+    ASSERT_EQ(code.size(), 67u);
+    EXPECT_EQ(code.front(), '<');
+    EXPECT_EQ(code[65], '>');
+    for (size_t i = 1; i < 65; ++i) EXPECT_TRUE(std::isxdigit(code[i]) && !std::isupper(code[i])) << i;
+
+    std::string first, second;
+    ASSERT_EQ(run("new-passphrase", &first), 0);
+    ASSERT_EQ(run("new-passphrase", &second), 0);
+    ASSERT_EQ(first.size(), 43u);
+    EXPECT_NE(first, second);
+    for (size_t i = 0; i < 42; ++i) {
+        EXPECT_NE(std::string("abcdefghiljklmopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789?=/&%#!-+*").find(first[i]),
+                  std::string::npos);
+    }
+
+    const std::vector<char> seed = readAll(workingDirectory() / "rand.bin");
+    ASSERT_EQ(seed.size(), 520u);
+    EXPECT_EQ(std::vector<char>(seed.begin(), seed.begin() + 8), (std::vector<char>{4, 2, 0, 0, 0, 2, 0, 0}));
+    ASSERT_EQ(run("new-key-code"), 0);
+    EXPECT_NE(readAll(workingDirectory() / "rand.bin"), seed) << "every run leaves a fresh seed file";
+}
