@@ -30,4 +30,10 @@ echo "== core tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 build build/asan -DFERROLYN_SANITIZE=ON -DFERROLYN_BENCH=OFF
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests build/asan
 
+echo "== the generator shared by two threads, under ThreadSanitizer"
+rm -rf build/tsan
+cmake -S "$top" -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFERROLYN_TSAN=ON -DFERROLYN_BENCH=OFF >/dev/null
+cmake --build build/tsan -j "$jobs" --target random_tests
+TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/random_tests --gtest_filter='RandomGenerator.*'
+
 echo "== all tests passed"
