@@ -10,8 +10,8 @@
 
 namespace {
 
-constexpr uint32_t RUN_LENGTH_MIN_RUN = 4;
-constexpr uint32_t RUN_LENGTH_MAX_RUN = RUN_LENGTH_MIN_RUN + 255;
+constexpr uint32_t RUN_LENGTH_MIN_RUN_BYTES = 4;
+constexpr uint32_t RUN_LENGTH_MAX_RUN_BYTES = RUN_LENGTH_MIN_RUN_BYTES + 255;
 
 // The least frequent byte value, the highest one on a tie.
 uint8_t runLengthChooseEscape(const uint8_t* in, uint32_t size) {
@@ -47,12 +47,12 @@ uint64_t runLengthEncodeTokens(const uint8_t* in, uint32_t size, uint8_t escape,
             continue;
         }
         uint32_t run = 1;
-        while (run < RUN_LENGTH_MAX_RUN && i + run < size && in[i + run] == value) ++run;
-        if (run >= RUN_LENGTH_MIN_RUN) {
+        while (run < RUN_LENGTH_MAX_RUN_BYTES && i + run < size && in[i + run] == value) ++run;
+        if (run >= RUN_LENGTH_MIN_RUN_BYTES) {
             if (out != nullptr) {
                 out[length] = escape;
                 out[length + 1] = value;
-                out[length + 2] = static_cast<uint8_t>(run - RUN_LENGTH_MIN_RUN);
+                out[length + 2] = static_cast<uint8_t>(run - RUN_LENGTH_MIN_RUN_BYTES);
             }
             length += 3;
             i += run;
@@ -91,7 +91,7 @@ bool runLengthDecodeTokens(const uint8_t* in, uint32_t size, uint64_t limit, uin
             continue;
         }
         if (size - i < 3) return false;
-        const uint32_t run = in[i + 2] + RUN_LENGTH_MIN_RUN;
+        const uint32_t run = in[i + 2] + RUN_LENGTH_MIN_RUN_BYTES;
         if (length + run > limit) return false;
         if (out != nullptr) {
             for (uint32_t k = 0; k < run; ++k) out[length + k] = next;
