@@ -21,7 +21,7 @@ constexpr uint32_t CODEC_CHUNK_MAX_BYTES = 2097152;  // the pipelines' chunk siz
 // Post: true: an empty buffer stays empty (no method byte); otherwise buffer holds the method
 //       byte and its payload. false: the buffer is too long, mode is not a method, or the
 //       Huffman stage could not code the data within its capacity; the buffer is then wiped.
-// Throws 0 when memory runs out; the buffer then holds its old contents or nothing.
+// Throws 0 when memory runs out; the buffer is then wiped as well.
 [[nodiscard]] bool compressBlock(SecureBuffer& buffer, CompressionMethod mode);
 
 // Restores a chunk that compressBlock made.
@@ -31,5 +31,5 @@ constexpr uint32_t CODEC_CHUNK_MAX_BYTES = 2097152;  // the pipelines' chunk siz
 //       stage would produce more than compressing a CODEC_CHUNK_MAX_BYTES chunk can give it
 //       (the chunk itself at most CODEC_CHUNK_MAX_BYTES); the buffer is then wiped. No stage
 //       allocates more than its stream justifies or than those limits allow.
-// Throws 0 when memory runs out; the buffer then holds its old contents or nothing.
+// Throws 0 when memory runs out; the buffer is then wiped as well.
 [[nodiscard]] bool decompressBlock(SecureBuffer& buffer);
