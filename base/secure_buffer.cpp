@@ -45,8 +45,7 @@ void secureWipe(void* p, size_t n) {
 #if defined(_WIN32)
     SecureZeroMemory(p, n);
 #else
-    volatile uint8_t* bytes = static_cast<volatile uint8_t*>(p);
-    for (size_t i = 0; i < n; ++i) bytes[i] = 0;
+    explicit_bzero(p, n);
 #endif
 }
 
