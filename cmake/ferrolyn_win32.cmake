@@ -1,0 +1,37 @@
+# The Windows side of the build, included by the top-level CMakeLists.txt on WIN32 before the
+# tests: resources and the desktop program Ferrolyn.exe, GoogleTest built with the cross
+# compiler, and the Wine set-up that runs the tests.
+enable_language(RC)
+
+set(FERROLYN_SOURCE ${CMAKE_CURRENT_SOURCE_DIR})
+
+if(CMAKE_CROSSCOMPILING)
+  # Every Windows program that CTest runs goes through Wine in a prefix of this build tree.
+  set(FERROLYN_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${FERROLYN_SOURCE}/tools/wine-run.sh ${FERROLYN_WINE_PREFIX})
+endif()
+
+# GoogleTest from Debian's source package, compiled for Windows.
+if(FERROLYN_TESTS AND NOT TARGET GTest::gtest)
+  set(FERROLYN_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources to build for Windows")
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${FERROLYN_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+endif()
+
+# The dialogs and window operations of the desktop program. The Windows-only modules of the core
+# folders (the entropy dialog) call into it, so the two libraries link each other.
+file(GLOB ui_sources CONFIGURE_DEPENDS ${FERROLYN_SOURCE}/app/dialogs/*.cpp)
+add_library(ferrolyn_ui STATIC ${ui_sources})
+target_link_libraries(ferrolyn_ui PUBLIC ferrolyn_core comctl32 comdlg32 user32 gdi32 shell32)
+target_link_libraries(ferrolyn_core PUBLIC ferrolyn_ui)
+
+# Ferrolyn.exe: a GUI program (no console) with its resources and manifest.
+add_executable(Ferrolyn WIN32 ${FERROLYN_SOURCE}/app/startup.cpp ${FERROLYN_SOURCE}/resources/ferrolyn.rc)
+target_include_directories(Ferrolyn PRIVATE ${FERROLYN_SOURCE}/resources)
+target_link_libraries(Ferrolyn PRIVATE ferrolyn_ui ferrolyn_core)
+target_link_options(Ferrolyn PRIVATE -static)
+# Windows file names ignore case: keep it apart from the command-line tool's ferrolyn.exe.
+set_target_properties(Ferrolyn PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/desktop)
+set_source_files_properties(${FERROLYN_SOURCE}/resources/ferrolyn.rc PROPERTIES OBJECT_DEPENDS
+  "${FERROLYN_SOURCE}/resources/resource_ids.h;${FERROLYN_SOURCE}/resources/ferrolyn.manifest;${FERROLYN_SOURCE}/resources/ferrolyn.ico;${FERROLYN_SOURCE}/resources/banner.bmp")
