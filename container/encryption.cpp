@@ -2,6 +2,7 @@
 
 #include "container/encryption.h"
 
+#include <cstring>
 #include <utility>
 
 #include "base/byte_order.h"
@@ -91,10 +92,10 @@ bool writeHeader(ContainerWriter& writer, const SecureBuffer& header, uint32_t c
 bool writeChunk(ContainerWriter& writer, const SecureBuffer& data) {
     if (!writer.valid || !writer.headerWritten || writer.nextIndex >= writer.chunkCount) return false;
     // Each chunk carries its own index, most significant byte first, so chunks cannot be reordered.
-    uint8_t index[4];
-    store32Be(index, writer.nextIndex);
-    SecureBuffer sealed = data;
-    sealed.prepend(index, sizeof index);
+    SecureBuffer sealed;
+    sealed.allocate(secureBufferGrownSize(data.size(), 4));
+    store32Be(sealed.data(), writer.nextIndex);
+    if (!data.empty()) std::memcpy(sealed.data() + 4, data.data(), data.size());
     if (!sessionEncryptChunk(writer.session, sealed)) return false;
     if (!platformWrite(writer.target.file, sealed.data(), sealed.size())) return false;
     writer.sealedSizes.push_back(sealed.size());

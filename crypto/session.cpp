@@ -2,6 +2,9 @@
 
 #include "crypto/session.h"
 
+#include <cstring>
+#include <utility>
+
 #include "base/scope_exit.h"
 #include "base/text.h"
 #include "random/generator.h"
@@ -74,13 +77,18 @@ bool sessionEncryptChunk(CryptoSession& session, SecureBuffer& buffer) {
         buffer.wipe();
         return false;
     }
-    buffer.prepend(iv.data(), SEALED_IV_BYTES);
-    SecureBuffer tag = hmacCompute(*session.mac, buffer);
-    if (tag.size() != SEALED_TAG_BYTES) {
-        buffer.wipe();
-        return false;
-    }
-    buffer.append(tag);
+    // IV, ciphertext and tag are laid out in one allocation: a chunk is 2 MiB, and growing the
+    // buffer at both ends would copy it twice more.
+    const uint32_t ciphertextBytes = buffer.size();
+    SecureBuffer sealed;
+    sealed.allocate(secureBufferGrownSize(ciphertextBytes, SEALED_OVERHEAD_BYTES));
+    std::memcpy(sealed.data(), iv.data(), SEALED_IV_BYTES);
+    std::memcpy(sealed.data() + SEALED_IV_BYTES, buffer.data(), ciphertextBytes);
+    buffer.wipe();
+    SecureBuffer tag = hmacCompute(*session.mac, sealed.data(), SEALED_IV_BYTES + ciphertextBytes);
+    if (tag.size() != SEALED_TAG_BYTES) return false;
+    std::memcpy(sealed.data() + SEALED_IV_BYTES + ciphertextBytes, tag.data(), SEALED_TAG_BYTES);
+    buffer = std::move(sealed);
     return true;
 }
 
