@@ -1,0 +1,203 @@
+// The six job entry points and runJob: each hands its key material to the pipeline under its own
+// method, runJob picks the entry point from the job, and a job that runs out of memory fails with
+// a result instead of ending the process, leaving no file of its own.
+
+#include "app/job/job_entry.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "container/format.h"
+#include "support/pipeline_harness.h"
+
+using namespace testsupport;
+
+namespace {
+
+const std::string OLD_TEXT = "already here before the job\n";
+const Bytes OLD(OLD_TEXT.begin(), OLD_TEXT.end());
+
+using EntryPoint = bool (*)(const PipelineOptions&, const SecureBuffer&, const NativePath&, const NativePath&,
+                            JobResult&);
+
+struct MethodEntryPoints {
+    KeyMethod method;
+    EntryPoint encrypt;
+    EntryPoint decrypt;
+};
+
+const MethodEntryPoints ENTRY_POINTS[] = {
+    {KEY_FILE, encryptWithKeyFile, decryptWithKeyFile},
+    {KEY_CODE, encryptWithKeyCode, decryptWithKeyCode},
+    {PASSPHRASE, encryptWithPassphrase, decryptWithPassphrase},
+};
+
+// The material of method alone, as the main window hands it over.
+SecureBuffer ownMaterial(KeyMethod method) {
+    KeyMaterial material = materialFor(method);
+    switch (method) {
+    case KEY_FILE: return material.keyFileKey;
+    case KEY_CODE: return material.keyCode;
+    case PASSPHRASE: return material.passphrase;
+    }
+    return SecureBuffer();
+}
+
+// Refuses every request of more than 1 MiB, as a heap that has run out would; smaller ones go on
+// to malloc. Buffers from before and after are released correctly.
+class ExhaustedHeap {
+public:
+    ExhaustedHeap() { previous_ = setSecureBufferAllocator({obtain, release}); }
+    ~ExhaustedHeap() { setSecureBufferAllocator(previous_); }
+    ExhaustedHeap(const ExhaustedHeap&) = delete;
+    ExhaustedHeap& operator=(const ExhaustedHeap&) = delete;
+
+private:
+    static void* obtain(size_t bytes) { return bytes > 1048576 ? nullptr : std::malloc(bytes); }
+    static void release(void* memory, size_t) { std::free(memory); }
+
+    SecureBufferAllocator previous_;
+};
+
+}  // namespace
+
+// Each entry point's container opens with the pipeline under that entry point's method, and each
+// decryption entry point opens a container the pipeline made with its method.
+TEST(JobEntryPoints, EachPassesItsMaterialUnderItsMethod) {
+    auto generator = readyGenerator();
+    TempDir dir;
+    const Bytes plain = {'e', 'n', ' ', 'f', 'i', 'l'};
+    writeFileBytes(dir / "plain.bin", plain);
+    const PipelineOptions options = optionsFor(*generator, CIPHER_SERPENT, true);
+    for (const MethodEntryPoints& entry : ENTRY_POINTS) {
+        SCOPED_TRACE(methodName(entry.method));
+        JobResult result = RESULT_CANCELLED;
+        ASSERT_TRUE(entry.encrypt(options, ownMaterial(entry.method), nativePathOf(dir / "plain.bin"),
+                                  nativePathOf(dir / "by-entry.encrypted"), result))
+            << "result " << result;
+        ASSERT_TRUE(decryptPath(options, entry.method, materialFor(entry.method), dir / "by-entry.encrypted",
+                                dir / "by-pipeline.out", result))
+            << "result " << result;
+        EXPECT_TRUE(readFileBytes(dir / "by-pipeline.out") == plain);
+
+        ASSERT_TRUE(encryptPath(options, entry.method, materialFor(entry.method), dir / "plain.bin",
+                                dir / "by-pipeline.encrypted", result));
+        ASSERT_TRUE(entry.decrypt(options, ownMaterial(entry.method), nativePathOf(dir / "by-pipeline.encrypted"),
+                                  nativePathOf(dir / "by-entry.out"), result))
+            << "result " << result;
+        EXPECT_TRUE(readFileBytes(dir / "by-entry.out") == plain);
+    }
+}
+
+// A decryption entry point of another method meets a container it cannot open: wrong key, and
+// the file at the target's name is untouched.
+TEST(JobEntryPoints, OtherMethodsAreTheWrongKey) {
+    auto generator = readyGenerator();
+    TempDir dir;
+    writeFileBytes(dir / "plain.bin", "text");
+    const PipelineOptions options = optionsFor(*generator, CIPHER_AES256, false);
+    for (const MethodEntryPoints& maker : ENTRY_POINTS) {
+        JobResult result = RESULT_CANCELLED;
+        ASSERT_TRUE(maker.encrypt(options, ownMaterial(maker.method), nativePathOf(dir / "plain.bin"),
+                                  nativePathOf(dir / "made.encrypted"), result));
+        for (const MethodEntryPoints& opener : ENTRY_POINTS) {
+            if (opener.method == maker.method) continue;
+            SCOPED_TRACE(std::string(methodName(maker.method)) + " container, " + methodName(opener.method));
+            writeFileBytes(dir / "target.out", OLD);
+            result = RESULT_CANCELLED;
+            EXPECT_FALSE(opener.decrypt(options, ownMaterial(opener.method), nativePathOf(dir / "made.encrypted"),
+                                        nativePathOf(dir / "target.out"), result));
+            EXPECT_EQ(result, RESULT_WRONG_KEY);
+            EXPECT_TRUE(readFileBytes(dir / "target.out") == OLD);
+        }
+    }
+}
+
+// The job holds material of all three methods, each for a different key; only the chosen
+// method's may be used. A method the job does not know counts as the key code.
+TEST(JobEntryPoints, RunJobChoosesByDirectionAndMethod) {
+    auto generator = readyGenerator();
+    TempDir dir;
+    const Bytes plain = {'r', 'u', 'n'};
+    writeFileBytes(dir / "plain.bin", plain);
+    const PipelineOptions options = optionsFor(*generator, CIPHER_AES256, false);
+    JobRequest job;
+    job.keyFileKey = materialFor(KEY_FILE).keyFileKey;
+    job.keyCode = materialFor(KEY_CODE).keyCode;
+    job.passphrase = materialFor(PASSPHRASE).passphrase;
+
+    struct Row {
+        const char* name;
+        KeyMethod jobMethod;
+        KeyMethod used;
+    };
+    const Row rows[] = {
+        {"key file", KEY_FILE, KEY_FILE},
+        {"key code", KEY_CODE, KEY_CODE},
+        {"passphrase", PASSPHRASE, PASSPHRASE},
+        {"unknown method 7", static_cast<KeyMethod>(7), KEY_CODE},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        job.keyMethod = row.jobMethod;
+        job.encrypt = true;
+        JobResult result = RESULT_CANCELLED;
+        ASSERT_TRUE(runJob(options, job, nativePathOf(dir / "plain.bin"), nativePathOf(dir / "job.encrypted"), result))
+            << "result " << result;
+        for (KeyMethod method : {KEY_FILE, KEY_CODE, PASSPHRASE}) {
+            SCOPED_TRACE(std::string("opened with ") + methodName(method));
+            const bool opened = decryptPath(options, method, materialFor(method), dir / "job.encrypted",
+                                            dir / "check.out", result);
+            EXPECT_EQ(opened, method == row.used);
+        }
+
+        ASSERT_TRUE(encryptPath(options, row.used, materialFor(row.used), dir / "plain.bin",
+                                dir / "pipeline.encrypted", result));
+        job.encrypt = false;
+        ASSERT_TRUE(runJob(options, job, nativePathOf(dir / "pipeline.encrypted"), nativePathOf(dir / "job.out"),
+                           result))
+            << "result " << result;
+        EXPECT_TRUE(readFileBytes(dir / "job.out") == plain);
+    }
+}
+
+// The buffer layer throws when memory runs out; the job fails with a read error instead, its
+// temporary target is gone, and the file at the target's name is untouched.
+TEST(JobEntryPoints, ExhaustedMemoryFailsTheJob) {
+    auto generator = readyGenerator();
+    TempDir dir;
+    writeFileBytes(dir / "plain.bin", makeContent(Content::RANDOM, CHUNK_SIZE + 1));
+    const PipelineOptions options = optionsFor(*generator, CIPHER_AES256, false);
+    const SecureBuffer key = ownMaterial(KEY_FILE);
+    JobResult result = RESULT_CANCELLED;
+    ASSERT_TRUE(encryptWithKeyFile(options, key, nativePathOf(dir / "plain.bin"), nativePathOf(dir / "made.encrypted"),
+                                   result));
+    writeFileBytes(dir / "target", OLD);
+    const std::vector<std::string> before = fileNames(dir.path());
+
+    struct Row {
+        const char* name;
+        EntryPoint entry;
+        const char* source;
+    };
+    const Row rows[] = {
+        {"encryption", encryptWithKeyFile, "plain.bin"},
+        {"decryption", decryptWithKeyFile, "made.encrypted"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        result = RESULT_CANCELLED;
+        bool ok = true;
+        {
+            ExhaustedHeap heap;
+            ok = row.entry(options, key, nativePathOf(dir / row.source), nativePathOf(dir / "target"), result);
+        }
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(result, RESULT_READ_ERROR);
+        EXPECT_EQ(fileNames(dir.path()), before) << "no file of the job remains";
+        EXPECT_TRUE(readFileBytes(dir / "target") == OLD);
+    }
+}
