@@ -5,39 +5,15 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
+#include "support/allocators.h"
 #include "support/files.h"
 #include "support/hex.h"
 
 using namespace testsupport;
 
 namespace {
-
-// The largest request SecureBuffer makes of the heap while installed. Requests go on to malloc
-// and free, so buffers from before and after are released correctly.
-size_t largestRequest = 0;
-
-class LargestRequestRecorder {
-public:
-    LargestRequestRecorder() {
-        largestRequest = 0;
-        previous_ = setSecureBufferAllocator({obtain, release});
-    }
-    ~LargestRequestRecorder() { setSecureBufferAllocator(previous_); }
-    LargestRequestRecorder(const LargestRequestRecorder&) = delete;
-    LargestRequestRecorder& operator=(const LargestRequestRecorder&) = delete;
-
-private:
-    static void* obtain(size_t bytes) {
-        if (bytes > largestRequest) largestRequest = bytes;
-        return std::malloc(bytes);
-    }
-    static void release(void* memory, size_t) { std::free(memory); }
-
-    SecureBufferAllocator previous_;
-};
 
 // Blob calls take ANSI paths; the tests use bare ASCII names in a temporary current directory.
 class BlobFiles : public ::testing::Test {
@@ -93,7 +69,7 @@ TEST_F(BlobFiles, LengthOverTheLimitIsRefusedBeforeAnyAllocation) {
         ByteReader reader;
         LargestRequestRecorder recorder;
         EXPECT_FALSE(readBlobFile("blob.bin", reader));
-        EXPECT_LT(largestRequest, 65536u);
+        EXPECT_LT(LargestRequestRecorder::largestRequest(), 65536u);
     }
 }
 

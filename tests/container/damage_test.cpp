@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -14,6 +13,7 @@
 #include "container/format.h"
 #include "crypto/hmac.h"
 #include "crypto/session.h"
+#include "support/allocators.h"
 #include "support/hex.h"
 #include "support/pipeline_harness.h"
 
@@ -57,30 +57,6 @@ Bytes concat(std::initializer_list<Bytes> parts) {
 Bytes slice(const Bytes& bytes, size_t start, size_t count) {
     return Bytes(bytes.begin() + start, bytes.begin() + start + count);
 }
-
-// What SecureBuffer asks of the heap while installed: the largest single request. Requests go on
-// to malloc and free, so buffers from before and after are released correctly.
-size_t largestRequest = 0;
-
-class LargestRequestRecorder {
-public:
-    LargestRequestRecorder() {
-        largestRequest = 0;
-        previous_ = setSecureBufferAllocator({obtain, release});
-    }
-    ~LargestRequestRecorder() { setSecureBufferAllocator(previous_); }
-    LargestRequestRecorder(const LargestRequestRecorder&) = delete;
-    LargestRequestRecorder& operator=(const LargestRequestRecorder&) = delete;
-
-private:
-    static void* obtain(size_t bytes) {
-        if (bytes > largestRequest) largestRequest = bytes;
-        return std::malloc(bytes);
-    }
-    static void release(void* memory, size_t) { std::free(memory); }
-
-    SecureBufferAllocator previous_;
-};
 
 struct Attempt {
     bool ok = false;
@@ -350,7 +326,8 @@ TEST(ForgedContainer, TablesChunksAndSizes) {
         } else {
             expectRefused(attempt, row.result);
         }
-        EXPECT_LE(largestRequest, 65536u) << "no size from the file makes the reader ask for more than it holds";
+        EXPECT_LE(LargestRequestRecorder::largestRequest(), 65536u)
+            << "no size from the file makes the reader ask for more than it holds";
     }
 }
 

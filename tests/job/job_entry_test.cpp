@@ -6,11 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "container/format.h"
+#include "support/allocators.h"
 #include "support/pipeline_harness.h"
 
 using namespace testsupport;
@@ -45,22 +45,6 @@ SecureBuffer ownMaterial(KeyMethod method) {
     }
     return SecureBuffer();
 }
-
-// Refuses every request of more than 1 MiB, as a heap that has run out would; smaller ones go on
-// to malloc. Buffers from before and after are released correctly.
-class ExhaustedHeap {
-public:
-    ExhaustedHeap() { previous_ = setSecureBufferAllocator({obtain, release}); }
-    ~ExhaustedHeap() { setSecureBufferAllocator(previous_); }
-    ExhaustedHeap(const ExhaustedHeap&) = delete;
-    ExhaustedHeap& operator=(const ExhaustedHeap&) = delete;
-
-private:
-    static void* obtain(size_t bytes) { return bytes > 1048576 ? nullptr : std::malloc(bytes); }
-    static void release(void* memory, size_t) { std::free(memory); }
-
-    SecureBufferAllocator previous_;
-};
 
 }  // namespace
 
@@ -192,7 +176,7 @@ TEST(JobEntryPoints, ExhaustedMemoryFailsTheJob) {
         result = RESULT_CANCELLED;
         bool ok = true;
         {
-            ExhaustedHeap heap;
+            RefusingLargeRequests<1048576> exhaustedHeap;  // the 2 MiB chunk cannot be had
             ok = row.entry(options, key, nativePathOf(dir / row.source), nativePathOf(dir / "target"), result);
         }
         EXPECT_FALSE(ok);
