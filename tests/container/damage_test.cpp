@@ -142,7 +142,8 @@ Expected expectedAfterChange(const Bytes& changed, uint32_t offset) {
         return whole ? Expected{true, RESULT_CANCELLED} : Expected{false, RESULT_WRONG_KEY};
     }
     if (offset >= CHECK_VALUE_OFFSET && offset < TABLE_SIZE_OFFSET) return {false, RESULT_WRONG_KEY};
-    // Magic, version, cipher, compressed flag, table size, table, chunk.
+    // Magic and version; the other cipher (its keys fail the table's tag); the compressed flag
+    // (the data's first byte is no codec method); table size, table and chunk.
     return {false, RESULT_READ_ERROR};
 }
 
