@@ -15,8 +15,8 @@ constexpr uint32_t BLOB_PIECE_SIZE = 102400;
 // Reads the blob file at the ANSI path (relative names resolve in the current directory) into
 // reader: its input becomes the payload and its position 0. A file of fewer than 4 bytes reads
 // its length from the bytes present (an empty file is an empty payload). Fails, leaving reader
-// unchanged, when the file cannot be opened, the length exceeds MAX_BLOB_SIZE or the payload is
-// cut short.
+// unchanged, when the file cannot be opened, the length exceeds MAX_BLOB_SIZE or what the file
+// holds (checked before anything is allocated), or the payload cannot be read in full.
 [[nodiscard]] bool readBlobFile(const char* path, ByteReader& reader);
 
 // Creates or truncates the file at the ANSI path and writes bytes as a blob. False when the file
