@@ -40,7 +40,7 @@ TEST_F(BlobFiles, ReadAcceptsAndRefuses) {
         {"three length bytes, the high byte missing: 0", "000000", true, ""},
         {"two length bytes, low first: 2, no payload", "0200", false, ""},
         {"one length byte: 1, no payload", "01", false, ""},
-        {"2^30 passes the length check, then the payload is missing", "00000040", false, ""},
+        {"2^30: within the limit, but more than the file holds", "00000040", false, ""},
         {"2^30 + 1", "01000040", false, ""},
         {"FFFFFFFF", "ffffffff 00", false, ""},
     };
@@ -61,9 +61,9 @@ TEST_F(BlobFiles, ReadAcceptsAndRefuses) {
     }
 }
 
-// Only a length within the limit may lead to a buffer of that length.
-TEST_F(BlobFiles, LengthOverTheLimitIsRefusedBeforeAnyAllocation) {
-    for (const char* fileHex : {"01000040", "ffffffff"}) {
+// A length over the limit, or over what the file holds, never leads to a buffer of that length.
+TEST_F(BlobFiles, ImpossibleLengthIsRefusedBeforeAnyAllocation) {
+    for (const char* fileHex : {"01000040", "ffffffff", "00000040", "00001000 aabbcc"}) {
         SCOPED_TRACE(fileHex);
         writeFileBytes("blob.bin", fromHex(fileHex));
         ByteReader reader;
