@@ -35,3 +35,8 @@ target_link_options(Ferrolyn PRIVATE -static)
 set_target_properties(Ferrolyn PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/desktop)
 set_source_files_properties(${FERROLYN_SOURCE}/resources/ferrolyn.rc PROPERTIES OBJECT_DEPENDS
   "${FERROLYN_SOURCE}/resources/resource_ids.h;${FERROLYN_SOURCE}/resources/ferrolyn.manifest;${FERROLYN_SOURCE}/resources/ferrolyn.ico;${FERROLYN_SOURCE}/resources/banner.bmp")
+
+if(FERROLYN_TESTS)
+  enable_testing()
+  add_subdirectory(${FERROLYN_SOURCE}/tests/gui ${CMAKE_BINARY_DIR}/tests/gui)
+endif()
