@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything from scratch and runs every test: the native build, then the core tests again
-# under AddressSanitizer with UndefinedBehaviorSanitizer and under ThreadSanitizer. Installs what it
+# under AddressSanitizer with UndefinedBehaviorSanitizer and under ThreadSanitizer, then the Windows
+# build with its tests under Wine (the desktop program in Xvfb). Installs what it
 # needs with apt-get (as root) when it is missing. Exits non-zero on the first failure.
 set -euo pipefail
 
@@ -35,5 +36,10 @@ rm -rf build/tsan
 cmake -S "$top" -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFERROLYN_TSAN=ON -DFERROLYN_BENCH=OFF >/dev/null
 cmake --build build/tsan -j "$jobs" --target random_tests
 TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/random_tests --gtest_filter='RandomGenerator.*'
+
+echo "== Windows build: Ferrolyn.exe, core tests under Wine, GUI tests under Wine in Xvfb"
+build build/win32 -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" -DFERROLYN_BENCH=OFF
+run_tests build/win32
+echo "screenshots of every dialog: build/win32/gui/screenshots"
 
 echo "== all tests passed"
