@@ -40,3 +40,9 @@ if(FERROLYN_TESTS)
   enable_testing()
   add_subdirectory(${FERROLYN_SOURCE}/tests/gui ${CMAKE_BINARY_DIR}/tests/gui)
 endif()
+
+if(FERROLYN_TESTS)
+  # Ferrolyn.exe is one file: a 32-bit PE that imports only Windows' own DLLs.
+  add_test(NAME ferrolyn_exe_imports
+           COMMAND ${FERROLYN_SOURCE}/tools/check-pe-imports.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:Ferrolyn>)
+endif()
