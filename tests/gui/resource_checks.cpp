@@ -27,7 +27,7 @@ enum ControlKind { PUSH, RADIO, CHECK, GROUP, LABEL, BITMAP, EDIT, PASSWORD, COM
 constexpr int ANY = -1;
 constexpr bool OFF = true;  // created disabled
 
-struct ControlSpec {
+struct ControlLayout {
     int id;
     ControlKind kind;
     const wchar_t* text;  // "#n" for a resource ordinal
@@ -35,17 +35,17 @@ struct ControlSpec {
     bool disabled = false;
 };
 
-struct DialogSpec {
+struct DialogLayout {
     int id;
     const wchar_t* caption;
     int cx, cy;
     int menu;  // 0: none
     bool minimizeBox;
-    std::vector<ControlSpec> controls;
+    std::vector<ControlLayout> controls;
 };
 
-const std::vector<DialogSpec>& dialogSpecs() {
-    static const std::vector<DialogSpec> specs = {
+const std::vector<DialogLayout>& expectedDialogs() {
+    static const std::vector<DialogLayout> layouts = {
         {IDD_MAIN, L"Ferrolyn", 371, 317, IDM_MAIN_MENU, true, {
             {IDC_MAIN_BANNER, BITMAP, L"#110", 6, 4, 359, 57},
             {IDC_STATIC, GROUP, L"Krypteringsmetod:", 6, 66, 360, 171},
@@ -131,7 +131,7 @@ const std::vector<DialogSpec>& dialogSpecs() {
             {IDC_SETTINGS_CANCEL, PUSH, L"Avbryt", 198, 84, 50, 14},
         }},
     };
-    return specs;
+    return layouts;
 }
 
 // --- Reading DLGTEMPLATEEX ---
@@ -265,20 +265,20 @@ bool controlKindMatches(const TemplateControl& c, ControlKind kind) {
 
 bool sameNumber(int actual, int expected) { return expected == ANY || actual == expected; }
 
-void compareDialog(const TemplateDialog& dialog, const DialogSpec& spec) {
-    checkText(dialog.caption, spec.caption, "caption");
-    check(dialog.cx == spec.cx && dialog.cy == spec.cy, "size " + std::to_string(dialog.cx) + " x " + std::to_string(dialog.cy));
+void compareDialog(const TemplateDialog& dialog, const DialogLayout& expected) {
+    checkText(dialog.caption, expected.caption, "caption");
+    check(dialog.cx == expected.cx && dialog.cy == expected.cy, "size " + std::to_string(dialog.cx) + " x " + std::to_string(dialog.cy));
     checkText(dialog.font, L"MS Shell Dlg", "font");
     check(dialog.pointSize == 8, "font size 8");
-    check(dialog.menu == (spec.menu == 0 ? L"" : L"#" + std::to_wstring(spec.menu)), "menu");
+    check(dialog.menu == (expected.menu == 0 ? L"" : L"#" + std::to_wstring(expected.menu)), "menu");
     const uint32_t frame = DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU;
     check((dialog.style & frame) == frame, "modal frame with caption and system menu");
     check(!(dialog.style & (WS_THICKFRAME | WS_MAXIMIZEBOX)), "no resizing, no maximise box");
-    check(((dialog.style & WS_MINIMIZEBOX) != 0) == spec.minimizeBox, "minimise box only on the main window");
-    check(dialog.controls.size() == spec.controls.size(), "control count " + std::to_string(dialog.controls.size()));
-    for (size_t i = 0; i < dialog.controls.size() && i < spec.controls.size(); ++i) {
+    check(((dialog.style & WS_MINIMIZEBOX) != 0) == expected.minimizeBox, "minimise box only on the main window");
+    check(dialog.controls.size() == expected.controls.size(), "control count " + std::to_string(dialog.controls.size()));
+    for (size_t i = 0; i < dialog.controls.size() && i < expected.controls.size(); ++i) {
         const TemplateControl& c = dialog.controls[i];
-        const ControlSpec& s = spec.controls[i];
+        const ControlLayout& s = expected.controls[i];
         const std::string where = "control " + std::to_string(i) + " (\"" + gui::narrow(s.text) + "\")";
         check(c.id == (s.id == IDC_STATIC ? 0xFFFF : s.id) || c.id == s.id, where + " id " + std::to_string(c.id));
         check(controlKindMatches(c, s.kind), where + " class and style: " + gui::narrow(c.className) + ", style 0x" +
@@ -430,17 +430,17 @@ void checkResources(const std::wstring& program, const std::wstring& shots) {
     HMODULE module = LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     check(module != nullptr, "Ferrolyn.exe loads as data");
     if (module == nullptr) return;
-    for (const DialogSpec& spec : dialogSpecs()) {
-        gui::results.scenario = "dialog " + std::to_string(spec.id);
+    for (const DialogLayout& expected : expectedDialogs()) {
+        gui::results.scenario = "dialog " + std::to_string(expected.id);
         DWORD size = 0;
-        const uint8_t* data = resourceData(module, reinterpret_cast<const wchar_t*>(RT_DIALOG), spec.id, size);
+        const uint8_t* data = resourceData(module, reinterpret_cast<const wchar_t*>(RT_DIALOG), expected.id, size);
         TemplateDialog dialog;
         check(data != nullptr && readTemplate(data, size, dialog), "template exists and reads");
         if (data == nullptr) continue;
-        compareDialog(dialog, spec);
+        compareDialog(dialog, expected);
         // The main window and the entropy dialog are photographed running in the program.
-        if (spec.id != IDD_MAIN && spec.id != IDD_ENTROPY) {
-            showTemplate(module, spec.id, shots + L"\\dialog_" + std::to_wstring(spec.id) + L".bmp");
+        if (expected.id != IDD_MAIN && expected.id != IDD_ENTROPY) {
+            showTemplate(module, expected.id, shots + L"\\dialog_" + std::to_wstring(expected.id) + L".bmp");
         }
     }
     checkMenu(module);
