@@ -58,17 +58,29 @@ void sboxByNumber(unsigned box, Block& b) {
     }
 }
 
-inline void linearTransform(Block& b) {
-    b.x0 = rotl32(b.x0, 13);
-    b.x2 = rotl32(b.x2, 3);
-    b.x1 ^= b.x0 ^ b.x2;
-    b.x3 ^= b.x2 ^ (b.x0 << 3);
-    b.x1 = rotl32(b.x1, 1);
-    b.x3 = rotl32(b.x3, 7);
-    b.x0 ^= b.x1 ^ b.x3;
-    b.x2 ^= b.x3 ^ (b.x1 << 7);
-    b.x0 = rotl32(b.x0, 5);
-    b.x2 = rotl32(b.x2, 22);
+inline void mixSubkey(Block& b, const uint8_t* subkeys, unsigned index) {
+    const uint8_t* k = subkeys + SERPENT_BLOCK_BYTES * index;
+    b.x0 ^= load32Le(k);
+    b.x1 ^= load32Le(k + 4);
+    b.x2 ^= load32Le(k + 8);
+    b.x3 ^= load32Le(k + 12);
+}
+
+// The linear transformation followed by the XOR of subkey `index`. The subkey words for x0 and
+// x2 go in before the final rotations (rotated back to match), which takes the XOR off the chain
+// of dependent operations that runs through a block's rounds. Steps of the transformation:
+//   x0 <<<= 13; x2 <<<= 3; x1 ^= x0 ^ x2; x3 ^= x2 ^ (x0 << 3); x1 <<<= 1; x3 <<<= 7;
+//   x0 ^= x1 ^ x3; x2 ^= x3 ^ (x1 << 7); x0 <<<= 5; x2 <<<= 22.
+inline void linearTransformAndMix(Block& b, const uint8_t* subkeys, unsigned index) {
+    const uint8_t* k = subkeys + SERPENT_BLOCK_BYTES * index;
+    const uint32_t x0 = rotl32(b.x0, 13);
+    const uint32_t x2 = rotl32(b.x2, 3);
+    const uint32_t x1 = rotl32(b.x1 ^ x0 ^ x2, 1);
+    const uint32_t x3 = rotl32(b.x3 ^ x2 ^ (x0 << 3), 7);
+    b.x0 = rotl32((x0 ^ rotr32(load32Le(k), 5)) ^ (x1 ^ x3), 5);
+    b.x2 = rotl32((x2 ^ rotr32(load32Le(k + 8), 22)) ^ (x3 ^ (x1 << 7)), 22);
+    b.x1 = x1 ^ load32Le(k + 4);
+    b.x3 = x3 ^ load32Le(k + 12);
 }
 
 inline void inverseLinearTransform(Block& b) {
@@ -84,19 +96,12 @@ inline void inverseLinearTransform(Block& b) {
     b.x0 = rotr32(b.x0, 13);
 }
 
-inline void mixSubkey(Block& b, const uint8_t* subkeys, unsigned index) {
-    const uint8_t* k = subkeys + SERPENT_BLOCK_BYTES * index;
-    b.x0 ^= load32Le(k);
-    b.x1 ^= load32Le(k + 4);
-    b.x2 ^= load32Le(k + 8);
-    b.x3 ^= load32Le(k + 12);
-}
-
+// Rounds 0..30 of encryption without their first subkey, which the previous round (or the
+// start) has already mixed in.
 template <int BOX>
 inline void encryptRound(Block& b, const uint8_t* subkeys, unsigned round) {
-    mixSubkey(b, subkeys, round);
     sbox<BOX>(b);
-    linearTransform(b);
+    linearTransformAndMix(b, subkeys, round + 1);
 }
 
 template <int BOX>
@@ -107,11 +112,11 @@ inline void decryptRound(Block& b, const uint8_t* subkeys, unsigned round) {
 }
 
 // The block as the little-endian number the format defines: byte 0 is the low byte of x0.
-Block loadBlock(const uint8_t* block) {
+inline Block loadBlock(const uint8_t* block) {
     return Block{load32Le(block), load32Le(block + 4), load32Le(block + 8), load32Le(block + 12)};
 }
 
-void storeBlock(uint8_t* block, const Block& b) {
+inline void storeBlock(uint8_t* block, const Block& b) {
     store32Le(block, b.x0);
     store32Le(block + 4, b.x1);
     store32Le(block + 8, b.x2);
@@ -160,6 +165,7 @@ bool serpentEncryptBlock(const SerpentKeySchedule& schedule, uint8_t* block) {
     }
     const uint8_t* subkeys = schedule.subkeys.data();
     Block b = loadBlock(block);
+    mixSubkey(b, subkeys, 0);
     for (unsigned base = 0; base < 24; base += 8) {
         encryptRound<0>(b, subkeys, base);
         encryptRound<1>(b, subkeys, base + 1);
@@ -177,8 +183,8 @@ bool serpentEncryptBlock(const SerpentKeySchedule& schedule, uint8_t* block) {
     encryptRound<4>(b, subkeys, 28);
     encryptRound<5>(b, subkeys, 29);
     encryptRound<6>(b, subkeys, 30);
-    // The last round replaces the linear transformation by a final subkey.
-    mixSubkey(b, subkeys, 31);
+    // Round 31 (its subkey 31 is mixed in already) ends with subkey 32 instead of the linear
+    // transformation.
     sbox<7>(b);
     mixSubkey(b, subkeys, 32);
     storeBlock(block, b);
