@@ -31,7 +31,8 @@ SecureBuffer patternBuffer(uint32_t length) {
 
 const char* algorithmName(int64_t argument) { return argument == CIPHER_AES256 ? "AES-256" : "Serpent"; }
 
-const uint8_t BENCH_IV[16] = {0x0f, 0x1e, 0x2d, 0x3c, 0x4b, 0x5a, 0x69, 0x78, 0x87, 0x96, 0xa5, 0xb4, 0xc3, 0xd2, 0xe1, 0xf0};
+const uint8_t BENCH_IV[16] = {0x0f, 0x1e, 0x2d, 0x3c, 0x4b, 0x5a, 0x69, 0x78,
+                              0x87, 0x96, 0xa5, 0xb4, 0xc3, 0xd2, 0xe1, 0xf0};
 
 // Single blocks: each block is fed the previous result, so this measures one block's latency.
 void aesBlocks(benchmark::State& state, bool encrypt) {
@@ -139,5 +140,9 @@ BENCHMARK(BM_SerpentEncryptBlock);
 BENCHMARK(BM_SerpentDecryptBlock);
 BENCHMARK(BM_CbcEncryptChunk)->Arg(CIPHER_AES256)->Arg(CIPHER_SERPENT)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CbcDecryptChunk)->Arg(CIPHER_AES256)->Arg(CIPHER_SERPENT)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Keystream)->Args({CIPHER_AES256, 64})->Args({CIPHER_SERPENT, 64})->Args({CIPHER_AES256, 65536})->Args({CIPHER_SERPENT, 65536});
+BENCHMARK(BM_Keystream)
+    ->Args({CIPHER_AES256, 64})
+    ->Args({CIPHER_SERPENT, 64})
+    ->Args({CIPHER_AES256, 65536})
+    ->Args({CIPHER_SERPENT, 65536});
 BENCHMARK(BM_EncryptPool)->Arg(CIPHER_AES256)->Arg(CIPHER_SERPENT);

@@ -73,8 +73,8 @@ constexpr AesTables buildTables() {
         const uint8_t s = tables.sbox[x];
         const uint8_t si = tables.inverseSbox[x];
         const uint32_t te0 = columnWord(gfMultiply(s, 0x02), s, s, gfMultiply(s, 0x03));
-        const uint32_t td0 =
-            columnWord(gfMultiply(si, 0x0e), gfMultiply(si, 0x09), gfMultiply(si, 0x0d), gfMultiply(si, 0x0b));
+        const uint32_t td0 = columnWord(gfMultiply(si, 0x0e), gfMultiply(si, 0x09), gfMultiply(si, 0x0d),
+                                        gfMultiply(si, 0x0b));
         for (unsigned k = 0; k < 4; ++k) {
             tables.te[k][x] = std::rotr(te0, static_cast<int>(8 * k));
             tables.td[k][x] = std::rotr(td0, static_cast<int>(8 * k));
@@ -102,8 +102,8 @@ constexpr uint32_t RCON[10] = {0x01000000, 0x02000000, 0x04000000, 0x08000000, 0
 constexpr uint8_t byteOf(uint32_t word, unsigned index) { return static_cast<uint8_t>(word >> (8 * index)); }
 
 uint32_t subWord(uint32_t word) {
-    return columnWord(TABLES.sbox[byteOf(word, 3)], TABLES.sbox[byteOf(word, 2)], TABLES.sbox[byteOf(word, 1)],
-                      TABLES.sbox[byteOf(word, 0)]);
+    return columnWord(TABLES.sbox[byteOf(word, 3)], TABLES.sbox[byteOf(word, 2)],
+                      TABLES.sbox[byteOf(word, 1)], TABLES.sbox[byteOf(word, 0)]);
 }
 
 uint32_t invMixColumn(uint32_t word) {
@@ -111,11 +111,14 @@ uint32_t invMixColumn(uint32_t word) {
     const uint8_t b1 = byteOf(word, 2);
     const uint8_t b2 = byteOf(word, 1);
     const uint8_t b3 = byteOf(word, 0);
-    return columnWord(
-        static_cast<uint8_t>(TABLES.times0e[b0] ^ TABLES.times0b[b1] ^ TABLES.times0d[b2] ^ TABLES.times09[b3]),
-        static_cast<uint8_t>(TABLES.times09[b0] ^ TABLES.times0e[b1] ^ TABLES.times0b[b2] ^ TABLES.times0d[b3]),
-        static_cast<uint8_t>(TABLES.times0d[b0] ^ TABLES.times09[b1] ^ TABLES.times0e[b2] ^ TABLES.times0b[b3]),
-        static_cast<uint8_t>(TABLES.times0b[b0] ^ TABLES.times0d[b1] ^ TABLES.times09[b2] ^ TABLES.times0e[b3]));
+    return columnWord(static_cast<uint8_t>(TABLES.times0e[b0] ^ TABLES.times0b[b1] ^ TABLES.times0d[b2] ^
+                                           TABLES.times09[b3]),
+                      static_cast<uint8_t>(TABLES.times09[b0] ^ TABLES.times0e[b1] ^ TABLES.times0b[b2] ^
+                                           TABLES.times0d[b3]),
+                      static_cast<uint8_t>(TABLES.times0d[b0] ^ TABLES.times09[b1] ^ TABLES.times0e[b2] ^
+                                           TABLES.times0b[b3]),
+                      static_cast<uint8_t>(TABLES.times0b[b0] ^ TABLES.times0d[b1] ^ TABLES.times09[b2] ^
+                                           TABLES.times0e[b3]));
 }
 
 uint32_t roundKeyWord(const uint8_t* roundKey, unsigned column) { return load32Le(roundKey + 4 * column); }
@@ -202,17 +205,18 @@ bool aesEncryptBlock(const AesKeySchedule& schedule, uint8_t* block) {
     }
     roundKey += AES_BLOCK_BYTES;
     const uint8_t* sbox = TABLES.sbox;
-    store32Be(block, columnWord(sbox[byteOf(s0, 3)], sbox[byteOf(s1, 2)], sbox[byteOf(s2, 1)], sbox[byteOf(s3, 0)]) ^
-                         roundKeyWord(roundKey, 0));
-    store32Be(block + 4, columnWord(sbox[byteOf(s1, 3)], sbox[byteOf(s2, 2)], sbox[byteOf(s3, 1)],
-                                    sbox[byteOf(s0, 0)]) ^
-                             roundKeyWord(roundKey, 1));
-    store32Be(block + 8, columnWord(sbox[byteOf(s2, 3)], sbox[byteOf(s3, 2)], sbox[byteOf(s0, 1)],
-                                    sbox[byteOf(s1, 0)]) ^
-                             roundKeyWord(roundKey, 2));
-    store32Be(block + 12, columnWord(sbox[byteOf(s3, 3)], sbox[byteOf(s0, 2)], sbox[byteOf(s1, 1)],
-                                     sbox[byteOf(s2, 0)]) ^
-                              roundKeyWord(roundKey, 3));
+    store32Be(block,
+              columnWord(sbox[byteOf(s0, 3)], sbox[byteOf(s1, 2)], sbox[byteOf(s2, 1)], sbox[byteOf(s3, 0)]) ^
+                  roundKeyWord(roundKey, 0));
+    store32Be(block + 4,
+              columnWord(sbox[byteOf(s1, 3)], sbox[byteOf(s2, 2)], sbox[byteOf(s3, 1)], sbox[byteOf(s0, 0)]) ^
+                  roundKeyWord(roundKey, 1));
+    store32Be(block + 8,
+              columnWord(sbox[byteOf(s2, 3)], sbox[byteOf(s3, 2)], sbox[byteOf(s0, 1)], sbox[byteOf(s1, 0)]) ^
+                  roundKeyWord(roundKey, 2));
+    store32Be(block + 12,
+              columnWord(sbox[byteOf(s3, 3)], sbox[byteOf(s0, 2)], sbox[byteOf(s1, 1)], sbox[byteOf(s2, 0)]) ^
+                  roundKeyWord(roundKey, 3));
     return true;
 }
 
@@ -236,8 +240,8 @@ bool aesDecryptBlock(const AesKeySchedule& schedule, uint8_t* block) {
     }
     roundKey += AES_BLOCK_BYTES;
     const uint8_t* inverseSbox = TABLES.inverseSbox;
-    store32Be(block, columnWord(inverseSbox[byteOf(s0, 3)], inverseSbox[byteOf(s3, 2)], inverseSbox[byteOf(s2, 1)],
-                                inverseSbox[byteOf(s1, 0)]) ^
+    store32Be(block, columnWord(inverseSbox[byteOf(s0, 3)], inverseSbox[byteOf(s3, 2)],
+                                inverseSbox[byteOf(s2, 1)], inverseSbox[byteOf(s1, 0)]) ^
                          roundKeyWord(roundKey, 0));
     store32Be(block + 4, columnWord(inverseSbox[byteOf(s1, 3)], inverseSbox[byteOf(s0, 2)],
                                     inverseSbox[byteOf(s3, 1)], inverseSbox[byteOf(s2, 0)]) ^

@@ -30,7 +30,8 @@ bool decryptBlock(const CipherContext& ctx, uint8_t* block) {
 // Word by word: the block ciphers store their output as four 32-bit words, and reading those back
 // in the same widths lets the processor forward the stores instead of waiting for them.
 void xorBlock(uint8_t* target, const uint8_t* source) {
-    for (uint32_t i = 0; i < CIPHER_BLOCK_BYTES; i += 4) store32Le(target + i, load32Le(target + i) ^ load32Le(source + i));
+    for (uint32_t i = 0; i < CIPHER_BLOCK_BYTES; i += 4)
+        store32Le(target + i, load32Le(target + i) ^ load32Le(source + i));
 }
 
 void zeroChainingBlock(CipherContext& ctx) { secureWipe(ctx.chainingBlock.data(), ctx.chainingBlock.size()); }
@@ -156,7 +157,8 @@ bool cipherKeystream(CipherContext& ctx, SecureBuffer& out, uint32_t length) {
         }
         const uint32_t offset = CIPHER_BLOCK_BYTES * i;
         const uint32_t remaining = length - offset;
-        std::memcpy(stream.data() + offset, block, remaining < CIPHER_BLOCK_BYTES ? remaining : CIPHER_BLOCK_BYTES);
+        std::memcpy(stream.data() + offset, block,
+                    remaining < CIPHER_BLOCK_BYTES ? remaining : CIPHER_BLOCK_BYTES);
     }
     secureWipe(block, sizeof block);
     out = std::move(stream);

@@ -92,7 +92,8 @@ TEST(Aes, WipeReleasesZeroedRoundKeysAndCanRepeat) {
     {
         AesKeySchedule schedule;
         {
-            const SecureBuffer key = bufferOf(fromHex("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f"));
+            const SecureBuffer key =
+                bufferOf(fromHex("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f"));
             ASSERT_TRUE(aesSetKey(schedule, key));
         }
         EXPECT_EQ(AllocationAudit::outstanding(), 2);

@@ -55,7 +55,8 @@ Bytes referenceCbc(CipherAlgorithm algorithm, const Bytes& plaintext, const Byte
     Bytes chain = iv;
     Bytes ciphertext;
     for (size_t offset = 0; offset < padded.size(); offset += 16) {
-        Bytes block(padded.begin() + static_cast<long>(offset), padded.begin() + static_cast<long>(offset + 16));
+        Bytes block(padded.begin() + static_cast<long>(offset),
+                    padded.begin() + static_cast<long>(offset + 16));
         for (size_t i = 0; i < 16; ++i) block[i] ^= chain[i];
         chain = encryptSingleBlock(algorithm, block);
         ciphertext.insert(ciphertext.end(), chain.begin(), chain.end());
@@ -65,8 +66,9 @@ Bytes referenceCbc(CipherAlgorithm algorithm, const Bytes& plaintext, const Byte
 
 // Counter blocks 0..4: four copies of the counter as a 32-bit little-endian number.
 const char* const COUNTER_BLOCKS_HEX[] = {
-    "00000000000000000000000000000000", "01000000010000000100000001000000", "02000000020000000200000002000000",
-    "03000000030000000300000003000000", "04000000040000000400000004000000",
+    "00000000000000000000000000000000", "01000000010000000100000001000000",
+    "02000000020000000200000002000000", "03000000030000000300000003000000",
+    "04000000040000000400000004000000",
 };
 
 // --- Padded CBC ---
@@ -174,7 +176,8 @@ TEST(CipherPadded, DecryptionFollowsTheCountByte) {
             ASSERT_EQ(cipherDecryptPadded(ctx, ciphertext), row.succeeds);
             EXPECT_EQ(toHex(ctx.chainingBlock), ZERO_BLOCK_HEX);
             if (row.succeeds) {
-                EXPECT_EQ(toHex(ciphertext), toHex(Bytes(plaintext.begin(), plaintext.begin() + row.plaintextBytes)));
+                EXPECT_EQ(toHex(ciphertext),
+                          toHex(Bytes(plaintext.begin(), plaintext.begin() + row.plaintextBytes)));
             } else {
                 EXPECT_EQ(toHex(ciphertext), ciphertextHex);
             }
@@ -260,11 +263,14 @@ TEST(CipherPool, EncryptsEachBlockOnItsOwnAndStaysInside) {
         initWithIv(ctx, algorithm.algorithm);
         ASSERT_TRUE(cipherEncryptPool(ctx, region.data()));
         for (size_t offset = 0; offset < CIPHER_POOL_BYTES; offset += 16) {
-            const Bytes block(original.begin() + static_cast<long>(offset), original.begin() + static_cast<long>(offset + 16));
-            ASSERT_EQ(toHex(region.data() + offset, 16), toHex(encryptSingleBlock(algorithm.algorithm, block)))
+            const Bytes block(original.begin() + static_cast<long>(offset),
+                              original.begin() + static_cast<long>(offset + 16));
+            ASSERT_EQ(toHex(region.data() + offset, 16),
+                      toHex(encryptSingleBlock(algorithm.algorithm, block)))
                 << "block " << offset / 16;
         }
-        EXPECT_EQ(toHex(region.data() + CIPHER_POOL_BYTES, 16), toHex(original.data() + CIPHER_POOL_BYTES, 16));
+        EXPECT_EQ(toHex(region.data() + CIPHER_POOL_BYTES, 16),
+                  toHex(original.data() + CIPHER_POOL_BYTES, 16));
         EXPECT_EQ(toHex(ctx.chainingBlock), IV_HEX);
     }
 }
@@ -321,7 +327,8 @@ TEST(CipherContextState, ContextNotValidFailsEveryOperationAsDocumented) {
         {"AES, empty key", CIPHER_AES256, 0, makeInitialisedContext},
         {"Serpent, 33-byte key", CIPHER_SERPENT, 33, makeInitialisedContext},
         {"algorithm 2, 32-byte key", static_cast<CipherAlgorithm>(2), 32, makeInitialisedContext},
-        {"algorithm 0xffffffff, 32-byte key", static_cast<CipherAlgorithm>(0xffffffffu), 32, makeInitialisedContext},
+        {"algorithm 0xffffffff, 32-byte key", static_cast<CipherAlgorithm>(0xffffffffu), 32,
+         makeInitialisedContext},
         {"AES, released", CIPHER_AES256, 32, makeReleasedContext},
         {"Serpent, released", CIPHER_SERPENT, 32, makeReleasedContext},
         {"never initialised", CIPHER_AES256, 32, [](CipherContext&, CipherAlgorithm, uint32_t) {}},

@@ -24,7 +24,8 @@ inline Bytes fromHex(std::string_view hex) {
     };
     if (hex.size() % 2 != 0) std::abort();
     Bytes bytes;
-    for (size_t i = 0; i < hex.size(); i += 2) bytes.push_back(static_cast<uint8_t>(nibble(hex[i]) << 4 | nibble(hex[i + 1])));
+    for (size_t i = 0; i < hex.size(); i += 2)
+        bytes.push_back(static_cast<uint8_t>(nibble(hex[i]) << 4 | nibble(hex[i + 1])));
     return bytes;
 }
 
@@ -45,7 +46,9 @@ inline SecureBuffer bufferOf(const Bytes& bytes) {
     return SecureBuffer(bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
-inline Bytes bytesOf(const SecureBuffer& buffer) { return Bytes(buffer.data(), buffer.data() + buffer.size()); }
+inline Bytes bytesOf(const SecureBuffer& buffer) {
+    return Bytes(buffer.data(), buffer.data() + buffer.size());
+}
 
 inline Bytes reversed(Bytes bytes) { return Bytes(bytes.rbegin(), bytes.rend()); }
 

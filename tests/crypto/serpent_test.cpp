@@ -164,7 +164,8 @@ TEST(Serpent, WipeReleasesZeroedSubkeysAndCanRepeat) {
     {
         SerpentKeySchedule schedule;
         {
-            const SecureBuffer key = bufferOf(fromHex("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f"));
+            const SecureBuffer key =
+                bufferOf(fromHex("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f"));
             ASSERT_TRUE(serpentSetKey(schedule, key));
         }
         EXPECT_EQ(schedule.subkeys.size(), 4 * SERPENT_SUBKEY_WORDS);
