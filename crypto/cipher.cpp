@@ -147,20 +147,23 @@ bool cipherKeystream(CipherContext& ctx, SecureBuffer& out, uint32_t length) {
     if (!ctx.valid) return false;
     SecureBuffer stream;
     stream.allocate(length);
-    uint8_t block[CIPHER_BLOCK_BYTES];
-    const uint32_t blockCount = length / CIPHER_BLOCK_BYTES + (length % CIPHER_BLOCK_BYTES != 0 ? 1 : 0);
-    for (uint32_t i = 0; i < blockCount; ++i) {
+    // Whole blocks are encrypted in place; only a partial last block goes through a temporary,
+    // so the stream never needs room beyond length (no n × 16 that could pass 32 bits).
+    const uint32_t wholeBlocks = length / CIPHER_BLOCK_BYTES;
+    for (uint32_t i = 0; i < wholeBlocks; ++i) {
+        uint8_t* block = stream.data() + CIPHER_BLOCK_BYTES * i;
         for (uint32_t word = 0; word < 4; ++word) store32Le(block + 4 * word, i);
-        if (!encryptBlock(ctx, block)) {
-            secureWipe(block, sizeof block);
-            return false;
-        }
-        const uint32_t offset = CIPHER_BLOCK_BYTES * i;
-        const uint32_t remaining = length - offset;
-        std::memcpy(stream.data() + offset, block,
-                    remaining < CIPHER_BLOCK_BYTES ? remaining : CIPHER_BLOCK_BYTES);
+        if (!encryptBlock(ctx, block)) return false;
     }
-    secureWipe(block, sizeof block);
+    const uint32_t tailBytes = length % CIPHER_BLOCK_BYTES;
+    if (tailBytes != 0) {
+        uint8_t block[CIPHER_BLOCK_BYTES];
+        for (uint32_t word = 0; word < 4; ++word) store32Le(block + 4 * word, wholeBlocks);
+        const bool encrypted = encryptBlock(ctx, block);
+        if (encrypted) std::memcpy(stream.data() + CIPHER_BLOCK_BYTES * wholeBlocks, block, tailBytes);
+        secureWipe(block, sizeof block);
+        if (!encrypted) return false;
+    }
     out = std::move(stream);
     return true;
 }
