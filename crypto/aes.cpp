@@ -1,5 +1,6 @@
-// AES key expansion and the table-driven rounds. Every table is computed at compile time from the
-// definition of the S-box (inversion in GF(2^8), then the affine map), so no table is typed in.
+// AES key expansion and the table-driven rounds. The S-box, the T-tables and the multiplication
+// tables are computed at compile time from the S-box definition (inversion in GF(2^8), then the
+// affine map); only the ten round constants are written out.
 
 #include "crypto/aes.h"
 
