@@ -11,27 +11,11 @@
 #include <vector>
 
 #include "base/secure_buffer.h"
+#include "support/hex.h"
 
 namespace codectest {
 
-inline SecureBuffer hexBuffer(const std::string& hex) {
-    std::vector<uint8_t> bytes;
-    int high = -1;
-    for (char c : hex) {
-        int v;
-        if (c >= '0' && c <= '9') v = c - '0';
-        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-        else continue;  // spaces group the digits
-        if (high < 0) {
-            high = v;
-        } else {
-            bytes.push_back(static_cast<uint8_t>(high * 16 + v));
-            high = -1;
-        }
-    }
-    return SecureBuffer(bytes.data(), static_cast<uint32_t>(bytes.size()));
-}
+inline SecureBuffer hexBuffer(const std::string& hex) { return testsupport::bufferFromHex(hex); }
 
 // Upper-case hex with a space between bytes; long buffers are cut with a note of their size.
 inline std::string hexOf(const SecureBuffer& b, uint32_t limit = 64) {
