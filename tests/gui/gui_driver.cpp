@@ -1,7 +1,9 @@
 // Drives the real Ferrolyn.exe under Wine through window messages: start-up and the working
-// folder, the entropy collection dialog, the seed file across runs, the two start-up errors, and
-// the resources (every dialog template, the menu, the icon, the banner, the manifest). Saves one
-// screenshot per dialog. Usage: gui_driver FERROLYN_EXE SCREENSHOT_FOLDER (Windows paths).
+// folder, the entropy collection dialog, the seed file across runs, the two start-up errors, the
+// resources (every dialog template, the menu, the icon, the banner, the manifest), then the user's
+// workflow and the secondary dialogs (workflow_scenarios, dialog_scenarios). Saves one screenshot
+// per dialog. Usage: gui_driver FERROLYN_EXE SCREENSHOT_FOLDER TOOL_EXE SCRATCH_FOLDER (Windows
+// paths; TOOL_EXE is the command-line tool ferrolyn.exe, SCRATCH_FOLDER an empty folder).
 // Prints every failed check and ends with "N passed, N failed"; exits 1 when a check failed.
 
 #include <windows.h>
@@ -14,171 +16,31 @@
 #include <vector>
 
 #include "resources/resource_ids.h"
+#include "tests/gui/dialog_scenarios.h"
 #include "tests/gui/resource_checks.h"
+#include "tests/gui/workflow_scenarios.h"
 #include "tests/gui/checks.h"
 #include "tests/gui/gui_support.h"
+#include "tests/gui/program_support.h"
 
 namespace {
 
-using gui::check;
-using gui::checkText;
-using gui::controlText;
-using gui::results;
-using gui::settle;
+using namespace gui;
 
 constexpr wchar_t ENTROPY_CAPTION[] = L"Slumptalsinsamling";
-constexpr wchar_t PROGRAM_CAPTION[] = L"Ferrolyn";
-constexpr DWORD EXIT_TIMEOUT_MS = 60000;
 // The length 516, the field length 512 and 512 seed bytes.
 constexpr uint32_t SEED_FILE_SIZE = 4 + 4 + 512;
 constexpr uint8_t SEED_FILE_START[] = {0x04, 0x02, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00};
-
-// --- Paths and files ---
-
-struct Paths {
-    std::wstring program;
-    std::wstring shots;
-    std::wstring workFolder;  // local application data + "\QX_wd", where Ferrolyn keeps its files
-    std::wstring seedFile;
-};
-Paths paths;
-
-bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-bool isFolder(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-std::vector<uint8_t> readFile(const std::wstring& path) {
-    std::vector<uint8_t> bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return bytes;
-    uint8_t buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.insert(bytes.end(), buffer, buffer + got);
-    CloseHandle(file);
-    return bytes;
-}
-
-bool writeFile(const std::wstring& path, const std::vector<uint8_t>& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                    written == bytes.size();
-    return CloseHandle(file) && ok;
-}
-
-// Removes the working folder with its files, or a plain file of that name.
-void removeWorkFolder() {
-    if (!exists(paths.workFolder)) return;
-    if (!isFolder(paths.workFolder)) {
-        SetFileAttributesW(paths.workFolder.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(paths.workFolder.c_str());
-        return;
-    }
-    WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((paths.workFolder + L"\\*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring path = paths.workFolder + L"\\" + name;
-            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileW(path.c_str());
-        } while (FindNextFileW(search, &entry));
-        FindClose(search);
-    }
-    RemoveDirectoryW(paths.workFolder.c_str());
-}
 
 bool isSeedFile(const std::vector<uint8_t>& bytes) {
     return bytes.size() == SEED_FILE_SIZE &&
            std::equal(std::begin(SEED_FILE_START), std::end(SEED_FILE_START), bytes.begin());
 }
 
-void screenshot(const std::wstring& name) {
-    Sleep(300);  // lets X draw what the windows have painted; the picture is for people, not a check
-    check(gui::saveScreenshot(paths.shots + L"\\" + name + L".bmp"), "screenshot " + gui::narrow(name));
-}
-
-// --- The program under test ---
-
-struct Program {
-    PROCESS_INFORMATION info = {};
-    bool running = false;
-};
-
-Program startProgram() {
-    Program program;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    std::wstring commandLine = L"\"" + paths.program + L"\"";
-    program.running = CreateProcessW(paths.program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                     nullptr, &startup, &program.info) != 0;
-    check(program.running, "Ferrolyn.exe starts");
-    if (program.running) WaitForInputIdle(program.info.hProcess, gui::WINDOW_TIMEOUT_MS);
-    return program;
-}
-
-// The exit code, or STILL_ACTIVE after the process was ended because it did not exit in time.
-DWORD waitForExit(Program& program) {
-    if (!program.running) return STILL_ACTIVE;
-    DWORD code = STILL_ACTIVE;
-    if (WaitForSingleObject(program.info.hProcess, EXIT_TIMEOUT_MS) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(program.info.hProcess, &code);
-    } else {
-        TerminateProcess(program.info.hProcess, 99);
-        WaitForSingleObject(program.info.hProcess, EXIT_TIMEOUT_MS);
-    }
-    CloseHandle(program.info.hProcess);
-    CloseHandle(program.info.hThread);
-    program.running = false;
-    return code;
-}
-
-void checkExitCode(Program& program, DWORD expected) {
-    const DWORD code = waitForExit(program);
-    check(code == expected, "exit code " + std::to_string(code) + ", expected " + std::to_string(expected));
-}
-
-// The main window: a dialog with the program's caption and the banner control.
-HWND findMainWindow(DWORD pid) {
-    HWND window = gui::findDialog(pid, PROGRAM_CAPTION);
-    return window != nullptr && GetDlgItem(window, IDC_MAIN_BANNER) != nullptr ? window : nullptr;
-}
-
-// A message box of the program: a dialog with the program's caption and a message text.
-HWND findMessageBox(DWORD pid) {
-    HWND window = gui::findDialog(pid, PROGRAM_CAPTION);
-    return window != nullptr && GetDlgItem(window, gui::MESSAGE_BOX_TEXT_ID) != nullptr ? window : nullptr;
-}
-
-void pressKey(HWND dialog, WPARAM key) {
-    PostMessageW(dialog, WM_KEYDOWN, key, 1);
-    PostMessageW(dialog, WM_KEYUP, key, 0xC0000001);
-    settle(dialog);
-}
-
-// Enter and Escape, as keys and as the commands the dialog manager makes of them.
-void pressEnterAndEscape(HWND dialog) {
-    pressKey(dialog, VK_RETURN);
-    pressKey(dialog, VK_ESCAPE);
-    SendMessageW(dialog, WM_COMMAND, IDOK, 0);
-    SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
-    settle(dialog);
-}
-
 // Client position number i of a sequence in which neighbours always differ and no position
 // repeats; all of them lie inside the entropy dialog.
 POINT distinctPosition(int i) { return {20 + i % 300, 20 + i / 300}; }
 
-void moveMouse(HWND dialog, int x, int y) {
-    // Sent, not posted: the count has been updated when the call returns.
-    SendMessageW(dialog, WM_MOUSEMOVE, 0, MAKELPARAM(x, y));
-}
 
 // Feeds count distinct positions, starting at sequence number first.
 void feedPositions(HWND dialog, int first, int count) {
@@ -421,12 +283,14 @@ void startupErrors() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: gui_driver FERROLYN_EXE SCREENSHOT_FOLDER\n");
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: gui_driver FERROLYN_EXE SCREENSHOT_FOLDER TOOL_EXE SCRATCH_FOLDER\n");
         return 2;
     }
     paths.program = argv[1];
     paths.shots = argv[2];
+    paths.tool = argv[3];
+    paths.scratch = argv[4];
     wchar_t localData[MAX_PATH] = {};
     if (SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_DEFAULT, localData) != S_OK) {
         std::fprintf(stderr, "no local application data folder\n");
@@ -434,6 +298,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     paths.workFolder = std::wstring(localData) + L"\\QX_wd";
     paths.seedFile = paths.workFolder + L"\\rand.bin";
+    paths.settingsFile = paths.workFolder + L"\\config.bin";
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     // The pointer rests in a corner, away from every dialog, so that only our moves count.
@@ -444,6 +309,8 @@ int wmain(int argc, wchar_t** argv) {
     laterRuns();
     closeEntropyDialog();
     checkResources(paths.program, paths.shots);
+    runWorkflowScenarios();
+    runDialogScenarios();
     removeWorkFolder();
 
     std::printf("%d passed, %d failed\n", results.passed, results.failed);

@@ -45,8 +45,9 @@ status=0
 echo "== window operations"
 "$wine_run" "$prefix" "$build/tests/gui/window_ops_test.exe" --gtest_brief=1 || status=1
 echo "== Ferrolyn.exe"
+mkdir -p "$work/scratch"
 "$wine_run" "$prefix" "$build/tests/gui/gui_driver.exe" "$(windows_path "$build/desktop/Ferrolyn.exe")" \
-    "$(windows_path "$shots")" || status=1
+    "$(windows_path "$shots")" "$(windows_path "$build/ferrolyn.exe")" "$(windows_path "$work/scratch")" || status=1
 
 # ImageMagick's convert; /usr/bin first, where Debian puts it.
 convert=convert

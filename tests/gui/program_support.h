@@ -1,0 +1,216 @@
+// What every scenario of the Ferrolyn.exe driver shares: the paths of the run, files on disk, the
+// program under test as a process, its main window and message boxes, keys and mouse moves.
+// Header-only, on top of gui_support.h and checks.h.
+#pragma once
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "resources/resource_ids.h"
+#include "tests/gui/checks.h"
+#include "tests/gui/gui_support.h"
+
+namespace gui {
+
+constexpr wchar_t PROGRAM_CAPTION[] = L"Ferrolyn";
+constexpr DWORD EXIT_TIMEOUT_MS = 60000;
+
+// --- Paths and files ---
+
+struct Paths {
+    std::wstring program;     // Ferrolyn.exe
+    std::wstring shots;       // screenshots go here
+    std::wstring tool;        // the command-line tool ferrolyn.exe
+    std::wstring scratch;     // a folder of the driver's own for source, target and key files
+    std::wstring workFolder;  // local application data + "\QX_wd", where Ferrolyn keeps its files
+    std::wstring seedFile;
+    std::wstring settingsFile;
+};
+inline Paths paths;
+
+inline bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+inline bool isFolder(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+inline std::vector<uint8_t> readFile(const std::wstring& path) {
+    std::vector<uint8_t> bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return bytes;
+    uint8_t buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.insert(bytes.end(), buffer, buffer + got);
+    CloseHandle(file);
+    return bytes;
+}
+
+inline bool writeFile(const std::wstring& path, const std::vector<uint8_t>& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                    written == bytes.size();
+    return CloseHandle(file) && ok;
+}
+
+// Removes the files of folder (not its subfolders) and then the folder; a plain file of that name
+// is removed too.
+inline void removeFolder(const std::wstring& folder) {
+    if (!exists(folder)) return;
+    if (!isFolder(folder)) {
+        SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(folder.c_str());
+        return;
+    }
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring path = folder + L"\\" + name;
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(path.c_str());
+        } while (FindNextFileW(search, &entry));
+        FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
+inline void removeWorkFolder() { removeFolder(paths.workFolder); }
+
+// The names in folder, "." and ".." left out.
+inline std::vector<std::wstring> folderEntries(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..") names.push_back(name);
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+inline void screenshot(const std::wstring& name) {
+    Sleep(300);  // lets X draw what the windows have painted; the picture is for people, not a check
+    check(saveScreenshot(paths.shots + L"\\" + name + L".bmp"), "screenshot " + narrow(name));
+}
+
+// --- The program under test ---
+
+struct Program {
+    PROCESS_INFORMATION info = {};
+    bool running = false;
+};
+
+inline Program startProgram() {
+    Program program;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    std::wstring commandLine = L"\"" + paths.program + L"\"";
+    program.running = CreateProcessW(paths.program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                     nullptr, &startup, &program.info) != 0;
+    check(program.running, "Ferrolyn.exe starts");
+    if (program.running) WaitForInputIdle(program.info.hProcess, WINDOW_TIMEOUT_MS);
+    return program;
+}
+
+// The exit code, or STILL_ACTIVE after the process was ended because it did not exit in time.
+inline DWORD waitForExit(Program& program) {
+    if (!program.running) return STILL_ACTIVE;
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(program.info.hProcess, EXIT_TIMEOUT_MS) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(program.info.hProcess, &code);
+    } else {
+        TerminateProcess(program.info.hProcess, 99);
+        WaitForSingleObject(program.info.hProcess, EXIT_TIMEOUT_MS);
+    }
+    CloseHandle(program.info.hProcess);
+    CloseHandle(program.info.hThread);
+    program.running = false;
+    return code;
+}
+
+inline void checkExitCode(Program& program, DWORD expected) {
+    const DWORD code = waitForExit(program);
+    check(code == expected, "exit code " + std::to_string(code) + ", expected " + std::to_string(expected));
+}
+
+// The main window: a dialog with the program's caption and the banner control.
+inline HWND findMainWindow(DWORD pid) {
+    HWND window = findDialog(pid, PROGRAM_CAPTION);
+    if (window != nullptr && GetDlgItem(window, IDC_MAIN_BANNER) != nullptr) return window;
+    // A message box shares the caption; look past it for the main window.
+    struct Search {
+        DWORD pid;
+        HWND found;
+    } search = {pid, nullptr};
+    EnumWindows(
+        [](HWND candidate, LPARAM parameter) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(parameter);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(candidate, &owner);
+            if (owner == s->pid && className(candidate) == DIALOG_CLASS && windowText(candidate) == PROGRAM_CAPTION &&
+                GetDlgItem(candidate, IDC_MAIN_BANNER) != nullptr) {
+                s->found = candidate;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// A message box of the program: a visible dialog with the program's caption and a message text.
+inline HWND findMessageBox(DWORD pid) {
+    struct Search {
+        DWORD pid;
+        HWND found;
+    } search = {pid, nullptr};
+    EnumWindows(
+        [](HWND candidate, LPARAM parameter) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(parameter);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(candidate, &owner);
+            if (owner == s->pid && IsWindowVisible(candidate) && className(candidate) == DIALOG_CLASS &&
+                windowText(candidate) == PROGRAM_CAPTION && GetDlgItem(candidate, MESSAGE_BOX_TEXT_ID) != nullptr) {
+                s->found = candidate;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+inline void pressKey(HWND dialog, WPARAM key) {
+    PostMessageW(dialog, WM_KEYDOWN, key, 1);
+    PostMessageW(dialog, WM_KEYUP, key, 0xC0000001);
+    settle(dialog);
+}
+
+// Enter and Escape, as keys and as the commands the dialog manager makes of them.
+inline void pressEnterAndEscape(HWND dialog) {
+    pressKey(dialog, VK_RETURN);
+    pressKey(dialog, VK_ESCAPE);
+    SendMessageW(dialog, WM_COMMAND, IDOK, 0);
+    SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    settle(dialog);
+}
+
+inline void moveMouse(HWND dialog, int x, int y) {
+    // Sent, not posted: the move has been handled when the call returns.
+    SendMessageW(dialog, WM_MOUSEMOVE, 0, MAKELPARAM(x, y));
+}
+
+}  // namespace gui
