@@ -86,6 +86,22 @@ inline void removeFolder(const std::wstring& folder) {
 
 inline void removeWorkFolder() { removeFolder(paths.workFolder); }
 
+// A fresh working folder holding only a valid seed file (length 516, a 512-byte field), so that
+// Ferrolyn starts with a ready generator and no settings file: straight to the main window, with
+// AES-256 and no compression.
+inline bool prepareWorkFolder() {
+    removeWorkFolder();
+    CreateDirectoryW(paths.workFolder.c_str(), nullptr);
+    std::vector<uint8_t> seed = {0x04, 0x02, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00};
+    for (int i = 0; i < 512; ++i) seed.push_back(static_cast<uint8_t>(i * 13 + 5));
+    return writeFile(paths.seedFile, seed);
+}
+
+// Writes "config.bin" as the settings dialog would: cipher 0 (AES-256) or 1 (Serpent), compress.
+inline bool writeSettingsFile(int cipher, bool compress) {
+    return writeFile(paths.settingsFile, {0x02, 0x00, 0x00, 0x00, static_cast<uint8_t>(cipher), compress ? uint8_t(1) : uint8_t(0)});
+}
+
 // The names in folder, "." and ".." left out.
 inline std::vector<std::wstring> folderEntries(const std::wstring& folder) {
     std::vector<std::wstring> names;
