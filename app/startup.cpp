@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "app/dialogs/main_window.h"
+#include "app/dialogs/window_ops.h"
 #include "app/ui_texts.h"
 #include "platform/platform.h"
 #include "random/entropy_dialog.h"
@@ -25,7 +26,7 @@ constexpr int EXIT_STARTUP_FAILED = 1;
 void exitHook() { randomExitSave(); }
 
 // Start-up messages have no owner: no window exists yet.
-void showStartupError(const char* text) { MessageBoxA(nullptr, text, TEXT_CAPTION, MB_OK); }
+void showStartupError(const char* text) { showMessage(nullptr, text); }
 
 }  // namespace
 

@@ -1,6 +1,7 @@
-// The desktop program's own Swedish texts that the code sets at run time: captions, start-up
-// messages, the entropy counter and the file dialogs' titles and filters. Dialog and menu texts
-// live in the resource script. Narrow literals here are Windows-1252 in the built program.
+// The desktop program's own Swedish texts that the code sets at run time: the caption, messages
+// and questions, status and counter texts, the file dialogs' titles and filters, and the texts the
+// dialogs change. Dialog and menu texts live in the resource script; the job results' and key
+// files' messages live with their owners in app/job. Narrow literals here are Windows-1252 in the built program.
 #pragma once
 
 constexpr char TEXT_CAPTION[] = "Ferrolyn";
@@ -26,3 +27,43 @@ constexpr char TEXT_EXTENSION_OPEN_ANY[] = "*";
 constexpr char TEXT_EXTENSION_SAVE_ANY[] = "";
 constexpr char TEXT_EXTENSION_KEY_FILE[] = "key";
 constexpr char TEXT_EXTENSION_ENCRYPTED[] = "encrypted";
+
+// Main window.
+constexpr char TEXT_NO_SOURCE[] = "Du måste ange en källfil!";
+constexpr char TEXT_ENCRYPT_AGAIN[] = "Vill du kryptera filen ytterligare en gång?";
+constexpr char TEXT_SAME_FILE[] = "Fel: Källa och mål kan inte vara samma fil!";
+constexpr char TEXT_ENCRYPTED_EXTENSION[] = ".encrypted";
+constexpr char TEXT_KEY_EXTENSION[] = ".key";
+
+// Key input, in the order the checks run.
+constexpr char TEXT_NO_PASSPHRASE[] = "Du måste ange en lösenfras.";
+constexpr char TEXT_NO_PASSPHRASE_REPEAT[] =
+    "Du måste repetera lösenfrasen två gånger för att undvika att du skriver fel.";
+constexpr char TEXT_PASSPHRASES_DIFFER[] = "Lösenfraserna stämmer ej överens.";
+constexpr char TEXT_PASSPHRASE_UNREPRESENTABLE[] = "Lösenfrasen innehåller tecken som inte kan användas.";
+constexpr char TEXT_SHORT_PASSPHRASE[] =
+    "VARNING! Korta lösenfraser bör ej användas eftersom krypteringen inte blir tillräckligt säker. "
+    "Vill du fortsätta ändå?";
+constexpr char TEXT_NO_KEY_FILE[] = "Du måste ange en nyckelfil.";
+constexpr char TEXT_NO_KEY_CODE[] = "Du måste ange en nyckelkod.";
+constexpr char TEXT_BAD_KEY_CODE[] = "Nyckelkoden har ett felaktigt format.";
+
+// Key file dialog: the suggested file name is this prefix and the identifier in hexadecimal.
+constexpr char TEXT_KEY_FILE_NAME_PREFIX[] = "key_";
+
+// Progress dialog status texts.
+constexpr char TEXT_STATUS_ENCRYPTING[] = "Krypterar...";
+constexpr char TEXT_STATUS_COMPRESSING[] = "Komprimerar och krypterar...";
+constexpr char TEXT_STATUS_DECRYPTING[] = "Dekrypterar...";
+constexpr char TEXT_STATUS_CANCELLING[] = "Avbryter...";
+
+// Settings dialog: the cipher list's entries, in the order their cipher values run.
+constexpr char TEXT_CIPHER_AES256[] = "AES-256 CBC";
+constexpr char TEXT_CIPHER_SERPENT[] = "Serpent CBC";
+
+// Encryption information dialog: the values that differ from the template's (AES-256, compression).
+constexpr char TEXT_INFO_SERPENT_ALGORITHM[] = "Serpent";
+constexpr char TEXT_INFO_SERPENT_IMPLEMENTATION[] = "Bit-slicing";
+constexpr char TEXT_INFO_SERPENT_KEY_SPLITTING[] = "Deterministrisk CTR (Serpent)";
+constexpr char TEXT_INFO_SERPENT_RANDOM_GENERATION[] = "Orvantis Serpent/SHA-256/4096";
+constexpr char TEXT_INFO_NO_COMPRESSION[] = "Ingen komprimering";

@@ -1,12 +1,29 @@
-// The main window's procedure. It opens centred with its icons and the key-file method chosen,
-// feeds pointer moves to the generator and closes through the close box, "Avsluta" and the menu.
+// The main window's procedure and its handlers. The procedure only dispatches; each command has
+// one handler. The key controls of the method that is not selected are disabled, but their texts
+// stay, so switching back finds them as they were.
 
 #include "app/dialogs/main_window.h"
 
-#include <windows.h>
+#include <shellapi.h>
 
+#include <initializer_list>
+
+#include "app/dialogs/about_dialog.h"
+#include "app/dialogs/create_key_file_dialog.h"
+#include "app/dialogs/encryption_info_dialog.h"
+#include "app/dialogs/key_creation.h"
+#include "app/dialogs/key_input.h"
+#include "app/dialogs/progress_dialog.h"
+#include "app/dialogs/settings_dialog.h"
 #include "app/dialogs/window_ops.h"
+#include "app/job/job_records.h"
+#include "app/job/key_material.h"
+#include "app/job/settings.h"
 #include "app/startup.h"
+#include "app/ui_texts.h"
+#include "base/text.h"
+#include "platform/platform.h"
+#include "random/generator.h"
 #include "random/seeding.h"
 #include "resources/resource_ids.h"
 
@@ -14,28 +31,179 @@ namespace {
 
 // The dialog's result when the user closes it; WinMain ignores it.
 constexpr INT_PTR MAIN_WINDOW_CLOSED = 1;
+// Paths are read from a field or a drop into a buffer of this many bytes, the NUL included.
+constexpr uint32_t PATH_FIELD_BYTES = 260;
+// The password character of hidden passphrases (BLACK CIRCLE); it has no ANSI form, so it is set
+// with the wide message.
+constexpr wchar_t PASSWORD_CIRCLE = 0x25CF;
+
+// The controls that each key method enables; the other methods' controls are disabled.
+struct MethodControls {
+    KeyMethod method;
+    std::initializer_list<int> controls;
+};
+const MethodControls METHOD_CONTROLS[] = {
+    {KEY_FILE, {IDC_MAIN_KEY_FILE_PATH, IDC_MAIN_BROWSE_KEY_FILE}},
+    {KEY_CODE, {IDC_MAIN_KEY_CODE, IDC_MAIN_CREATE_KEY_CODE}},
+    {PASSPHRASE,
+     {IDC_MAIN_PASSPHRASE, IDC_MAIN_PASSPHRASE_REPEAT, IDC_MAIN_HIDE_PASSPHRASE, IDC_MAIN_CREATE_PASSPHRASE}},
+};
+
+// Whether text ends with suffix, compared exactly (letter case counts).
+bool endsWith(const SecureBuffer& text, const char* suffix) {
+    const SecureBuffer tail = fromNulTerminated(suffix);
+    const uint32_t tailLength = textLength(tail);
+    const uint32_t length = textLength(text);
+    if (textPointer(text) == nullptr || length < tailLength) return false;
+    return text.slice(tailLength + 1, length - tailLength).constantTimeEquals(tail);
+}
+
+// The same path text, or two texts that name one existing file.
+bool sameFile(const SecureBuffer& source, const SecureBuffer& target) {
+    if (source.constantTimeEquals(target)) return true;
+    return platformSameFile(nativePathFromText(source), nativePathFromText(target));
+}
+
+void applyKeyMethod(HWND window, KeyMethod method) {
+    for (const MethodControls& group : METHOD_CONTROLS) {
+        for (int id : group.controls) EnableWindow(GetDlgItem(window, id), group.method == method);
+    }
+}
+
+// The source field's first line; false (after the message) when the field is empty. The file
+// itself is not looked at: a missing source is the job's read error.
+bool readSourcePath(HWND window, SecureBuffer& path) {
+    if (GetWindowTextLengthA(GetDlgItem(window, IDC_MAIN_SOURCE_PATH)) == 0) {
+        showMessage(window, TEXT_NO_SOURCE);
+        return false;
+    }
+    SecureBuffer buffer = SecureBuffer::zeros(PATH_FIELD_BYTES);
+    GetDlgItemTextA(window, IDC_MAIN_SOURCE_PATH, reinterpret_cast<char*>(buffer.data()),
+                    static_cast<int>(PATH_FIELD_BYTES));
+    path = firstLine(buffer);
+    return true;
+}
+
+// Fills the job's paths and key material; the caller sets the direction, cipher and compression.
+void fillJob(const KeyMaterial& key, const SecureBuffer& source, const SecureBuffer& target) {
+    globalJob.keyMethod = key.keyMethod;
+    globalJob.progress.cancelRequested = false;
+    globalJob.sourcePath.assign(source);
+    globalJob.targetPath.assign(target);
+    globalJob.passphrase.assign(key.passphrase);
+    globalJob.keyCode.assign(key.keyCode);
+    globalJob.keyFileKey.assign(key.keyFileKey);
+}
+
+void startEncryption(HWND window) {
+    if (globalRandomGenerator.entropy.load() < ENTROPY_THRESHOLD) {
+        showMessage(window, keyMaterialMessage(GENERATOR_NOT_READY));
+        return;
+    }
+    SecureBuffer source;
+    if (!readSourcePath(window, source)) return;
+    if (endsWith(source, TEXT_ENCRYPTED_EXTENSION) && !askYesNo(window, TEXT_ENCRYPT_AGAIN, 0)) return;
+    KeyMaterial key;
+    if (!readKeyMaterial(window, true, key)) return;
+    SecureBuffer suggested = concat(fileNamePart(source), fromNulTerminated(TEXT_ENCRYPTED_EXTENSION));
+    SecureBuffer target;
+    if (!chooseSaveFile(target, window, ENCRYPTED_FILE, suggested)) return;
+    if (sameFile(source, target)) {
+        showMessage(window, TEXT_SAME_FILE);
+        return;
+    }
+    loadSettings(globalSettings);
+    globalJob.encrypt = true;
+    globalJob.compress = globalSettings.compress;
+    globalJob.cipher = globalSettings.cipher;
+    fillJob(key, source, target);
+    runProgressDialog();
+}
+
+// Decryption needs no entropy and asks no short-passphrase question; the container names its own
+// cipher and compression.
+void startDecryption(HWND window) {
+    SecureBuffer source;
+    if (!readSourcePath(window, source)) return;
+    KeyMaterial key;
+    if (!readKeyMaterial(window, false, key)) return;
+    SecureBuffer suggested = fileNamePart(source);
+    if (endsWith(suggested, TEXT_ENCRYPTED_EXTENSION)) dropLast(suggested, textLength(fromNulTerminated(TEXT_ENCRYPTED_EXTENSION)));
+    SecureBuffer target;
+    if (!chooseSaveFile(target, window, ANY_FILE, suggested)) return;
+    if (sameFile(source, target)) {
+        showMessage(window, TEXT_SAME_FILE);
+        return;
+    }
+    globalJob.encrypt = false;
+    fillJob(key, source, target);
+    runProgressDialog();
+}
 
 BOOL onMainInit(HWND window) {
     mainWindow = window;
     centerOnDesktop(window);
+    DragAcceptFiles(window, TRUE);
     setProgramIcons(window);
     CheckDlgButton(window, IDC_MAIN_HIDE_PASSPHRASE, BST_CHECKED);
+    // The password character matches the checked box from the start, whatever the edit control's
+    // own default is.
+    setPassphraseHidden(window, true);
     CheckDlgButton(window, IDC_MAIN_METHOD_KEY_FILE, BST_CHECKED);
     return TRUE;
+}
+
+// Only the first dropped file counts: a key file (".key", lower case) goes to the key-file field,
+// anything else to the source field. The key method stays as it is.
+void onMainDropFiles(HWND window, HDROP drop) {
+    SecureBuffer buffer = SecureBuffer::zeros(PATH_FIELD_BYTES);
+    const UINT files = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+    if (files > 0) DragQueryFileA(drop, 0, reinterpret_cast<char*>(buffer.data()), PATH_FIELD_BYTES);
+    DragFinish(drop);
+    if (files == 0) return;
+    const SecureBuffer name = firstLine(buffer);
+    const int field = endsWith(name, TEXT_KEY_EXTENSION) ? IDC_MAIN_KEY_FILE_PATH : IDC_MAIN_SOURCE_PATH;
+    SetDlgItemTextA(window, field, textPointer(name));
+}
+
+void onBrowse(HWND window, FileDialogKind kind, int field) {
+    SecureBuffer path;
+    if (chooseOpenFile(window, path, kind)) SetDlgItemTextA(window, field, textPointer(path));
+}
+
+void onHidePassphrase(HWND window) {
+    setPassphraseHidden(window, IsDlgButtonChecked(window, IDC_MAIN_HIDE_PASSPHRASE) == BST_CHECKED);
+}
+
+void onMainCommand(HWND window, int id) {
+    switch (id) {
+    case IDC_MAIN_BROWSE_SOURCE: onBrowse(window, ANY_FILE, IDC_MAIN_SOURCE_PATH); break;
+    case IDC_MAIN_BROWSE_KEY_FILE: onBrowse(window, KEY_FILE_KIND, IDC_MAIN_KEY_FILE_PATH); break;
+    case IDC_MAIN_METHOD_KEY_FILE: applyKeyMethod(window, KEY_FILE); break;
+    case IDC_MAIN_METHOD_KEY_CODE: applyKeyMethod(window, KEY_CODE); break;
+    case IDC_MAIN_METHOD_PASSPHRASE: applyKeyMethod(window, PASSPHRASE); break;
+    case IDC_MAIN_HIDE_PASSPHRASE: onHidePassphrase(window); break;
+    case IDC_MAIN_CREATE_KEY_CODE: generateKeyCode(window); break;
+    case IDC_MAIN_CREATE_PASSPHRASE: generatePassphrase(window); break;
+    case IDC_MAIN_ENCRYPT: startEncryption(window); break;
+    case IDC_MAIN_DECRYPT: startDecryption(window); break;
+    case IDM_CREATE_KEY_FILE: runCreateKeyFileDialog(); break;
+    case IDM_SETTINGS: runSettingsDialog(); break;
+    case IDM_ENCRYPTION_INFO: runEncryptionInfoDialog(); break;
+    case IDM_ABOUT: runAboutDialog(); break;
+    case IDC_MAIN_EXIT:
+    case IDM_EXIT: EndDialog(window, MAIN_WINDOW_CLOSED); break;
+    }
+    // Every other command, Enter's and Escape's included, does nothing.
 }
 
 INT_PTR CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG: return onMainInit(window);
     case WM_MOUSEMOVE: addPointerEntropy(LOWORD(lParam), HIWORD(lParam)); return TRUE;
+    case WM_DROPFILES: onMainDropFiles(window, reinterpret_cast<HDROP>(wParam)); return TRUE;
     case WM_CLOSE: EndDialog(window, MAIN_WINDOW_CLOSED); return TRUE;
-    case WM_COMMAND:
-        switch (LOWORD(wParam)) {
-        case IDC_MAIN_EXIT:
-        case IDM_EXIT: EndDialog(window, MAIN_WINDOW_CLOSED); return TRUE;
-        }
-        // Every other command, Enter's and Escape's included, is handled by doing nothing.
-        return TRUE;
+    case WM_COMMAND: onMainCommand(window, LOWORD(wParam)); return TRUE;
     }
     return FALSE;
 }
@@ -44,4 +212,13 @@ INT_PTR CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 void runMainWindow() {
     DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(IDD_MAIN), nullptr, mainWindowProc, 0);
+}
+
+void setPassphraseHidden(HWND window, bool hidden) {
+    const WPARAM character = hidden ? PASSWORD_CIRCLE : 0;
+    for (int id : {IDC_MAIN_PASSPHRASE, IDC_MAIN_PASSPHRASE_REPEAT}) {
+        HWND field = GetDlgItem(window, id);
+        SendMessageW(field, EM_SETPASSWORDCHAR, character, 0);
+        InvalidateRect(field, nullptr, TRUE);
+    }
 }

@@ -122,3 +122,9 @@ void setProgramIcons(HWND window) {
     if (big != nullptr) SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
     if (smallIcon != nullptr) SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon));
 }
+
+void showMessage(HWND owner, const char* text) { MessageBoxA(owner, text, TEXT_CAPTION, MB_OK); }
+
+bool askYesNo(HWND owner, const char* text, UINT icon) {
+    return MessageBoxA(owner, text, TEXT_CAPTION, MB_YESNO | icon) == IDYES;
+}

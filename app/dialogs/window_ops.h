@@ -1,5 +1,6 @@
 // Window operations that every dialog shares: the main window's handle, centring, the program
-// icons, the open and save file dialogs, and the file name of a path. User-interface thread only.
+// icons, message boxes, the open and save file dialogs, and the file name of a path.
+// User-interface thread only, except showMessage, which the worker also uses.
 #pragma once
 
 #include <windows.h>
@@ -43,3 +44,10 @@ void centerOnMainWindow(HWND dialog);
 // Sets icon 105 as window's big icon (standard size) and small icon (the system's small-icon
 // size); an icon that does not load leaves the default one.
 void setProgramIcons(HWND window);
+
+// A message box owned by owner with the caption "Ferrolyn", text and an OK button.
+void showMessage(HWND owner, const char* text);
+
+// A question owned by owner with the caption "Ferrolyn", text, Yes and No buttons and the given
+// icon flags (0: none); true only for Yes.
+[[nodiscard]] bool askYesNo(HWND owner, const char* text, UINT icon);

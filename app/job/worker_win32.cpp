@@ -1,0 +1,59 @@
+// The worker: one thread per job, started by the progress dialog.
+
+#include "app/job/worker.h"
+
+#include <new>
+
+#include "app/dialogs/window_ops.h"
+#include "app/job/job_entry.h"
+#include "platform/platform.h"
+#include "random/generator.h"
+#include "resources/resource_ids.h"
+
+namespace {
+
+// Progress dialog results; the main window does not look at them.
+constexpr INT_PTR JOB_SUCCEEDED = 1;
+constexpr INT_PTR JOB_FAILED = 0;
+
+bool workerRunJob(JobResult& result) {
+    // The entry points turn exhausted memory inside the pipelines into a failed job; widening the
+    // paths can run out of memory too, and that must not end the process either.
+    try {
+        PipelineOptions options;
+        options.generator = &globalRandomGenerator;
+        options.compress = globalJob.compress;
+        options.cipher = globalJob.cipher;
+        options.progress = &globalJob.progress;
+        const NativePath target = nativePathFromText(globalJob.targetPath);
+        const NativePath source = nativePathFromText(globalJob.sourcePath);
+        return runJob(options, globalJob, source, target, result);
+    } catch (int) {
+        result = RESULT_READ_ERROR;
+    } catch (const std::bad_alloc&) {
+        result = RESULT_READ_ERROR;
+    }
+    return false;
+}
+
+}  // namespace
+
+DWORD WINAPI workerMain(LPVOID progressDialog) {
+    HWND dialog = static_cast<HWND>(progressDialog);
+    JobResult result = RESULT_READ_ERROR;
+    const bool succeeded = workerRunJob(result);
+    Sleep(WORKER_PAUSE_MS);
+    if (succeeded) {
+        SetDlgItemTextA(mainWindow, IDC_MAIN_SOURCE_PATH, "");
+        EndDialog(dialog, JOB_SUCCEEDED);
+    } else {
+        EndDialog(dialog, JOB_FAILED);
+        showJobError(result);
+    }
+    return 0;
+}
+
+void showJobError(JobResult result) {
+    const char* message = jobResultMessage(result);
+    if (message != nullptr) showMessage(mainWindow, message);
+}
