@@ -162,52 +162,38 @@ inline void checkExitCode(Program& program, DWORD expected) {
     check(code == expected, "exit code " + std::to_string(code) + ", expected " + std::to_string(expected));
 }
 
-// The main window: a dialog with the program's caption and the banner control.
-inline HWND findMainWindow(DWORD pid) {
-    HWND window = findDialog(pid, PROGRAM_CAPTION);
-    if (window != nullptr && GetDlgItem(window, IDC_MAIN_BANNER) != nullptr) return window;
-    // A message box shares the caption; look past it for the main window.
-    struct Search {
-        DWORD pid;
-        HWND found;
-    } search = {pid, nullptr};
-    EnumWindows(
-        [](HWND candidate, LPARAM parameter) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(parameter);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(candidate, &owner);
-            if (owner == s->pid && className(candidate) == DIALOG_CLASS && windowText(candidate) == PROGRAM_CAPTION &&
-                GetDlgItem(candidate, IDC_MAIN_BANNER) != nullptr) {
-                s->found = candidate;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+struct ProgramWindowSearch {
+    DWORD pid;
+    int controlId;  // a control that the wanted dialog has
+    bool visibleOnly;
+    HWND found;
+};
+
+inline BOOL CALLBACK matchProgramWindow(HWND candidate, LPARAM parameter) {
+    auto* s = reinterpret_cast<ProgramWindowSearch*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(candidate, &owner);
+    if (owner == s->pid && (!s->visibleOnly || IsWindowVisible(candidate)) && className(candidate) == DIALOG_CLASS &&
+        windowText(candidate) == PROGRAM_CAPTION && GetDlgItem(candidate, s->controlId) != nullptr) {
+        s->found = candidate;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A top-level dialog of process pid with the program's caption and a control with this id: the
+// main window, the progress dialog, the about dialog and message boxes all share the caption.
+inline HWND findProgramDialog(DWORD pid, int controlId, bool visibleOnly = true) {
+    ProgramWindowSearch search = {pid, controlId, visibleOnly, nullptr};
+    EnumWindows(matchProgramWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
+// The main window: the dialog with the banner control (found while disabled or behind others).
+inline HWND findMainWindow(DWORD pid) { return findProgramDialog(pid, IDC_MAIN_BANNER); }
+
 // A message box of the program: a visible dialog with the program's caption and a message text.
-inline HWND findMessageBox(DWORD pid) {
-    struct Search {
-        DWORD pid;
-        HWND found;
-    } search = {pid, nullptr};
-    EnumWindows(
-        [](HWND candidate, LPARAM parameter) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(parameter);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(candidate, &owner);
-            if (owner == s->pid && IsWindowVisible(candidate) && className(candidate) == DIALOG_CLASS &&
-                windowText(candidate) == PROGRAM_CAPTION && GetDlgItem(candidate, MESSAGE_BOX_TEXT_ID) != nullptr) {
-                s->found = candidate;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
+inline HWND findMessageBox(DWORD pid) { return findProgramDialog(pid, MESSAGE_BOX_TEXT_ID); }
 
 inline void pressKey(HWND dialog, WPARAM key) {
     PostMessageW(dialog, WM_KEYDOWN, key, 1);
