@@ -450,9 +450,9 @@ void passphraseCreation(HWND main) {
 // --- Main window: dropped files ---
 
 // Drops names onto window the way the shell does: a DROPFILES block with wide names, in memory of
-// the receiving process, sent with WM_DROPFILES. The block sits at the start of its own pages, so
-// that the global-memory functions take it for a fixed block; freeing it there fails quietly and
-// leaves the pages to the process.
+// the receiving process, handed over with WM_DROPFILES. The block starts on a page boundary, so that
+// GlobalLock takes it for a fixed block. DragFinish cannot free pages it did not allocate; under
+// Wine that leaves the pages with the process and the program running, which each drop checks.
 bool dropFiles(const Program& program, HWND window, const std::vector<std::wstring>& names) {
     std::vector<uint8_t> block(sizeof(DROPFILES), 0);
     auto* header = reinterpret_cast<DROPFILES*>(block.data());
@@ -471,10 +471,10 @@ bool dropFiles(const Program& program, HWND window, const std::vector<std::wstri
         written != block.size()) {
         return false;
     }
-    // Posted, as the shell does; the round trip then waits for it to be handled.
-    PostMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0);
-    settle(window);
-    return true;
+    // Sent rather than posted as the shell does, so that the drop has been handled when the call returns.
+    DWORD_PTR ignored;
+    return SendMessageTimeoutW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0, SMTO_NORMAL,
+                               WINDOW_TIMEOUT_MS, &ignored) != 0;
 }
 
 void droppedFiles(const Session& session) {
@@ -578,6 +578,7 @@ HWND pressCreate(const Session& session, HWND dialog, std::wstring& suggested) {
     HWND save = waitForFileDialog(pidOf(session), KEY_FILE_SAVE_TITLE);
     check(save != nullptr, "\"Skapa nyckelfil\" opens the save dialog");
     if (save == nullptr) return nullptr;
+    check(GetWindow(save, GW_OWNER) == dialog, "the save dialog is owned by the key-file dialog");
     HWND field = fileNameField(save);
     suggested = field != nullptr ? windowText(field) : L"";
     check(isKeyFileName(suggested), "suggested name \"key_\" + 16 upper-case hex digits: \"" + narrow(suggested) + "\"");
