@@ -42,6 +42,9 @@ constexpr wchar_t PASSPHRASE_ALPHABET[] = L"abcdefghiljklmopqrstuvwxyzABCDEFGHIJ
 constexpr size_t KEY_FILE_BYTES = 71;
 constexpr size_t KEY_ID_OFFSET = 27;
 constexpr size_t KEY_ID_BYTES = 8;
+// Where the scenarios put the main window: off the desktop's centre, all of it on the screen.
+constexpr int MAIN_LEFT = 40;
+constexpr int MAIN_TOP = 30;
 // Tool exit status for a key that does not open the container.
 constexpr DWORD TOOL_WRONG_KEY = 6;
 
@@ -89,6 +92,12 @@ std::string hexBytes(const std::vector<uint8_t>& bytes) {
     return text.empty() ? "(none)" : text;
 }
 
+std::string codePoint(wchar_t c) {
+    char text[16];
+    std::snprintf(text, sizeof text, "U+%04X", static_cast<unsigned>(c));
+    return text;
+}
+
 std::vector<uint8_t> ascii(const std::wstring& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
 
 bool checked(HWND dialog, int id) { return SendMessageW(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
@@ -115,8 +124,13 @@ struct Session {
 
 DWORD pidOf(const Session& session) { return session.program.info.dwProcessId; }
 
+void moveWindow(HWND window, int left, int top) {
+    SetWindowPos(window, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 // Starts Ferrolyn on a fresh working folder that holds only a seed file, so that the generator is
-// ready and no settings file exists.
+// ready and no settings file exists. The main window opens centred on the desktop, where a dialog
+// centred on it would be centred on the desktop too; moved aside, the two differ.
 bool startSession(Session& session) {
     check(prepareWorkFolder(), "prepared the working folder");
     session.program = startProgram();
@@ -124,8 +138,12 @@ bool startSession(Session& session) {
     const DWORD pid = pidOf(session);
     session.main = waitFor([&] { return findMainWindow(pid); });
     check(session.main != nullptr, "the main window opens");
-    if (session.main == nullptr) waitForExit(session.program);
-    return session.main != nullptr;
+    if (session.main == nullptr) {
+        waitForExit(session.program);
+        return false;
+    }
+    moveWindow(session.main, MAIN_LEFT, MAIN_TOP);
+    return true;
 }
 
 // Closes the main window and expects a clean exit. A dialog still open (a close that did not work)
@@ -278,7 +296,8 @@ void checkKeyWorks(const std::wstring& name, const std::wstring& keyOption, cons
     if (!wrongKeyOption.empty()) {
         const std::wstring other = plain + L".other";
         code = runTool(L"decrypt " + quoted(container) + L" -o " + quoted(other) + L" " + wrongKeyOption);
-        check(code == TOOL_WRONG_KEY, "another generated key is refused as the wrong key: exit " + std::to_string(code));
+        check(code == TOOL_WRONG_KEY,
+              "another generated key is refused as the wrong key: exit " + std::to_string(code));
     }
 }
 
@@ -332,7 +351,8 @@ void checkMethodState(HWND main, const Method& method) {
     for (int id : KEY_CONTROLS) {
         const bool wanted =
             std::find(method.enables.begin(), method.enables.end(), id) != method.enables.end();
-        check(enabled(main, id) == wanted, "control " + std::to_string(id) + (wanted ? " enabled" : " disabled") + when);
+        check(enabled(main, id) == wanted,
+              "control " + std::to_string(id) + (wanted ? " enabled" : " disabled") + when);
     }
     for (int id : ALWAYS_ENABLED) check(enabled(main, id), "control " + std::to_string(id) + " enabled" + when);
 }
@@ -372,9 +392,8 @@ void checkPassphraseHidden(HWND main, bool hidden, const std::string& when) {
     const wchar_t expected = hidden ? HIDDEN_CHARACTER : 0;
     for (int id : {IDC_MAIN_PASSPHRASE, IDC_MAIN_PASSPHRASE_REPEAT}) {
         const wchar_t got = passwordCharacter(main, id);
-        check(got == expected, "password character of " + std::to_string(id) + " " + when + ": U+" +
-                                   std::to_string(static_cast<unsigned>(got)) + ", expected U+" +
-                                   std::to_string(static_cast<unsigned>(expected)) + " (decimal)");
+        check(got == expected, "password character of " + std::to_string(id) + " " + when + ": " + codePoint(got) +
+                                   ", expected " + codePoint(expected));
     }
 }
 
@@ -500,8 +519,9 @@ void droppedFiles(const Session& session) {
     // The key-code method, so that a drop that chose the key-file method would show.
     chooseMethod(main, IDC_MAIN_METHOD_KEY_CODE);
     for (const Drop& drop : drops) {
+        const size_t more = drop.names.size() - 1;
         const std::string what = "after dropping " + narrow(drop.names.front()) +
-                                 (drop.names.size() > 1 ? " and " + std::to_string(drop.names.size() - 1) + " more" : "");
+                                 (more > 0 ? " and " + std::to_string(more) + " more" : "");
         setControlText(main, IDC_MAIN_KEY_FILE_PATH, KEEP_KEY);
         setControlText(main, IDC_MAIN_SOURCE_PATH, KEEP_SOURCE);
         check(dropFiles(session.program, main, drop.names), "handed the dropped names to the program");
@@ -559,8 +579,8 @@ void countMoves(HWND dialog) {
         moveMouse(dialog, p.x, p.y);
         if (firstWrong == 0 && !counterShows(dialog, i)) firstWrong = i;
     }
-    check(firstWrong == 0, "each of the first 1024 moves shows \"N / 1024\" and bar N, button disabled; wrong at move " +
-                               std::to_string(firstWrong) + ": \"" +
+    check(firstWrong == 0, "each of the first 1024 moves shows \"N / 1024\" and bar N, button disabled; wrong at "
+                           "move " + std::to_string(firstWrong) + ": \"" +
                                narrow(controlText(dialog, IDC_KEY_FILE_COUNTER)) + "\"");
     checkText(controlText(dialog, IDC_KEY_FILE_COUNTER), L"1024 / 1024", "counter after 1024 moves");
     for (int extra = 1; extra <= 2; ++extra) {
@@ -581,7 +601,8 @@ HWND pressCreate(const Session& session, HWND dialog, std::wstring& suggested) {
     check(GetWindow(save, GW_OWNER) == dialog, "the save dialog is owned by the key-file dialog");
     HWND field = fileNameField(save);
     suggested = field != nullptr ? windowText(field) : L"";
-    check(isKeyFileName(suggested), "suggested name \"key_\" + 16 upper-case hex digits: \"" + narrow(suggested) + "\"");
+    check(isKeyFileName(suggested),
+          "suggested name \"key_\" + 16 upper-case hex digits: \"" + narrow(suggested) + "\"");
     return save;
 }
 
@@ -739,7 +760,8 @@ void settingsDialog() {
         changeSettings(dialog, false, false);
         closeDialog(dialog, way);
         check(waitClosed(main, dialog), "the settings dialog ends");
-        check(readFile(paths.settingsFile) == saved, "config.bin is unchanged");
+        const std::vector<uint8_t> now = readFile(paths.settingsFile);
+        check(now == saved, "config.bin is unchanged: " + hexBytes(now));
     }
 
     results.scenario = "settings dialog, back to AES";
@@ -807,7 +829,8 @@ void settingsFileReading() {
         } else {
             DeleteFileW(paths.settingsFile.c_str());
         }
-        const std::string expected = std::string(c.serpent ? " (Serpent" : " (AES") + (c.compress ? ", compressed)" : ")");
+        const std::string expected =
+            std::string(c.serpent ? " (Serpent" : " (AES") + (c.compress ? ", compressed)" : ")");
 
         HWND dialog = openByCaption(session, IDM_SETTINGS, SETTINGS_CAPTION);
         if (dialog == nullptr) break;
@@ -824,9 +847,10 @@ void settingsFileReading() {
         check(waitClosed(session.main, dialog), "\"Stang\" ends the information dialog");
 
         if (c.file) {
-            check(readFile(paths.settingsFile) == *c.file, "config.bin is as it was");
+            const std::vector<uint8_t> now = readFile(paths.settingsFile);
+            check(now == *c.file, "config.bin is as it was: " + hexBytes(now));
         } else {
-            check(!exists(paths.settingsFile), "still no config.bin");
+            check(!exists(paths.settingsFile), "still no config.bin: " + hexBytes(readFile(paths.settingsFile)));
         }
     }
     results.scenario = "settings file";
@@ -891,6 +915,22 @@ void aboutAndClosing() {
         closeDialog(dialog, closing.way);
         check(waitClosed(session.main, dialog), "the dialog ends");
     }
+    // Centred over a main window that lies mostly off the screen, a dialog would start left of and
+    // above the screen; it is put at 0, 0 instead.
+    results.scenario = "dialogs over a main window off the screen";
+    moveWindow(session.main, -400, -300);
+    const Closing* offScreen[] = {&closings[0], &closings[1]};
+    for (const Closing* closing : offScreen) {
+        dialog = closing->open();
+        if (dialog == nullptr) break;
+        const POINT expected = centredPosition(session.main, dialog);
+        check(expected.x == 0 && expected.y == 0, "the centred position of the " + std::string(closing->dialog) +
+                                                      " is negative and made 0, 0");
+        checkModalOverMain(session.main, dialog, std::string("the ") + closing->dialog);
+        closeDialog(dialog, closing->way);
+        check(waitClosed(session.main, dialog), "the dialog ends");
+    }
+    moveWindow(session.main, MAIN_LEFT, MAIN_TOP);
     results.scenario = "about dialog";
     endSession(session);
 }
