@@ -571,7 +571,8 @@ void checkKeyFileDialogAtStart(HWND dialog) {
 }
 
 // Moves the mouse KEY_FILE_MOVES times, checking after each move that only the counter advanced,
-// then once more, which clears the counter text and enables "Skapa nyckelfil".
+// then twice more: the first clears the counter text and enables "Skapa nyckelfil", the second
+// leaves it so.
 void countMoves(HWND dialog) {
     int firstWrong = 0;
     for (int i = 1; i <= KEY_FILE_MOVES; ++i) {
@@ -623,15 +624,17 @@ void checkKeyFile(const std::wstring& path, const std::wstring& suggested) {
 }
 
 // Opens the key-file dialog, counts the moves and creates a key file: the first save dialog is
-// cancelled, the second is given a path in the scratch folder. Returns the path, or empty.
-std::wstring createKeyFile(const Session& session, bool withScreenshots) {
+// cancelled, the second is given a path in the scratch folder, typed with the extension at the
+// first opening and without it (the dialog's default extension adds it) later. Returns the path, or
+// empty.
+std::wstring createKeyFile(const Session& session, bool firstOpening) {
     HWND dialog = openByCaption(session, IDM_CREATE_KEY_FILE, KEY_FILE_CAPTION);
     if (dialog == nullptr) return {};
     checkModalOverMain(session.main, dialog, "the key-file dialog");
     checkKeyFileDialogAtStart(dialog);
-    if (withScreenshots) screenshot(L"key_file_dialog");
+    if (firstOpening) screenshot(L"key_file_dialog");
     countMoves(dialog);
-    if (withScreenshots) screenshot(L"key_file_dialog_ready");
+    if (firstOpening) screenshot(L"key_file_dialog_ready");
 
     const std::vector<std::wstring> before = folderEntries(paths.scratch);
     std::wstring first;
@@ -648,7 +651,8 @@ std::wstring createKeyFile(const Session& session, bool withScreenshots) {
     if (save == nullptr) return {};
     check(second != first, "the second press proposes a different name: " + narrow(first) + ", " + narrow(second));
     const std::wstring path = paths.scratch + L"\\" + second + L".key";
-    check(chooseInFileDialog(save, path), "the save dialog takes the path");
+    check(chooseInFileDialog(save, firstOpening ? path : paths.scratch + L"\\" + second),
+          "the save dialog takes the path");
     check(waitClosed(session.main, dialog), "choosing a path ends the key-file dialog");
     check(exists(path), "the key file was written");
     checkKeyFile(path, second);
