@@ -233,7 +233,8 @@ Keys makeKeys(const std::wstring& tag, const std::wstring& passphrase) {
     Keys keys;
     keys.keyFile = keyPath(tag + L".key");
     const ToolRun keyFile = runTool(L"new-key-file " + quoted(keys.keyFile));
-    check(keyFile.status == 0 && readFile(keys.keyFile).size() == 71, "the tool makes a key file: " + describeRun(keyFile));
+    check(keyFile.status == 0 && readFile(keys.keyFile).size() == 71,
+          "the tool makes a key file: " + describeRun(keyFile));
     const ToolRun code = runTool(L"new-key-code");
     std::string line = code.output.substr(0, code.output.find_first_of("\r\n"));
     check(code.status == 0 && line.size() == 66, "the tool prints a key code: " + describeRun(code));
@@ -383,6 +384,59 @@ void closeSession(Session& s) {
 enum Buttons { OK_ONLY, YES_NO };
 enum Icon { ICON_NOT_CHECKED, NO_ICON, WARNING_ICON };
 
+// A square of size x size pixels, 0x00RRGGBB each: what the screen shows at left, top, or, with an
+// icon, that icon drawn on the background colour.
+std::vector<uint32_t> squarePixels(int left, int top, int size, HICON icon, COLORREF background) {
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = size;
+    info.bmiHeader.biHeight = -size;  // top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    std::vector<uint32_t> pixels;
+    if (bitmap != nullptr) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        if (icon != nullptr) {
+            HBRUSH brush = CreateSolidBrush(background);
+            RECT all = {0, 0, size, size};
+            FillRect(memory, &all, brush);
+            DeleteObject(brush);
+            DrawIconEx(memory, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
+        } else {
+            BitBlt(memory, 0, 0, size, size, screen, left, top, SRCCOPY);
+        }
+        GdiFlush();
+        const uint32_t* start = static_cast<const uint32_t*>(bits);
+        pixels.assign(start, start + size * size);
+        for (uint32_t& pixel : pixels) pixel &= 0xFFFFFF;
+        SelectObject(memory, old);
+        DeleteObject(bitmap);
+    }
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+// Icon handles do not cross processes, so the box's icon is compared by its pixels on the screen
+// with the system's warning icon drawn here on the same background.
+bool showsWarningIcon(HWND iconControl) {
+    RECT r;
+    GetWindowRect(iconControl, &r);
+    const int size = GetSystemMetrics(SM_CXICON);
+    HDC screen = GetDC(nullptr);
+    const COLORREF background = GetPixel(screen, r.left - 1, r.top);
+    ReleaseDC(nullptr, screen);
+    const std::vector<uint32_t> expected = squarePixels(0, 0, size, LoadIconA(nullptr, IDI_WARNING), background);
+    // The box may not have painted yet; wait for the picture rather than look once.
+    return waitFor([&] { return squarePixels(r.left, r.top, size, nullptr, 0) == expected ? iconControl : nullptr; }) !=
+           nullptr;
+}
+
 // A message box of the main window: the caption, the text, the owner, the buttons and the icon.
 void checkBox(const Session& s, HWND box, const std::wstring& text, Buttons buttons, Icon icon) {
     checkText(controlText(box, MESSAGE_BOX_TEXT_ID), text, "message");
@@ -398,13 +452,11 @@ void checkBox(const Session& s, HWND box, const std::wstring& text, Buttons butt
           question ? "the question has Yes and No only" : "the message has OK only");
     if (icon == ICON_NOT_CHECKED) return;
     HWND iconControl = GetDlgItem(box, MESSAGE_BOX_ICON_ID);
-    const HICON shownIcon =
-        iconControl == nullptr ? nullptr : reinterpret_cast<HICON>(SendMessageW(iconControl, STM_GETICON, 0, 0));
+    const bool hasIcon = iconControl != nullptr && SendMessageW(iconControl, STM_GETICON, 0, 0) != 0;
     if (icon == NO_ICON) {
-        check(shownIcon == nullptr, "the message box shows no icon");
+        check(!hasIcon, "the message box shows no icon");
     } else {
-        check(shownIcon != nullptr && shownIcon == LoadIconA(nullptr, IDI_WARNING),
-              "the message box shows the warning icon");
+        check(hasIcon && showsWarningIcon(iconControl), "the message box shows the warning icon");
     }
 }
 
@@ -957,6 +1009,9 @@ void suggestedNames(const Session& s, const Keys& keys) {
 void sameFileRefused(const Session& s, const Keys& keys) {
     const std::vector<uint8_t> original = sampleBytes(1500, 21);
     writeFile(workPath(L"same.bin"), original);
+    // A second name of the same file that no file dialog can turn back into the first.
+    check(CreateHardLinkW(workPath(L"alias.bin").c_str(), workPath(L"same.bin").c_str(), nullptr) != 0,
+          "made a hard link to the source");
     const std::vector<std::wstring> before = folderEntries(folders.work);
     enterKey(s.main, BY_KEY_FILE, keys);
     struct Case {
@@ -967,6 +1022,7 @@ void sameFileRefused(const Session& s, const Keys& keys) {
         {"the same text", workPath(L"same.bin")},
         {"other letter case", workPath(L"SAME.bin")},
         {"a dot folder in the path", folders.work + L"\\.\\same.bin"},
+        {"a hard link", workPath(L"alias.bin")},
     };
     for (const Case& c : cases) {
         for (bool encrypt : {true, false}) {
@@ -1124,7 +1180,8 @@ void cancelJobs(const Session& s, const Keys& keys) {
             clickControl(dialog, IDC_PROGRESS_CANCEL);
             settle(dialog);
             if (IsWindow(dialog)) {
-                checkText(controlText(dialog, IDC_PROGRESS_STATUS), STATUS_CANCELLING, "a second press changes nothing");
+                checkText(controlText(dialog, IDC_PROGRESS_STATUS), STATUS_CANCELLING,
+                          "a second press changes nothing");
                 check(!IsWindowEnabled(button), "\"Avbryt\" stays disabled");
             }
         };
