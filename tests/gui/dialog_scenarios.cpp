@@ -247,6 +247,8 @@ void closeDialog(HWND dialog, const CloseWay& way) {
 
 // --- The command-line tool ---
 
+std::wstring quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+
 // Runs ferrolyn.exe with arguments, its output thrown away; the exit status, or STILL_ACTIVE when
 // it could not be run or did not end.
 DWORD runTool(const std::wstring& arguments) {
@@ -259,7 +261,7 @@ DWORD runTool(const std::wstring& arguments) {
     startup.hStdInput = nul;
     startup.hStdOutput = nul;
     startup.hStdError = nul;
-    std::wstring commandLine = L"\"" + paths.tool + L"\" " + arguments;
+    std::wstring commandLine = quoted(paths.tool) + L" " + arguments;
     PROCESS_INFORMATION info = {};
     DWORD code = STILL_ACTIVE;
     if (CreateProcessW(paths.tool.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
@@ -275,8 +277,6 @@ DWORD runTool(const std::wstring& arguments) {
     if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
     return code;
 }
-
-std::wstring quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
 
 // Encrypts a small file with keyOption ("--key-file PATH" and the like) through the tool and
 // decrypts it again; with wrongKeyOption, that key must be refused as the wrong one.
