@@ -50,6 +50,8 @@ constexpr wchar_t BAD_KEY_CODE[] = L"Nyckelkoden har ett felaktigt format.";
 
 constexpr wchar_t READ_ERROR[] = L"Fel vid läsning av källfilen.";
 constexpr wchar_t WRITE_ERROR[] = L"Fel vid skrivning till målfilen.";
+constexpr wchar_t CRYPTO_ERROR[] =
+    L"Krypteringsfel, kontrollera val av krypteringsmetod och formatet på filen.";
 constexpr wchar_t WRONG_KEY[] = L"Felaktig nyckelfil, nyckelkod eller lösenfras för den här filen.";
 
 constexpr wchar_t STATUS_ENCRYPTING[] = L"Krypterar...";
@@ -822,7 +824,7 @@ void inputRefusals(const Session& s, const Keys& keys) {
     const int PASS_METHOD = IDC_MAIN_METHOD_PASSPHRASE;
     const std::vector<InputCase> cases = {
         {"empty source before an empty key", true, FILE_METHOD, L"", L"", L"", L"", L"", NO_SOURCE},
-        {"empty source, decrypting", false, PASS_METHOD, L"", L"", L"", L"", L"", NO_SOURCE},
+        {"empty source, passphrase method", false, PASS_METHOD, L"", L"", L"", L"", L"", NO_SOURCE},
         {"empty passphrase", true, PASS_METHOD, source, keys.keyFile, code, L"", good, NO_PASSPHRASE},
         {"both passphrase fields empty", false, PASS_METHOD, source, L"", L"", L"", L"", NO_PASSPHRASE},
         {"empty repeat", true, PASS_METHOD, source, L"", L"", good, L"", NO_REPEAT},
@@ -832,7 +834,7 @@ void inputRefusals(const Session& s, const Keys& keys) {
         {"different before unrepresentable", true, PASS_METHOD, source, L"", L"", L"Ωmega-fras-123", L"Ωmega-fras-124",
          PASSPHRASES_DIFFER},
         {"Greek letters", true, PASS_METHOD, source, L"", L"", L"Ωmega fras 1234", L"Ωmega fras 1234", UNREPRESENTABLE},
-        {"CJK, decrypting", false, PASS_METHOD, source, L"", L"", L"鍵の言葉パスフレーズ", L"鍵の言葉パスフレーズ",
+        {"CJK characters", false, PASS_METHOD, source, L"", L"", L"鍵の言葉パスフレーズ", L"鍵の言葉パスフレーズ",
          UNREPRESENTABLE},
         {"unrepresentable before the short question", true, PASS_METHOD, source, L"", L"", L"Ωω", L"Ωω",
          UNREPRESENTABLE},
@@ -840,7 +842,7 @@ void inputRefusals(const Session& s, const Keys& keys) {
          L"", NO_PASSPHRASE},
         {"empty key-file field, key code typed", true, FILE_METHOD, source, L"", code, good, good, NO_KEY_FILE},
         {"missing key file", true, FILE_METHOD, source, keyPath(L"missing.key"), L"", L"", L"", KEY_FILE_UNREADABLE},
-        {"missing key file, decrypting", false, FILE_METHOD, source, keyPath(L"missing.key"), L"", L"", L"",
+        {"missing key file", false, FILE_METHOD, source, keyPath(L"missing.key"), L"", L"", L"",
          KEY_FILE_UNREADABLE},
         {"bad magic", true, FILE_METHOD, source, keyPath(L"bad-magic.key"), L"", L"", L"", KEY_FILE_BAD_FORMAT},
         {"magic with a NUL", true, FILE_METHOD, source, keyPath(L"magic-with-nul.key"), L"", L"", L"",
@@ -1066,6 +1068,13 @@ void jobFailures(const Session& s, const Keys& keys, const Keys& otherKeys) {
     check(tableByte < table.size(), "the container has a table");
     if (tableByte < table.size()) table[tableByte] ^= 0x80;
     writeFile(workPath(L"damaged-table.encrypted"), table);
+    // A salt field of 7 bytes instead of 8: the header's size, the magic field (4 + 13 bytes), the
+    // version, cipher, compression and key mode (5 bytes), then the salt field's length.
+    std::vector<uint8_t> salt = readFile(workPath(L"by-passphrase.encrypted"));
+    constexpr size_t SALT_LENGTH_AT = 4 + 17 + 5;
+    check(salt.size() > SALT_LENGTH_AT && salt[SALT_LENGTH_AT] == 8, "the passphrase container has an 8-byte salt");
+    if (salt.size() > SALT_LENGTH_AT) salt[SALT_LENGTH_AT] = 7;
+    writeFile(workPath(L"damaged-salt.encrypted"), salt);
 
     const std::vector<uint8_t> earlier = utf8Bytes(L"En fil som redan fanns med målets namn.\r\n");
     struct Case {
@@ -1097,6 +1106,8 @@ void jobFailures(const Session& s, const Keys& keys, const Keys& otherKeys) {
          READ_ERROR, nullptr},
         {"damaged table", false, BY_KEY_FILE, false, L"damaged-table.encrypted", L"fresh.txt", false, false,
          READ_ERROR, nullptr},
+        {"damaged salt field", false, BY_PASSPHRASE, false, L"damaged-salt.encrypted", L"kept.txt", true, false,
+         CRYPTO_ERROR, L"workflow_crypto_error"},
     };
     writeSettingsFile(0, false);
     for (const Case& c : cases) {
