@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cwctype>
 #include <functional>
 #include <string>
 #include <vector>
@@ -969,6 +970,37 @@ void shortPassphraseQuestion(const Session& s) {
     expectNothingFollows(s, "save dialog cancelled");
 }
 
+// A key code with spaces around it and upper-case digits is accepted, and it is the same key as
+// the code in lower case: the tool opens the container with the code as it printed it.
+void acceptedKeyCode(const Session& s, const Keys& keys) {
+    results.scenario = "key code with spaces and upper-case digits";
+    std::wstring upper = keys.keyCode;
+    for (wchar_t& c : upper) c = static_cast<wchar_t>(towupper(c));
+    check(upper != keys.keyCode, "the key code has letters to change");
+    Keys typed = keys;
+    typed.keyCode = L"  " + upper + L"   ";
+    const std::vector<uint8_t> original = sampleBytes(3500, 51);
+    writeFile(workPath(L"upper.txt"), original);
+    writeSettingsFile(1, true);
+    enterKey(s.main, BY_KEY_CODE, typed);
+    JobRun run;
+    run.source = workPath(L"upper.txt");
+    run.target = workPath(L"upper.txt.encrypted");
+    run.status = STATUS_COMPRESSING;
+    runJob(s, run);
+    checkToolDecrypts(run.target, toolKey(BY_KEY_CODE, keys), original);
+
+    results.scenario = "key code with spaces and upper-case digits, decrypting";
+    enterKey(s.main, BY_KEY_CODE, keys);
+    JobRun back;
+    back.encrypt = false;
+    back.source = run.target;
+    back.target = workPath(L"upper-back.txt");
+    back.status = STATUS_DECRYPTING;
+    runJob(s, back);
+    check(readFile(back.target) == original, "decrypted to the original bytes");
+}
+
 // The save dialog's suggested name; cancelling it ends the handler without a message or a job.
 void suggestedNames(const Session& s, const Keys& keys) {
     struct Case {
@@ -1231,6 +1263,7 @@ void runWorkflowScenarios() {
         inputRefusals(s, keys);
         encryptAgainQuestion(s, keys);
         shortPassphraseQuestion(s);
+        acceptedKeyCode(s, keys);
         suggestedNames(s, keys);
         sameFileRefused(s, keys);
         jobFailures(s, keys, otherKeys);
