@@ -4,6 +4,8 @@
 
 #include "app/dialogs/key_input.h"
 
+#include <utility>
+
 #include "app/dialogs/window_ops.h"
 #include "app/job/key_material.h"
 #include "app/ui_texts.h"

@@ -36,6 +36,7 @@ constexpr uint32_t PATH_FIELD_BYTES = 260;
 // The password character of hidden passphrases (BLACK CIRCLE); it has no ANSI form, so it is set
 // with the wide message.
 constexpr wchar_t PASSWORD_CIRCLE = 0x25CF;
+constexpr uint32_t ENCRYPTED_EXTENSION_CHARS = sizeof TEXT_ENCRYPTED_EXTENSION - 1;
 
 // The controls that each key method enables; the other methods' controls are disabled.
 struct MethodControls {
@@ -128,7 +129,7 @@ void startDecryption(HWND window) {
     KeyMaterial key;
     if (!readKeyMaterial(window, false, key)) return;
     SecureBuffer suggested = fileNamePart(source);
-    if (endsWith(suggested, TEXT_ENCRYPTED_EXTENSION)) dropLast(suggested, textLength(fromNulTerminated(TEXT_ENCRYPTED_EXTENSION)));
+    if (endsWith(suggested, TEXT_ENCRYPTED_EXTENSION)) dropLast(suggested, ENCRYPTED_EXTENSION_CHARS);
     SecureBuffer target;
     if (!chooseSaveFile(target, window, ANY_FILE, suggested)) return;
     if (sameFile(source, target)) {

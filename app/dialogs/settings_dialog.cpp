@@ -17,7 +17,8 @@ constexpr INT_PTR SETTINGS_SAVED = 1;
 constexpr INT_PTR SETTINGS_CANCELLED = 0;
 
 void addCipher(HWND dialog, const char* name, CipherAlgorithm cipher) {
-    const LRESULT index = SendDlgItemMessageA(dialog, IDC_SETTINGS_CIPHER, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+    const LRESULT index =
+        SendDlgItemMessageA(dialog, IDC_SETTINGS_CIPHER, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
     SendDlgItemMessageA(dialog, IDC_SETTINGS_CIPHER, CB_SETITEMDATA, static_cast<WPARAM>(index), cipher);
 }
 
@@ -27,7 +28,8 @@ BOOL onSettingsInit(HWND dialog) {
     addCipher(dialog, TEXT_CIPHER_SERPENT, CIPHER_SERPENT);
     loadSettings(globalSettings);
     // The list is sorted, and "AES-256 CBC" sorts first: the index is the cipher's value.
-    SendDlgItemMessageA(dialog, IDC_SETTINGS_CIPHER, CB_SETCURSEL, globalSettings.cipher != CIPHER_AES256 ? 1 : 0, 0);
+    const WPARAM selected = globalSettings.cipher != CIPHER_AES256 ? 1 : 0;
+    SendDlgItemMessageA(dialog, IDC_SETTINGS_CIPHER, CB_SETCURSEL, selected, 0);
     CheckDlgButton(dialog, IDC_SETTINGS_COMPRESS, globalSettings.compress ? BST_CHECKED : BST_UNCHECKED);
     return TRUE;
 }

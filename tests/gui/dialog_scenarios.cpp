@@ -186,22 +186,12 @@ HWND findAboutDialog(DWORD pid) {
     return search.found;
 }
 
-// Where a dialog of this size belongs over the main window: centred, a negative position made 0.
-POINT centredPosition(HWND main, HWND dialog) {
-    RECT m, w;
-    GetWindowRect(main, &m);
-    GetWindowRect(dialog, &w);
-    const LONG left = m.left + (m.right - m.left - (w.right - w.left)) / 2;
-    const LONG top = m.top + (m.bottom - m.top - (w.bottom - w.top)) / 2;
-    return {left < 0 ? 0 : left, top < 0 ? 0 : top};
-}
-
 void checkModalOverMain(HWND main, HWND dialog, const std::string& name) {
     check(GetWindow(dialog, GW_OWNER) == main, name + " is owned by the main window");
     check(!IsWindowEnabled(main), "the main window is disabled while " + name + " is open");
     RECT w;
     GetWindowRect(dialog, &w);
-    const POINT expected = centredPosition(main, dialog);
+    const POINT expected = centredOverMain(main, dialog);
     check(w.left == expected.x && w.top == expected.y,
           name + " is centred on the main window: at " + std::to_string(w.left) + "," + std::to_string(w.top) +
               ", expected " + std::to_string(expected.x) + "," + std::to_string(expected.y));
@@ -247,37 +237,6 @@ void closeDialog(HWND dialog, const CloseWay& way) {
 
 // --- The command-line tool ---
 
-std::wstring quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
-
-// Runs ferrolyn.exe with arguments, its output thrown away; the exit status, or STILL_ACTIVE when
-// it could not be run or did not end.
-DWORD runTool(const std::wstring& arguments) {
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                             OPEN_EXISTING, 0, nullptr);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nul;
-    startup.hStdOutput = nul;
-    startup.hStdError = nul;
-    std::wstring commandLine = quoted(paths.tool) + L" " + arguments;
-    PROCESS_INFORMATION info = {};
-    DWORD code = STILL_ACTIVE;
-    if (CreateProcessW(paths.tool.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                       &info)) {
-        if (WaitForSingleObject(info.hProcess, EXIT_TIMEOUT_MS) == WAIT_OBJECT_0) {
-            GetExitCodeProcess(info.hProcess, &code);
-        } else {
-            TerminateProcess(info.hProcess, 99);
-        }
-        CloseHandle(info.hProcess);
-        CloseHandle(info.hThread);
-    }
-    if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
-    return code;
-}
-
 // Encrypts a small file with keyOption ("--key-file PATH" and the like) through the tool and
 // decrypts it again; with wrongKeyOption, that key must be refused as the wrong one.
 void checkKeyWorks(const std::wstring& name, const std::wstring& keyOption, const std::wstring& wrongKeyOption = {}) {
@@ -286,16 +245,16 @@ void checkKeyWorks(const std::wstring& name, const std::wstring& keyOption, cons
     const std::wstring back = plain + L".back";
     const std::vector<uint8_t> text = ascii(L"Ferrolyn dialog scenario: " + name + L"\r\n");
     check(writeFile(plain, text), "wrote " + narrow(plain));
-    DWORD code = runTool(L"encrypt " + quoted(plain) + L" -o " + quoted(container) + L" " + keyOption);
+    DWORD code = runTool(L"encrypt " + quoted(plain) + L" -o " + quoted(container) + L" " + keyOption).status;
     check(code == 0, "the tool encrypts with the " + narrow(name) + ": exit " + std::to_string(code));
     const std::vector<uint8_t> sealed = readFile(container);
     check(!sealed.empty() && sealed != text, "the container of the " + narrow(name) + " is not the plain text");
-    code = runTool(L"decrypt " + quoted(container) + L" -o " + quoted(back) + L" " + keyOption);
+    code = runTool(L"decrypt " + quoted(container) + L" -o " + quoted(back) + L" " + keyOption).status;
     check(code == 0, "the tool decrypts with the " + narrow(name) + ": exit " + std::to_string(code));
     check(readFile(back) == text, "decrypting with the " + narrow(name) + " gives the text back");
     if (!wrongKeyOption.empty()) {
         const std::wstring other = plain + L".other";
-        code = runTool(L"decrypt " + quoted(container) + L" -o " + quoted(other) + L" " + wrongKeyOption);
+        code = runTool(L"decrypt " + quoted(container) + L" -o " + quoted(other) + L" " + wrongKeyOption).status;
         check(code == TOOL_WRONG_KEY,
               "another generated key is refused as the wrong key: exit " + std::to_string(code));
     }
@@ -938,7 +897,7 @@ void aboutAndClosing() {
     for (const Closing* closing : offScreen) {
         dialog = closing->open();
         if (dialog == nullptr) break;
-        const POINT expected = centredPosition(session.main, dialog);
+        const POINT expected = centredOverMain(session.main, dialog);
         check(expected.x == 0 && expected.y == 0, "the centred position of the " + std::string(closing->dialog) +
                                                       " is negative and made 0, 0");
         checkModalOverMain(session.main, dialog, std::string("the ") + closing->dialog);

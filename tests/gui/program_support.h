@@ -18,6 +18,8 @@ namespace gui {
 
 constexpr wchar_t PROGRAM_CAPTION[] = L"Ferrolyn";
 constexpr DWORD EXIT_TIMEOUT_MS = 60000;
+// A run of the command-line tool on a large file under Wine; the wait ends when the tool does.
+constexpr DWORD TOOL_TIMEOUT_MS = 600000;
 
 // --- Paths and files ---
 
@@ -46,7 +48,9 @@ inline std::vector<uint8_t> readFile(const std::wstring& path) {
     if (file == INVALID_HANDLE_VALUE) return bytes;
     uint8_t buffer[65536];
     DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.insert(bytes.end(), buffer, buffer + got);
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        bytes.insert(bytes.end(), buffer, buffer + got);
+    }
     CloseHandle(file);
     return bytes;
 }
@@ -99,7 +103,8 @@ inline bool prepareWorkFolder() {
 
 // Writes "config.bin" as the settings dialog would: cipher 0 (AES-256) or 1 (Serpent), compress.
 inline bool writeSettingsFile(int cipher, bool compress) {
-    return writeFile(paths.settingsFile, {0x02, 0x00, 0x00, 0x00, static_cast<uint8_t>(cipher), compress ? uint8_t(1) : uint8_t(0)});
+    const uint8_t compressByte = compress ? 1 : 0;
+    return writeFile(paths.settingsFile, {0x02, 0x00, 0x00, 0x00, static_cast<uint8_t>(cipher), compressByte});
 }
 
 // The names in folder, "." and ".." left out.
@@ -194,6 +199,61 @@ inline HWND findMainWindow(DWORD pid) { return findProgramDialog(pid, IDC_MAIN_B
 
 // A message box of the program: a visible dialog with the program's caption and a message text.
 inline HWND findMessageBox(DWORD pid) { return findProgramDialog(pid, MESSAGE_BOX_TEXT_ID); }
+
+// Where a dialog belongs when it is centred over the main window: halves rounded toward zero, a
+// negative left or top made 0.
+inline POINT centredOverMain(HWND main, HWND dialog) {
+    RECT m, w;
+    GetWindowRect(main, &m);
+    GetWindowRect(dialog, &w);
+    const LONG left = m.left + (m.right - m.left - (w.right - w.left)) / 2;
+    const LONG top = m.top + (m.bottom - m.top - (w.bottom - w.top)) / 2;
+    return {left < 0 ? 0 : left, top < 0 ? 0 : top};
+}
+
+// --- The command-line tool ---
+
+inline std::wstring quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+
+struct ToolRun {
+    DWORD status = STILL_ACTIVE;  // STILL_ACTIVE: could not be run, or did not end in time
+    std::string output;           // standard output and standard error together
+};
+
+// Runs the tool (paths.tool) with arguments and waits for it. Its output goes through a file in
+// the temporary folder, away from every folder whose listing a scenario compares.
+inline ToolRun runTool(const std::wstring& arguments) {
+    ToolRun run;
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring outputPath = std::wstring(temp) + L"ferrolyn-tool-output.txt";
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (output == INVALID_HANDLE_VALUE) return run;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    PROCESS_INFORMATION info = {};
+    std::wstring commandLine = quoted(paths.tool) + L" " + arguments;
+    if (CreateProcessW(paths.tool.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                       nullptr, &startup, &info)) {
+        if (WaitForSingleObject(info.hProcess, TOOL_TIMEOUT_MS) == WAIT_OBJECT_0) {
+            GetExitCodeProcess(info.hProcess, &run.status);
+        } else {
+            TerminateProcess(info.hProcess, 99);
+        }
+        CloseHandle(info.hProcess);
+        CloseHandle(info.hThread);
+    }
+    CloseHandle(output);
+    const std::vector<uint8_t> bytes = readFile(outputPath);
+    run.output.assign(bytes.begin(), bytes.end());
+    DeleteFileW(outputPath.c_str());
+    return run;
+}
 
 inline void pressKey(HWND dialog, WPARAM key) {
     PostMessageW(dialog, WM_KEYDOWN, key, 1);

@@ -68,9 +68,8 @@ constexpr int MESSAGE_BOX_ICON_ID = 0x440;
 // How long a window that must not appear is given to show up anyway. A late window is still
 // caught: the next step finds it where it expects something else.
 constexpr DWORD ABSENCE_WAIT_MS = 700;
-// Generous bounds for a job and a tool run under Wine; the waits end as soon as they are over.
+// A generous bound for a job under Wine; the wait ends as soon as the job is over.
 constexpr DWORD JOB_TIMEOUT_MS = 600000;
-constexpr DWORD TOOL_TIMEOUT_MS = 600000;
 constexpr size_t CHUNK_BYTES = 2097152;
 // The bar's range before anyone sets it.
 constexpr LRESULT DEFAULT_BAR_HIGH = 100;
@@ -180,44 +179,6 @@ std::vector<std::wstring> withName(std::vector<std::wstring> names, const std::w
 }
 
 // --- The command-line tool ---
-
-std::wstring quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
-
-struct ToolRun {
-    DWORD status = STILL_ACTIVE;
-    std::string output;  // standard output and standard error together
-};
-
-ToolRun runTool(const std::wstring& arguments) {
-    ToolRun run;
-    const std::wstring outputPath = keyPath(L"tool-output.txt");
-    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (output == INVALID_HANDLE_VALUE) return run;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nullptr;
-    startup.hStdOutput = output;
-    startup.hStdError = output;
-    PROCESS_INFORMATION info = {};
-    std::wstring commandLine = quoted(paths.tool) + L" " + arguments;
-    if (CreateProcessW(paths.tool.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                       nullptr, &startup, &info)) {
-        if (WaitForSingleObject(info.hProcess, TOOL_TIMEOUT_MS) == WAIT_OBJECT_0) {
-            GetExitCodeProcess(info.hProcess, &run.status);
-        } else {
-            TerminateProcess(info.hProcess, 99);
-        }
-        CloseHandle(info.hProcess);
-        CloseHandle(info.hThread);
-    }
-    CloseHandle(output);
-    const std::vector<uint8_t> bytes = readFile(outputPath);
-    run.output.assign(bytes.begin(), bytes.end());
-    return run;
-}
 
 std::string describeRun(const ToolRun& run) {
     return "exit " + std::to_string(run.status) + (run.output.empty() ? "" : ", said: " + run.output);
@@ -534,12 +495,10 @@ bool readBar(HWND dialog, BarReading& reading) {
 }
 
 bool centredOnMainWindow(HWND main, HWND dialog) {
-    RECT m, d;
-    GetWindowRect(main, &m);
+    RECT d;
     GetWindowRect(dialog, &d);
-    const LONG left = std::max(0L, m.left + (m.right - m.left - (d.right - d.left)) / 2);
-    const LONG top = std::max(0L, m.top + (m.bottom - m.top - (d.bottom - d.top)) / 2);
-    return d.left == left && d.top == top;
+    const POINT expected = centredOverMain(main, dialog);
+    return d.left == expected.x && d.top == expected.y;
 }
 
 // Called on every reading of the bar while the progress dialog is open.
