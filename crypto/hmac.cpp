@@ -1,9 +1,10 @@
-// HMAC-SHA256 over the system's SHA-256.
+// HMAC-SHA256 over the system's SHA-256. The key blocks are compressed once, in hmacInit; every
+// tag starts its two hashes from those midstates.
 
 #include "crypto/hmac.h"
 
+#include "base/byte_order.h"
 #include "base/scope_exit.h"
-#include "crypto/sha256.h"
 
 namespace {
 
@@ -17,36 +18,66 @@ SecureBuffer padKey(const SecureBuffer& key, uint8_t pad) {
     return block;
 }
 
-}  // namespace
+SecureBuffer midstateOf(const SecureBuffer& keyBlock, Sha256Engine engine) {
+    Sha256Context ctx;
+    ScopeExit wipeContext([&] { sha256Wipe(ctx); });
+    sha256Init(ctx, engine);
+    sha256Compress(ctx.state, keyBlock.data(), 1, engine);
+    SecureBuffer midstate = SecureBuffer::zeros(HMAC_MIDSTATE_BYTES);
+    for (uint32_t j = 0; j < 8; ++j) store32Le(midstate.data() + 4 * j, ctx.state[j]);
+    return midstate;
+}
 
-void hmacInit(HmacSha256& ctx, const SecureBuffer& key) {
+bool keyed(const HmacSha256& ctx) {
+    return !ctx.invalid && ctx.innerMidstate.size() == HMAC_MIDSTATE_BYTES &&
+           ctx.outerMidstate.size() == HMAC_MIDSTATE_BYTES;
+}
+
+// A hash whose first block, the key block, is already compressed into midstate.
+void startAfterKeyBlock(Sha256Context& hash, const SecureBuffer& midstate, Sha256Engine engine) {
+    uint32_t state[8];
+    hmacLoadMidstate(midstate, state);
+    sha256InitFromMidstate(hash, state, 1, engine);
+    secureWipe(state, sizeof state);
+}
+
+void releaseBuffers(HmacSha256& ctx) {
     ctx.innerKeyBlock.wipe();
     ctx.outerKeyBlock.wipe();
+    ctx.innerMidstate.wipe();
+    ctx.outerMidstate.wipe();
+}
+
+}  // namespace
+
+void hmacInit(HmacSha256& ctx, const SecureBuffer& key) { hmacInit(ctx, key, sha256PreferredEngine()); }
+
+void hmacInit(HmacSha256& ctx, const SecureBuffer& key, Sha256Engine engine) {
+    releaseBuffers(ctx);
+    ctx.engine = engine;
     ctx.invalid = false;
     if (key.size() < HMAC_MIN_KEY_BYTES || key.size() > HMAC_MAX_KEY_BYTES) {
         ctx.invalid = true;
         return;
     }
+    // A throw part-way leaves outerMidstate empty, so the context computes no tags.
     ctx.innerKeyBlock = padKey(key, INNER_PAD);
     ctx.outerKeyBlock = padKey(key, OUTER_PAD);
+    ctx.innerMidstate = midstateOf(ctx.innerKeyBlock, engine);
+    ctx.outerMidstate = midstateOf(ctx.outerKeyBlock, engine);
 }
 
 SecureBuffer hmacCompute(const HmacSha256& ctx, const uint8_t* message, uint32_t length) {
-    if (ctx.invalid || ctx.innerKeyBlock.size() != SHA256_BLOCK_BYTES ||
-        ctx.outerKeyBlock.size() != SHA256_BLOCK_BYTES) {
-        return SecureBuffer();
-    }
+    if (!keyed(ctx)) return SecureBuffer();
     Sha256Context inner;
     Sha256Context outer;
     ScopeExit wipeContexts([&] {
         sha256Wipe(inner);
         sha256Wipe(outer);
     });
-    sha256Init(inner);
-    sha256Update(inner, ctx.innerKeyBlock);
+    startAfterKeyBlock(inner, ctx.innerMidstate, ctx.engine);
     sha256Update(inner, message, length);
-    sha256Init(outer);
-    sha256Update(outer, ctx.outerKeyBlock);
+    startAfterKeyBlock(outer, ctx.outerMidstate, ctx.engine);
     SecureBuffer innerDigest = sha256Final(inner);
     sha256Update(outer, innerDigest);
     return sha256Final(outer);
@@ -57,7 +88,7 @@ SecureBuffer hmacCompute(const HmacSha256& ctx, const SecureBuffer& message) {
 }
 
 bool hmacVerify(const HmacSha256& ctx, const uint8_t* message, uint32_t length, const SecureBuffer& tag) {
-    if (ctx.invalid) return false;
+    if (!keyed(ctx)) return false;
     SecureBuffer computed = hmacCompute(ctx, message, length);
     return !computed.empty() && computed.constantTimeEquals(tag);
 }
@@ -66,7 +97,8 @@ bool hmacVerify(const HmacSha256& ctx, const SecureBuffer& message, const Secure
     return hmacVerify(ctx, message.data(), message.size(), tag);
 }
 
-void hmacRelease(HmacSha256& ctx) {
-    ctx.innerKeyBlock.wipe();
-    ctx.outerKeyBlock.wipe();
+void hmacLoadMidstate(const SecureBuffer& midstate, uint32_t state[8]) {
+    for (uint32_t j = 0; j < 8; ++j) state[j] = load32Le(midstate.data() + 4 * j);
 }
+
+void hmacRelease(HmacSha256& ctx) { releaseBuffers(ctx); }

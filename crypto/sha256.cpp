@@ -7,6 +7,8 @@
 
 #include "base/byte_order.h"
 #include "base/scope_exit.h"
+#include "crypto/cpu_features.h"
+#include "crypto/sha256_ni.h"
 
 namespace {
 
@@ -46,9 +48,8 @@ inline uint32_t smallSigma1(uint32_t x) { return rotr32(x, 17) ^ rotr32(x, 19) ^
         h = t1 + bigSigma0(a) + ((a & b) | (c & (a | b)));                                       \
     } while (0)
 
-// Compresses blockCount consecutive 64-byte blocks into state. The schedule ring is wiped once
-// at the end, not per block.
-void compressBlocks(uint32_t state[8], const uint8_t* blocks, size_t blockCount) {
+// The portable engine. The schedule ring is wiped once at the end, not per block.
+void compressPortable(uint32_t state[8], const uint8_t* blocks, size_t blockCount) {
     uint32_t w[16];
     for (size_t n = 0; n < blockCount; ++n, blocks += SHA256_BLOCK_BYTES) {
         uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
@@ -72,8 +73,12 @@ void compressBlocks(uint32_t state[8], const uint8_t* blocks, size_t blockCount)
 
 #undef SHA256_ROUND
 
+Sha256Engine choosePreferredEngine() {
+    return sha256EngineAvailable(SHA256_ENGINE_SHA_NI) ? SHA256_ENGINE_SHA_NI : SHA256_ENGINE_PORTABLE;
+}
+
 void compressContextBlock(Sha256Context& ctx) {
-    compressBlocks(ctx.state, ctx.block, 1);
+    sha256Compress(ctx.state, ctx.block, 1, ctx.engine);
     secureWipe(ctx.block, sizeof ctx.block);
 }
 
@@ -93,9 +98,7 @@ void pad(Sha256Context& ctx) {
     ctx.finished = true;
 }
 
-}  // namespace
-
-void sha256Init(Sha256Context& ctx) {
+void restart(Sha256Context& ctx) {
     ctx.byteCountLow = 0;
     ctx.byteCountHigh = 0;
     std::memcpy(ctx.state, INITIAL_STATE, sizeof ctx.state);
@@ -103,8 +106,50 @@ void sha256Init(Sha256Context& ctx) {
     ctx.finished = false;
 }
 
+}  // namespace
+
+bool sha256EngineAvailable(Sha256Engine engine) {
+    switch (engine) {
+    case SHA256_ENGINE_PORTABLE: return true;
+    case SHA256_ENGINE_SHA_NI: return cpuFeatures().sha;
+    }
+    return false;
+}
+
+Sha256Engine sha256PreferredEngine() {
+    static const Sha256Engine preferred = choosePreferredEngine();
+    return preferred;
+}
+
+void sha256Compress(uint32_t state[8], const uint8_t* blocks, size_t blockCount, Sha256Engine engine) {
+    if (blockCount == 0) return;
+    switch (engine) {
+    case SHA256_ENGINE_PORTABLE: compressPortable(state, blocks, blockCount); return;
+    case SHA256_ENGINE_SHA_NI: sha256NiCompress(state, blocks, blockCount); return;
+    }
+}
+
+void sha256Compress(uint32_t state[8], const uint8_t* blocks, size_t blockCount) {
+    sha256Compress(state, blocks, blockCount, sha256PreferredEngine());
+}
+
+void sha256Init(Sha256Context& ctx) { sha256Init(ctx, sha256PreferredEngine()); }
+
+void sha256Init(Sha256Context& ctx, Sha256Engine engine) {
+    ctx.engine = engine;
+    restart(ctx);
+}
+
+void sha256InitFromMidstate(Sha256Context& ctx, const uint32_t midstate[8], uint32_t blockCount,
+                            Sha256Engine engine) {
+    ctx.engine = engine;
+    restart(ctx);
+    std::memcpy(ctx.state, midstate, sizeof ctx.state);
+    ctx.byteCountLow = blockCount * SHA256_BLOCK_BYTES;
+}
+
 void sha256Update(Sha256Context& ctx, const uint8_t* data, uint32_t length) {
-    if (ctx.finished) sha256Init(ctx);
+    if (ctx.finished) restart(ctx);
     if (length == 0) return;
     uint32_t position = ctx.byteCountLow % SHA256_BLOCK_BYTES;
     uint32_t remaining = length;
@@ -119,7 +164,7 @@ void sha256Update(Sha256Context& ctx, const uint8_t* data, uint32_t length) {
     }
     if (remaining >= SHA256_BLOCK_BYTES) {
         uint32_t whole = remaining / SHA256_BLOCK_BYTES;
-        compressBlocks(ctx.state, next, whole);
+        sha256Compress(ctx.state, next, whole, ctx.engine);
         next += whole * SHA256_BLOCK_BYTES;
         remaining -= whole * SHA256_BLOCK_BYTES;
     }

@@ -1,0 +1,94 @@
+// SHA-256 rounds with sha256rnds2, sha256msg1 and sha256msg2. The instructions keep the working
+// variables as the pairs ABEF and CDGH and take two rounds' message-plus-constant words at a time;
+// the state is rearranged into that form once per call, not per block.
+
+#include "crypto/sha256_ni.h"
+
+#if defined(__i386__) || defined(__x86_64__)
+
+#include <immintrin.h>
+
+#include "base/secure_buffer.h"
+
+// The i686 Windows ABI keeps the stack only 4-byte aligned; realigning on entry lets the
+// compiler keep 16-byte vectors on the stack.
+#if defined(__i386__)
+#define FERROLYN_SHA_NI_TARGET __attribute__((target("sha,sse4.1,ssse3"), force_align_arg_pointer))
+#else
+#define FERROLYN_SHA_NI_TARGET __attribute__((target("sha,sse4.1,ssse3")))
+#endif
+
+namespace {
+
+alignas(16) constexpr uint32_t ROUND_CONSTANTS[64] = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
+
+}  // namespace
+
+FERROLYN_SHA_NI_TARGET
+void sha256NiCompress(uint32_t state[8], const uint8_t* blocks, size_t blockCount) {
+    // Message words are big-endian in the block: reverse the bytes of each 32-bit lane.
+    const __m128i byteSwap = _mm_set_epi8(12, 13, 14, 15, 8, 9, 10, 11, 4, 5, 6, 7, 0, 1, 2, 3);
+    const __m128i* constants = reinterpret_cast<const __m128i*>(ROUND_CONSTANTS);
+
+    // state[0..3] = A B C D and state[4..7] = E F G H (lane 0 first) become ABEF and CDGH with A
+    // and C in the top lane, as sha256rnds2 expects.
+    __m128i dcba = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state));
+    __m128i hgfe = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4));
+    dcba = _mm_shuffle_epi32(dcba, 0xb1);                   // C D A B
+    hgfe = _mm_shuffle_epi32(hgfe, 0x1b);                   // H G F E
+    __m128i abef = _mm_alignr_epi8(dcba, hgfe, 8);          // A B E F
+    __m128i cdgh = _mm_blend_epi16(hgfe, dcba, 0xf0);       // C D G H
+
+    for (size_t n = 0; n < blockCount; ++n, blocks += 64) {
+        const __m128i abefStart = abef;
+        const __m128i cdghStart = cdgh;
+        // message[g % 4] holds schedule words 4g..4g+3 while group g of four rounds runs. The
+        // words of group g + 1 are made during group g, before sha256msg1 overwrites those of
+        // group g − 1 with the start of group g + 3.
+        __m128i message[4];
+#pragma GCC unroll 16
+        for (int group = 0; group < 16; ++group) {
+            __m128i& current = message[group & 3];
+            if (group < 4) {
+                current = _mm_shuffle_epi8(
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 16 * group)), byteSwap);
+            }
+            __m128i words = _mm_add_epi32(current, _mm_load_si128(constants + group));
+            cdgh = _mm_sha256rnds2_epu32(cdgh, abef, words);
+            if (group >= 3 && group < 15) {
+                // next holds W[i−16] + σ0(W[i−15]) from sha256msg1; add W[i−7], then σ1(W[i−2]).
+                __m128i& next = message[(group + 1) & 3];
+                const __m128i& previous = message[(group - 1) & 3];
+                next = _mm_add_epi32(next, _mm_alignr_epi8(current, previous, 4));
+                next = _mm_sha256msg2_epu32(next, current);
+            }
+            words = _mm_shuffle_epi32(words, 0x0e);
+            abef = _mm_sha256rnds2_epu32(abef, cdgh, words);
+            if (group >= 1 && group <= 12) {
+                __m128i& previous = message[(group - 1) & 3];
+                previous = _mm_sha256msg1_epu32(previous, current);
+            }
+        }
+        abef = _mm_add_epi32(abef, abefStart);
+        cdgh = _mm_add_epi32(cdgh, cdghStart);
+    }
+
+    const __m128i feba = _mm_shuffle_epi32(abef, 0x1b);
+    const __m128i dchg = _mm_shuffle_epi32(cdgh, 0xb1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_blend_epi16(feba, dchg, 0xf0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), _mm_alignr_epi8(dchg, feba, 8));
+}
+
+#else
+
+void sha256NiCompress(uint32_t*, const uint8_t*, size_t) {}
+
+#endif
