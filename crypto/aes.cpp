@@ -1,12 +1,16 @@
-// AES key expansion and the table-driven rounds. The S-box, the T-tables and the multiplication
-// tables are computed at compile time from the S-box definition (inversion in GF(2^8), then the
-// affine map); only the ten round constants are written out.
+// AES key expansion, the table-driven rounds of the portable engine, and the choice of engine.
+// The S-box, the T-tables and the multiplication tables are computed at compile time from the
+// S-box definition (inversion in GF(2^8), then the affine map); only the ten round constants are
+// written out.
 
 #include "crypto/aes.h"
 
 #include <bit>
+#include <cstring>
 
 #include "base/byte_order.h"
+#include "crypto/aes_ni.h"
+#include "crypto/cpu_features.h"
 
 namespace {
 
@@ -137,7 +141,125 @@ inline uint32_t decryptColumn(uint32_t a, uint32_t b, uint32_t c, uint32_t d, ui
            (TABLES.td[2][(c >> 8) & 0xff] ^ TABLES.td[3][d & 0xff]);
 }
 
+AesEngine choosePreferredEngine() {
+    return aesEngineAvailable(AES_ENGINE_NI) ? AES_ENGINE_NI : AES_ENGINE_PORTABLE;
+}
+
+// Pre: schedule is valid.
+void encryptPortable(const AesKeySchedule& schedule, uint8_t* block) {
+    const uint8_t* roundKey = schedule.encryptionRoundKeys.data();
+    uint32_t s0 = load32Be(block) ^ roundKeyWord(roundKey, 0);
+    uint32_t s1 = load32Be(block + 4) ^ roundKeyWord(roundKey, 1);
+    uint32_t s2 = load32Be(block + 8) ^ roundKeyWord(roundKey, 2);
+    uint32_t s3 = load32Be(block + 12) ^ roundKeyWord(roundKey, 3);
+    for (uint32_t round = 1; round < schedule.rounds; ++round) {
+        roundKey += AES_BLOCK_BYTES;
+        const uint32_t t0 = encryptColumn(s0, s1, s2, s3, roundKeyWord(roundKey, 0));
+        const uint32_t t1 = encryptColumn(s1, s2, s3, s0, roundKeyWord(roundKey, 1));
+        const uint32_t t2 = encryptColumn(s2, s3, s0, s1, roundKeyWord(roundKey, 2));
+        const uint32_t t3 = encryptColumn(s3, s0, s1, s2, roundKeyWord(roundKey, 3));
+        s0 = t0;
+        s1 = t1;
+        s2 = t2;
+        s3 = t3;
+    }
+    roundKey += AES_BLOCK_BYTES;
+    const uint8_t* sbox = TABLES.sbox;
+    store32Be(block,
+              columnWord(sbox[byteOf(s0, 3)], sbox[byteOf(s1, 2)], sbox[byteOf(s2, 1)], sbox[byteOf(s3, 0)]) ^
+                  roundKeyWord(roundKey, 0));
+    store32Be(block + 4,
+              columnWord(sbox[byteOf(s1, 3)], sbox[byteOf(s2, 2)], sbox[byteOf(s3, 1)], sbox[byteOf(s0, 0)]) ^
+                  roundKeyWord(roundKey, 1));
+    store32Be(block + 8,
+              columnWord(sbox[byteOf(s2, 3)], sbox[byteOf(s3, 2)], sbox[byteOf(s0, 1)], sbox[byteOf(s1, 0)]) ^
+                  roundKeyWord(roundKey, 2));
+    store32Be(block + 12,
+              columnWord(sbox[byteOf(s3, 3)], sbox[byteOf(s0, 2)], sbox[byteOf(s1, 1)], sbox[byteOf(s2, 0)]) ^
+                  roundKeyWord(roundKey, 3));
+}
+
+// Pre: schedule is valid.
+void decryptPortable(const AesKeySchedule& schedule, uint8_t* block) {
+    const uint8_t* roundKey = schedule.decryptionRoundKeys.data();
+    uint32_t s0 = load32Be(block) ^ roundKeyWord(roundKey, 0);
+    uint32_t s1 = load32Be(block + 4) ^ roundKeyWord(roundKey, 1);
+    uint32_t s2 = load32Be(block + 8) ^ roundKeyWord(roundKey, 2);
+    uint32_t s3 = load32Be(block + 12) ^ roundKeyWord(roundKey, 3);
+    for (uint32_t round = 1; round < schedule.rounds; ++round) {
+        roundKey += AES_BLOCK_BYTES;
+        const uint32_t t0 = decryptColumn(s0, s3, s2, s1, roundKeyWord(roundKey, 0));
+        const uint32_t t1 = decryptColumn(s1, s0, s3, s2, roundKeyWord(roundKey, 1));
+        const uint32_t t2 = decryptColumn(s2, s1, s0, s3, roundKeyWord(roundKey, 2));
+        const uint32_t t3 = decryptColumn(s3, s2, s1, s0, roundKeyWord(roundKey, 3));
+        s0 = t0;
+        s1 = t1;
+        s2 = t2;
+        s3 = t3;
+    }
+    roundKey += AES_BLOCK_BYTES;
+    const uint8_t* inverseSbox = TABLES.inverseSbox;
+    store32Be(block, columnWord(inverseSbox[byteOf(s0, 3)], inverseSbox[byteOf(s3, 2)],
+                                inverseSbox[byteOf(s2, 1)], inverseSbox[byteOf(s1, 0)]) ^
+                         roundKeyWord(roundKey, 0));
+    store32Be(block + 4, columnWord(inverseSbox[byteOf(s1, 3)], inverseSbox[byteOf(s0, 2)],
+                                    inverseSbox[byteOf(s3, 1)], inverseSbox[byteOf(s2, 0)]) ^
+                             roundKeyWord(roundKey, 1));
+    store32Be(block + 8, columnWord(inverseSbox[byteOf(s2, 3)], inverseSbox[byteOf(s1, 2)],
+                                    inverseSbox[byteOf(s0, 1)], inverseSbox[byteOf(s3, 0)]) ^
+                             roundKeyWord(roundKey, 2));
+    store32Be(block + 12, columnWord(inverseSbox[byteOf(s3, 3)], inverseSbox[byteOf(s2, 2)],
+                                     inverseSbox[byteOf(s1, 1)], inverseSbox[byteOf(s0, 0)]) ^
+                              roundKeyWord(roundKey, 3));
+}
+
+void xorBlock(uint8_t* target, const uint8_t* source) {
+    for (uint32_t i = 0; i < AES_BLOCK_BYTES; i += 4)
+        store32Le(target + i, load32Le(target + i) ^ load32Le(source + i));
+}
+
+void cbcEncryptPortable(const AesKeySchedule& schedule, const uint8_t* iv, uint8_t* blocks, size_t blockCount) {
+    const uint8_t* previous = iv;
+    for (size_t n = 0; n < blockCount; ++n) {
+        uint8_t* block = blocks + AES_BLOCK_BYTES * n;
+        xorBlock(block, previous);
+        encryptPortable(schedule, block);
+        previous = block;
+    }
+}
+
+void cbcDecryptPortable(const AesKeySchedule& schedule, const uint8_t* iv, const uint8_t* input, uint8_t* output,
+                        size_t blockCount) {
+    // Each ciphertext block is kept before its output overwrites it, for output == input.
+    uint8_t chaining[AES_BLOCK_BYTES];
+    uint8_t ciphertext[AES_BLOCK_BYTES];
+    std::memcpy(chaining, iv, AES_BLOCK_BYTES);
+    for (size_t n = 0; n < blockCount; ++n) {
+        uint8_t* block = output + AES_BLOCK_BYTES * n;
+        std::memcpy(ciphertext, input + AES_BLOCK_BYTES * n, AES_BLOCK_BYTES);
+        std::memcpy(block, ciphertext, AES_BLOCK_BYTES);
+        decryptPortable(schedule, block);
+        xorBlock(block, chaining);
+        std::memcpy(chaining, ciphertext, AES_BLOCK_BYTES);
+    }
+    secureWipe(chaining, sizeof chaining);
+    secureWipe(ciphertext, sizeof ciphertext);
+}
+
 }  // namespace
+
+bool aesEngineAvailable(AesEngine engine) {
+    switch (engine) {
+    case AES_ENGINE_PORTABLE: return true;
+    case AES_ENGINE_NI: return cpuFeatures().aesni && cpuFeatures().ssse3;
+    }
+    return false;
+}
+
+AesEngine aesPreferredEngine() {
+    static const AesEngine preferred = choosePreferredEngine();
+    return preferred;
+}
 
 bool aesSetKey(AesKeySchedule& schedule, const SecureBuffer& key) {
     aesWipe(schedule);
@@ -184,75 +306,73 @@ bool aesSetKey(AesKeySchedule& schedule, const SecureBuffer& key) {
 }
 
 bool aesEncryptBlock(const AesKeySchedule& schedule, uint8_t* block) {
-    if (!schedule.valid) {
-        secureWipe(block, AES_BLOCK_BYTES);
-        return false;
-    }
-    const uint8_t* roundKey = schedule.encryptionRoundKeys.data();
-    uint32_t s0 = load32Be(block) ^ roundKeyWord(roundKey, 0);
-    uint32_t s1 = load32Be(block + 4) ^ roundKeyWord(roundKey, 1);
-    uint32_t s2 = load32Be(block + 8) ^ roundKeyWord(roundKey, 2);
-    uint32_t s3 = load32Be(block + 12) ^ roundKeyWord(roundKey, 3);
-    for (uint32_t round = 1; round < schedule.rounds; ++round) {
-        roundKey += AES_BLOCK_BYTES;
-        const uint32_t t0 = encryptColumn(s0, s1, s2, s3, roundKeyWord(roundKey, 0));
-        const uint32_t t1 = encryptColumn(s1, s2, s3, s0, roundKeyWord(roundKey, 1));
-        const uint32_t t2 = encryptColumn(s2, s3, s0, s1, roundKeyWord(roundKey, 2));
-        const uint32_t t3 = encryptColumn(s3, s0, s1, s2, roundKeyWord(roundKey, 3));
-        s0 = t0;
-        s1 = t1;
-        s2 = t2;
-        s3 = t3;
-    }
-    roundKey += AES_BLOCK_BYTES;
-    const uint8_t* sbox = TABLES.sbox;
-    store32Be(block,
-              columnWord(sbox[byteOf(s0, 3)], sbox[byteOf(s1, 2)], sbox[byteOf(s2, 1)], sbox[byteOf(s3, 0)]) ^
-                  roundKeyWord(roundKey, 0));
-    store32Be(block + 4,
-              columnWord(sbox[byteOf(s1, 3)], sbox[byteOf(s2, 2)], sbox[byteOf(s3, 1)], sbox[byteOf(s0, 0)]) ^
-                  roundKeyWord(roundKey, 1));
-    store32Be(block + 8,
-              columnWord(sbox[byteOf(s2, 3)], sbox[byteOf(s3, 2)], sbox[byteOf(s0, 1)], sbox[byteOf(s1, 0)]) ^
-                  roundKeyWord(roundKey, 2));
-    store32Be(block + 12,
-              columnWord(sbox[byteOf(s3, 3)], sbox[byteOf(s0, 2)], sbox[byteOf(s1, 1)], sbox[byteOf(s2, 0)]) ^
-                  roundKeyWord(roundKey, 3));
-    return true;
+    return aesEncryptBlocks(schedule, block, 1, aesPreferredEngine());
+}
+
+bool aesEncryptBlock(const AesKeySchedule& schedule, uint8_t* block, AesEngine engine) {
+    return aesEncryptBlocks(schedule, block, 1, engine);
 }
 
 bool aesDecryptBlock(const AesKeySchedule& schedule, uint8_t* block) {
+    return aesDecryptBlock(schedule, block, aesPreferredEngine());
+}
+
+bool aesDecryptBlock(const AesKeySchedule& schedule, uint8_t* block, AesEngine engine) {
     if (!schedule.valid) return false;
-    const uint8_t* roundKey = schedule.decryptionRoundKeys.data();
-    uint32_t s0 = load32Be(block) ^ roundKeyWord(roundKey, 0);
-    uint32_t s1 = load32Be(block + 4) ^ roundKeyWord(roundKey, 1);
-    uint32_t s2 = load32Be(block + 8) ^ roundKeyWord(roundKey, 2);
-    uint32_t s3 = load32Be(block + 12) ^ roundKeyWord(roundKey, 3);
-    for (uint32_t round = 1; round < schedule.rounds; ++round) {
-        roundKey += AES_BLOCK_BYTES;
-        const uint32_t t0 = decryptColumn(s0, s3, s2, s1, roundKeyWord(roundKey, 0));
-        const uint32_t t1 = decryptColumn(s1, s0, s3, s2, roundKeyWord(roundKey, 1));
-        const uint32_t t2 = decryptColumn(s2, s1, s0, s3, roundKeyWord(roundKey, 2));
-        const uint32_t t3 = decryptColumn(s3, s2, s1, s0, roundKeyWord(roundKey, 3));
-        s0 = t0;
-        s1 = t1;
-        s2 = t2;
-        s3 = t3;
+    switch (engine) {
+    case AES_ENGINE_PORTABLE: decryptPortable(schedule, block); break;
+    case AES_ENGINE_NI: aesNiDecryptBlocks(schedule, block, 1); break;
     }
-    roundKey += AES_BLOCK_BYTES;
-    const uint8_t* inverseSbox = TABLES.inverseSbox;
-    store32Be(block, columnWord(inverseSbox[byteOf(s0, 3)], inverseSbox[byteOf(s3, 2)],
-                                inverseSbox[byteOf(s2, 1)], inverseSbox[byteOf(s1, 0)]) ^
-                         roundKeyWord(roundKey, 0));
-    store32Be(block + 4, columnWord(inverseSbox[byteOf(s1, 3)], inverseSbox[byteOf(s0, 2)],
-                                    inverseSbox[byteOf(s3, 1)], inverseSbox[byteOf(s2, 0)]) ^
-                             roundKeyWord(roundKey, 1));
-    store32Be(block + 8, columnWord(inverseSbox[byteOf(s2, 3)], inverseSbox[byteOf(s1, 2)],
-                                    inverseSbox[byteOf(s0, 1)], inverseSbox[byteOf(s3, 0)]) ^
-                             roundKeyWord(roundKey, 2));
-    store32Be(block + 12, columnWord(inverseSbox[byteOf(s3, 3)], inverseSbox[byteOf(s2, 2)],
-                                     inverseSbox[byteOf(s1, 1)], inverseSbox[byteOf(s0, 0)]) ^
-                              roundKeyWord(roundKey, 3));
+    return true;
+}
+
+bool aesEncryptBlocks(const AesKeySchedule& schedule, uint8_t* blocks, size_t blockCount) {
+    return aesEncryptBlocks(schedule, blocks, blockCount, aesPreferredEngine());
+}
+
+bool aesEncryptBlocks(const AesKeySchedule& schedule, uint8_t* blocks, size_t blockCount, AesEngine engine) {
+    if (!schedule.valid) {
+        if (blockCount != 0) secureWipe(blocks, AES_BLOCK_BYTES * blockCount);
+        return false;
+    }
+    switch (engine) {
+    case AES_ENGINE_PORTABLE:
+        for (size_t n = 0; n < blockCount; ++n) encryptPortable(schedule, blocks + AES_BLOCK_BYTES * n);
+        break;
+    case AES_ENGINE_NI: aesNiEncryptBlocks(schedule, blocks, blockCount); break;
+    }
+    return true;
+}
+
+bool aesCbcEncrypt(const AesKeySchedule& schedule, const uint8_t* iv, uint8_t* blocks, size_t blockCount) {
+    return aesCbcEncrypt(schedule, iv, blocks, blockCount, aesPreferredEngine());
+}
+
+bool aesCbcEncrypt(const AesKeySchedule& schedule, const uint8_t* iv, uint8_t* blocks, size_t blockCount,
+                   AesEngine engine) {
+    if (!schedule.valid) {
+        if (blockCount != 0) secureWipe(blocks, AES_BLOCK_BYTES * blockCount);
+        return false;
+    }
+    switch (engine) {
+    case AES_ENGINE_PORTABLE: cbcEncryptPortable(schedule, iv, blocks, blockCount); break;
+    case AES_ENGINE_NI: aesNiCbcEncrypt(schedule, iv, blocks, blockCount); break;
+    }
+    return true;
+}
+
+bool aesCbcDecrypt(const AesKeySchedule& schedule, const uint8_t* iv, const uint8_t* input, uint8_t* output,
+                   size_t blockCount) {
+    return aesCbcDecrypt(schedule, iv, input, output, blockCount, aesPreferredEngine());
+}
+
+bool aesCbcDecrypt(const AesKeySchedule& schedule, const uint8_t* iv, const uint8_t* input, uint8_t* output,
+                   size_t blockCount, AesEngine engine) {
+    if (!schedule.valid) return false;
+    switch (engine) {
+    case AES_ENGINE_PORTABLE: cbcDecryptPortable(schedule, iv, input, output, blockCount); break;
+    case AES_ENGINE_NI: aesNiCbcDecrypt(schedule, iv, input, output, blockCount); break;
+    }
     return true;
 }
 

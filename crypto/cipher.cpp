@@ -11,27 +11,64 @@
 
 namespace {
 
-bool encryptBlock(const CipherContext& ctx, uint8_t* block) {
-    switch (ctx.algorithm) {
-    case CIPHER_AES256: return aesEncryptBlock(ctx.aes, block);
-    case CIPHER_SERPENT: return serpentEncryptBlock(ctx.serpent, block);
-    }
-    return false;
-}
-
-bool decryptBlock(const CipherContext& ctx, uint8_t* block) {
-    switch (ctx.algorithm) {
-    case CIPHER_AES256: return aesDecryptBlock(ctx.aes, block);
-    case CIPHER_SERPENT: return serpentDecryptBlock(ctx.serpent, block);
-    }
-    return false;
-}
-
 // Word by word: the block ciphers store their output as four 32-bit words, and reading those back
 // in the same widths lets the processor forward the stores instead of waiting for them.
 void xorBlock(uint8_t* target, const uint8_t* source) {
     for (uint32_t i = 0; i < CIPHER_BLOCK_BYTES; i += 4)
         store32Le(target + i, load32Le(target + i) ^ load32Le(source + i));
+}
+
+// The three ways of running the block cipher over blockCount blocks. AES takes whole runs, so that
+// its fast engine can keep several blocks in flight; Serpent goes block by block.
+
+// Each block encrypted on its own, in place.
+bool encryptBlocks(const CipherContext& ctx, uint8_t* blocks, size_t blockCount) {
+    switch (ctx.algorithm) {
+    case CIPHER_AES256: return aesEncryptBlocks(ctx.aes, blocks, blockCount);
+    case CIPHER_SERPENT:
+        for (size_t n = 0; n < blockCount; ++n) {
+            if (!serpentEncryptBlock(ctx.serpent, blocks + CIPHER_BLOCK_BYTES * n)) return false;
+        }
+        return true;
+    }
+    return false;
+}
+
+// CBC encryption in place from the 16 bytes at iv, which lie outside blocks.
+bool cbcEncrypt(const CipherContext& ctx, const uint8_t* iv, uint8_t* blocks, size_t blockCount) {
+    switch (ctx.algorithm) {
+    case CIPHER_AES256: return aesCbcEncrypt(ctx.aes, iv, blocks, blockCount);
+    case CIPHER_SERPENT: {
+        // The chaining value is read where it lies, the IV and then each previous ciphertext
+        // block, instead of being copied after every block.
+        const uint8_t* previous = iv;
+        for (size_t n = 0; n < blockCount; ++n) {
+            uint8_t* block = blocks + CIPHER_BLOCK_BYTES * n;
+            xorBlock(block, previous);
+            if (!serpentEncryptBlock(ctx.serpent, block)) return false;
+            previous = block;
+        }
+        return true;
+    }
+    }
+    return false;
+}
+
+// CBC decryption from input to output, which do not overlap, chaining from the 16 bytes at iv.
+bool cbcDecrypt(const CipherContext& ctx, const uint8_t* iv, const uint8_t* input, uint8_t* output,
+                size_t blockCount) {
+    switch (ctx.algorithm) {
+    case CIPHER_AES256: return aesCbcDecrypt(ctx.aes, iv, input, output, blockCount);
+    case CIPHER_SERPENT:
+        for (size_t n = 0; n < blockCount; ++n) {
+            uint8_t* block = output + CIPHER_BLOCK_BYTES * n;
+            std::memcpy(block, input + CIPHER_BLOCK_BYTES * n, CIPHER_BLOCK_BYTES);
+            if (!serpentDecryptBlock(ctx.serpent, block)) return false;
+            xorBlock(block, n == 0 ? iv : input + CIPHER_BLOCK_BYTES * (n - 1));
+        }
+        return true;
+    }
+    return false;
 }
 
 void zeroChainingBlock(CipherContext& ctx) { secureWipe(ctx.chainingBlock.data(), ctx.chainingBlock.size()); }
@@ -71,20 +108,13 @@ bool cipherEncryptPadded(CipherContext& ctx, SecureBuffer& buffer) {
     // The p − 1 padding bytes in front of the count are already zero from the allocation.
     working.data()[working.size() - 1] = static_cast<uint8_t>(padding);
 
-    // The chaining value is read where it lies, the IV in the context and then each previous
-    // ciphertext block, instead of being copied after every block.
-    const uint8_t* previous = ctx.chainingBlock.data();
-    for (uint32_t offset = 0; offset < working.size(); offset += CIPHER_BLOCK_BYTES) {
-        uint8_t* block = working.data() + offset;
-        xorBlock(block, previous);
-        if (!encryptBlock(ctx, block)) {
-            zeroChainingBlock(ctx);
-            buffer.wipe();
-            return false;
-        }
-        previous = block;
-    }
+    const bool encrypted =
+        cbcEncrypt(ctx, ctx.chainingBlock.data(), working.data(), working.size() / CIPHER_BLOCK_BYTES);
     zeroChainingBlock(ctx);
+    if (!encrypted) {
+        buffer.wipe();
+        return false;
+    }
     buffer = std::move(working);
     return true;
 }
@@ -100,9 +130,6 @@ bool cipherDecryptPadded(CipherContext& ctx, SecureBuffer& buffer) {
     // The caller's ciphertext is only read; the plaintext is built beside it, so a failure
     // leaves the caller's buffer as it was.
     const uint8_t* ciphertext = buffer.data();
-    auto chainingValueFor = [&](uint32_t offset) {
-        return offset == 0 ? ctx.chainingBlock.data() : ciphertext + offset - CIPHER_BLOCK_BYTES;
-    };
     uint8_t lastBlock[CIPHER_BLOCK_BYTES];
     const ScopeExit wipeLastBlock([&] {
         secureWipe(lastBlock, sizeof lastBlock);
@@ -112,9 +139,9 @@ bool cipherDecryptPadded(CipherContext& ctx, SecureBuffer& buffer) {
     // The last block goes first: its count byte c fixes the plaintext's length, so the plaintext
     // is allocated once at its final size and the dropped bytes are never copied.
     const uint32_t lastOffset = length - CIPHER_BLOCK_BYTES;
-    std::memcpy(lastBlock, ciphertext + lastOffset, CIPHER_BLOCK_BYTES);
-    if (!decryptBlock(ctx, lastBlock)) return false;
-    xorBlock(lastBlock, chainingValueFor(lastOffset));
+    const uint8_t* lastChainingValue =
+        lastOffset == 0 ? ctx.chainingBlock.data() : ciphertext + lastOffset - CIPHER_BLOCK_BYTES;
+    if (!cbcDecrypt(ctx, lastChainingValue, ciphertext + lastOffset, lastBlock, 1)) return false;
     const uint32_t count = lastBlock[CIPHER_BLOCK_BYTES - 1];
     if (count > CIPHER_BLOCK_BYTES) return false;
     // c <= 16, so every block but the last lies wholly inside the plaintext.
@@ -122,11 +149,9 @@ bool cipherDecryptPadded(CipherContext& ctx, SecureBuffer& buffer) {
 
     SecureBuffer plaintext;
     plaintext.allocate(plaintextLength);
-    for (uint32_t offset = 0; offset < lastOffset; offset += CIPHER_BLOCK_BYTES) {
-        uint8_t* block = plaintext.data() + offset;
-        std::memcpy(block, ciphertext + offset, CIPHER_BLOCK_BYTES);
-        if (!decryptBlock(ctx, block)) return false;
-        xorBlock(block, chainingValueFor(offset));
+    if (lastOffset != 0 &&
+        !cbcDecrypt(ctx, ctx.chainingBlock.data(), ciphertext, plaintext.data(), lastOffset / CIPHER_BLOCK_BYTES)) {
+        return false;
     }
     if (plaintextLength > lastOffset) {
         std::memcpy(plaintext.data() + lastOffset, lastBlock, plaintextLength - lastOffset);
@@ -137,10 +162,7 @@ bool cipherDecryptPadded(CipherContext& ctx, SecureBuffer& buffer) {
 
 bool cipherEncryptPool(CipherContext& ctx, uint8_t* region) {
     if (!ctx.valid) return false;
-    for (uint32_t offset = 0; offset < CIPHER_POOL_BYTES; offset += CIPHER_BLOCK_BYTES) {
-        if (!encryptBlock(ctx, region + offset)) return false;
-    }
-    return true;
+    return encryptBlocks(ctx, region, CIPHER_POOL_BYTES / CIPHER_BLOCK_BYTES);
 }
 
 bool cipherKeystream(CipherContext& ctx, SecureBuffer& out, uint32_t length) {
@@ -153,13 +175,13 @@ bool cipherKeystream(CipherContext& ctx, SecureBuffer& out, uint32_t length) {
     for (uint32_t i = 0; i < wholeBlocks; ++i) {
         uint8_t* block = stream.data() + CIPHER_BLOCK_BYTES * i;
         for (uint32_t word = 0; word < 4; ++word) store32Le(block + 4 * word, i);
-        if (!encryptBlock(ctx, block)) return false;
     }
+    if (!encryptBlocks(ctx, stream.data(), wholeBlocks)) return false;
     const uint32_t tailBytes = length % CIPHER_BLOCK_BYTES;
     if (tailBytes != 0) {
         uint8_t block[CIPHER_BLOCK_BYTES];
         for (uint32_t word = 0; word < 4; ++word) store32Le(block + 4 * word, wholeBlocks);
-        const bool encrypted = encryptBlock(ctx, block);
+        const bool encrypted = encryptBlocks(ctx, block, 1);
         if (encrypted) std::memcpy(stream.data() + CIPHER_BLOCK_BYTES * wholeBlocks, block, tailBytes);
         secureWipe(block, sizeof block);
         if (!encrypted) return false;

@@ -1,6 +1,7 @@
 // The cipher context: hides whether AES-256 or Serpent is in use and offers padded CBC over a
 // whole buffer, the deterministic counter-mode key stream and the encryption of a 4096-byte pool
-// as independent blocks. Constant-time only as far as the selected block cipher is (AES is not).
+// as independent blocks. Constant-time only as far as the selected block cipher is (AES on its
+// portable engine is not). AES runs on aesPreferredEngine().
 #pragma once
 
 #include <cstdint>
@@ -60,7 +61,8 @@ void cipherSetChainingBlock(CipherContext& ctx, const uint8_t iv[16]);
 
 // Encrypts the 256 consecutive 16-byte blocks at region in place, each on its own (no chaining).
 // region MUST hold CIPHER_POOL_BYTES writable bytes. Returns false at once when the context is
-// not valid (region unchanged) or after the first block that fails (that block is zeroed).
+// not valid (region unchanged), or when the block cipher refuses its schedule, which a context
+// keyed by cipherInit never does (the blocks it refused are then zeroed).
 [[nodiscard]] bool cipherEncryptPool(CipherContext& ctx, uint8_t* region);
 
 // Fills out with the first length bytes of E(counter 0) ‖ E(counter 1) ‖ …, where counter i is

@@ -4,6 +4,8 @@
 
 #include "crypto/sha256_ni.h"
 
+#include <cstdlib>
+
 #if defined(__i386__) || defined(__x86_64__)
 
 #include <immintrin.h>
@@ -89,6 +91,7 @@ void sha256NiCompress(uint32_t state[8], const uint8_t* blocks, size_t blockCoun
 
 #else
 
-void sha256NiCompress(uint32_t*, const uint8_t*, size_t) {}
+// Other processors never report the instructions, so nothing calls this.
+void sha256NiCompress(uint32_t*, const uint8_t*, size_t) { std::abort(); }
 
 #endif

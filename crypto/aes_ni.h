@@ -1,0 +1,25 @@
+// AES rounds with the x86 AES instructions, on the round keys of an AesKeySchedule; owns no state.
+// Callers reach it through the functions of crypto/aes.h, which check the schedule and the
+// processor. Constant-time: no table look-ups.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "crypto/aes.h"
+
+// Every function here: schedule MUST be valid, and the processor MUST offer AES and SSSE3
+// (cpuFeatures().aesni and .ssse3), or the process dies on an illegal instruction or reads
+// missing round keys. Buffers may be unaligned.
+
+// Encrypts (decrypts) blockCount consecutive 16-byte blocks in place, each on its own.
+void aesNiEncryptBlocks(const AesKeySchedule& schedule, uint8_t* blocks, size_t blockCount);
+void aesNiDecryptBlocks(const AesKeySchedule& schedule, uint8_t* blocks, size_t blockCount);
+
+// CBC encryption in place, chaining from the 16 bytes at iv (which may not lie in blocks).
+void aesNiCbcEncrypt(const AesKeySchedule& schedule, const uint8_t* iv, uint8_t* blocks, size_t blockCount);
+
+// CBC decryption from input to output, chaining from the 16 bytes at iv. output is input itself
+// or does not overlap it; iv does not overlap output.
+void aesNiCbcDecrypt(const AesKeySchedule& schedule, const uint8_t* iv, const uint8_t* input, uint8_t* output,
+                     size_t blockCount);
