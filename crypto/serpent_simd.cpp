@@ -1,0 +1,924 @@
+// Serpent over SIMD lanes: the round functions written once for GCC vector types of 32-bit words
+// (4 words for SSE2, 8 for AVX2), with each vector element one block's word, and the entry points
+// that choose among them and the portable loop. Blocks go into bitslice form by a 4×4 transpose
+// of 32-bit words (within each 128-bit half for AVX2), so word j of every block of a group shares
+// one vector and each S-box circuit and rotation acts on all the group's blocks at once.
+
+#include "crypto/serpent_simd.h"
+
+#include <cstring>
+
+#include "base/byte_order.h"
+#include "base/secure_buffer.h"
+#include "crypto/cpu_features.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#define SERPENT_SIMD_X86 1
+#else
+#define SERPENT_SIMD_X86 0
+#endif
+
+namespace {
+
+constexpr size_t BLOCK = SERPENT_BLOCK_BYTES;
+
+bool lengthIsWholeBlocks(size_t length) { return length % BLOCK == 0; }
+
+void xorBlock(uint8_t* target, const uint8_t* source) {
+    for (size_t i = 0; i < BLOCK; i += 4) store32Le(target + i, load32Le(target + i) ^ load32Le(source + i));
+}
+
+// --- Portable loop ---
+
+void portableEncryptBlocks(const SerpentKeySchedule& schedule, uint8_t* blocks, size_t count) {
+    for (size_t i = 0; i < count; ++i) (void)serpentEncryptBlock(schedule, blocks + BLOCK * i);
+}
+
+void portableDecryptBlocks(const SerpentKeySchedule& schedule, uint8_t* blocks, size_t count) {
+    for (size_t i = 0; i < count; ++i) (void)serpentDecryptBlock(schedule, blocks + BLOCK * i);
+}
+
+// Front to back, so in == out works: the ciphertext block a plaintext needs next is kept aside
+// before its place is overwritten.
+void portableCbcDecrypt(const SerpentKeySchedule& schedule, uint8_t iv[16], const uint8_t* in, uint8_t* out,
+                        size_t count) {
+    uint8_t ciphertext[BLOCK];
+    uint8_t block[BLOCK];
+    for (size_t i = 0; i < count; ++i) {
+        std::memcpy(ciphertext, in + BLOCK * i, BLOCK);
+        std::memcpy(block, ciphertext, BLOCK);
+        (void)serpentDecryptBlock(schedule, block);
+        xorBlock(block, iv);
+        std::memcpy(out + BLOCK * i, block, BLOCK);
+        std::memcpy(iv, ciphertext, BLOCK);
+    }
+    secureWipe(block, sizeof block);
+    secureWipe(ciphertext, sizeof ciphertext);
+}
+
+void portableCbcEncryptSteps(const SerpentKeySchedule& schedule, uint8_t* block, const uint8_t* chain,
+                             size_t steps) {
+    for (size_t i = 0; i < steps; ++i) {
+        xorBlock(block, chain);
+        (void)serpentEncryptBlock(schedule, block);
+        chain = block;
+        block += BLOCK;
+    }
+}
+
+#if SERPENT_SIMD_X86
+
+// --- Rounds on vectors of words ---
+//
+// Nothing below carries a target attribute: every template is inlined into an entry point that
+// has one (sse2 or avx2), and is compiled there with that entry point's instructions. Vectors go
+// by reference only, since passing one by value outside such a function changes the calling
+// convention.
+
+#define SERPENT_SIMD_INLINE [[gnu::always_inline]] inline
+
+using Words4 = uint32_t __attribute__((vector_size(16)));
+using Words8 = uint32_t __attribute__((vector_size(32)));
+
+// The circuits of crypto/serpent_sboxes.h, operation for operation, on vectors instead of words.
+template <class V>
+SERPENT_SIMD_INLINE void sbox0(V& x0, V& x1, V& x2, V& x3) {
+    const V t0 = x0 | x3, t1 = x1 ^ x2, t2 = t0 ^ t1, t3 = x2 | x3;
+    const V t4 = t1 ^ t3, t5 = x0 ^ x3, t6 = x1 | x2, t7 = t5 & t6;
+    const V t8 = t4 ^ t7, t9 = x0 ^ t7, t10 = ~x2, t11 = x0 ^ t10;
+    const V t12 = t2 | t11, t13 = t9 ^ t12, t14 = x2 ^ t5, t15 = t1 & t5;
+    const V t16 = t14 | t15, t17 = t12 ^ t16;
+    x0 = t17; x1 = t13; x2 = t8; x3 = t2;
+}
+
+template <class V>
+SERPENT_SIMD_INLINE void sbox1(V& x0, V& x1, V& x2, V& x3) {
+    const V t0 = x2 ^ x3, t1 = ~x1, t2 = x0 | t1, t3 = t0 ^ t2;
+    const V t4 = x1 & t0, t5 = x3 & t0, t6 = x0 ^ x3, t7 = t1 ^ t6;
+    const V t8 = t5 | t7, t9 = t4 ^ t8, t10 = t3 | t8, t11 = x1 | x2;
+    const V t12 = t6 ^ t11, t13 = t10 ^ t12, t14 = x2 ^ t2, t15 = t6 & t14;
+    const V t16 = t8 ^ t15;
+    x0 = t9; x1 = t13; x2 = t3; x3 = t16;
+}
+
+template <class V>
+SERPENT_SIMD_INLINE void sbox2(V& x0, V& x1, V& x2, V& x3) {
+    const V t0 = x1 ^ x2, t1 = x0 & x2, t2 = x3 ^ t1, t3 = t0 ^ t2;
+    const V t4 = x3 & t0, t5 = x0 | t4, t6 = x1 & t0, t7 = x3 ^ t6;
+    const V t8 = t5 ^ t7, t9 = x0 ^ x2, t10 = t2 | t9, t11 = x0 & t0;
+    const V t12 = t7 | t11, t13 = t10 ^ t12, t14 = ~x1, t15 = t2 | t14;
+    const V t16 = t9 ^ t15;
+    x0 = t3; x1 = t13; x2 = t8; x3 = t16;
+}
+
+template <class V>
+SERPENT_SIMD_INLINE void sbox3(V& x0, V& x1, V& x2, V& x3) {
+    const V t0 = x0 & x3, t1 = x1 | t0, t2 = x0 ^ x2, t3 = x0 | x3;
+    const V t4 = t2 & t3, t5 = t1 ^ t4, t6 = x1 ^ t3, t7 = x1 | x3;
+    const V t8 = t0 ^ t7, t9 = x2 & t8, t10 = t6 ^ t9, t11 = x0 & x1;
+    const V t12 = x2 ^ x3, t13 = t11 | t12, t14 = t0 ^ t13, t15 = t5 ^ t14;
+    const V t16 = t8 ^ t13, t17 = t6 ^ t16;
+    x0 = t10; x1 = t5; x2 = t17; x3 = t15;
+}
+
+template <class V>
+SERPENT_SIMD_INLINE void sbox4(V& x0, V& x1, V& x2, V& x3) {
+    const V t0 = x1 | x2, t1 = x0 | x1, t2 = x0 ^ x3, t3 = t1 & t2;
+    const V t4 = t0 ^ t3, t5 = ~x1, t6 = x2 ^ t5, t7 = x1 ^ x3;
+    const V t8 = t2 & t7, t9 = t6 ^ t8, t10 = x0 & t6, t11 = x2 | x3;
+    const V t12 = t2 ^ t5, t13 = t11 & t12, t14 = t10 | t13, t15 = x0 | x3;
+    const V t16 = x2 ^ t15, t17 = t13 ^ t16;
+    x0 = t9; x1 = t17; x2 = t14; x3 = t4;
+}
+
+template <class V>
+SERPENT_SIMD_INLINE void sbox5(V& x0, V& x1, V& x2, V& x3) {
+    const V t0 = x1 ^ x3, t1 = x0 & t0, t2 = ~x2, t3 = x1 | x3;
+    const V t4 = t2 ^ t3, t5 = t1 ^ t4, t6 = x0 | t2, t7 = x2 ^ t0;
+    const V t8 = x0 ^ x2, t9 = x3 & t8, t10 = t7 | t9, t11 = t6 ^ t10;
+    const V t12 = x0 | x1, t13 = t2 ^ t12, t14 = t1 | t13, t15 = x3 ^ t14;
+    const V t16 = x0 ^ t0, t17 = x3 | t5, t18 = t16 ^ t17;
+    x0 = t5; x1 = t18; x2 = t11; x3 = t15;
+}
+
+template <class V>
+SERPENT_SIMD_INLINE void sbox6(V& x0, V& x1, V& x2, V& x3) {
+    const V t0 = ~x2, t1 = x0 & x3, t2 = t0 ^ t1, t3 = x1 ^ t2;
+    const V t4 = x1 | x3, t5 = x2 ^ t4, t6 = x0 ^ x3, t7 = x1 | x2;
+    const V t8 = t6 & t7, t9 = t5 ^ t8, t10 = x0 ^ t8, t11 = x0 ^ x1;
+    const V t12 = t2 | t11, t13 = t10 ^ t12, t14 = x1 & x2, t15 = x1 ^ t6;
+    const V t16 = t14 | t15, t17 = t12 ^ t16;
+    x0 = t17; x1 = t3; x2 = t13; x3 = t9;
+}
+
+template <class V>
+SERPENT_SIMD_INLINE void sbox7(V& x0, V& x1, V& x2, V& x3) {
+    const V t0 = x0 & x2, t1 = x1 | t0, t2 = x0 | x3, t3 = x2 ^ x3;
+    const V t4 = t2 ^ t3, t5 = t1 ^ t4, t6 = x0 ^ x3, t7 = x1 ^ x2;
+    const V t8 = t4 | t7, t9 = t6 ^ t8, t10 = t2 ^ t7, t11 = x1 & t3;
+    const V t12 = t6 & t11, t13 = t10 ^ t12, t14 = t6 & t10, t15 = x0 & x1;
+    const V t16 = t3 | t15, t17 = ~t16, t18 = t14 | t17;
+    x0 = t18; x1 = t9; x2 = t13; x3 = t5;
+}
+
+template <class V>
+SERPENT_SIMD_INLINE void inverseSbox0(V& x0, V& x1, V& x2, V& x3) {
+    const V t0 = x0 | x1, t1 = ~x3, t2 = x2 ^ t1, t3 = t0 ^ t2;
+    const V t4 = ~x1, t5 = t2 & t4, t6 = x0 & x2, t7 = x1 ^ x3;
+    const V t8 = t6 | t7, t9 = x0 ^ t8, t10 = t5 | t9, t11 = x0 ^ t1;
+    const V t12 = t7 | t11, t13 = t2 ^ t12, t14 = t10 ^ t13, t15 = t6 | t11;
+    const V t16 = x2 & t7, t17 = t5 | t16, t18 = t15 ^ t17;
+    x0 = t10; x1 = t18; x2 = t3; x3 = t14;
+}
+
+template <class V>
+SERPENT_SIMD_INLINE void inverseSbox1(V& x0, V& x1, V& x2, V& x3) {
+    const V t0 = x0 ^ x2, t1 = x1 ^ x3, t2 = x3 & t1, t3 = t0 ^ t2;
+    const V t4 = x0 & x2, t5 = t1 | t4, t6 = ~x0, t7 = x1 & x2;
+    const V t8 = t6 ^ t7, t9 = t5 ^ t8, t10 = x0 ^ t1, t11 = x1 & t10;
+    const V t12 = x2 & t1, t13 = t8 | t12, t14 = t11 ^ t13, t15 = x3 | t10;
+    const V t16 = t0 ^ t7, t17 = t12 | t16, t18 = t15 ^ t17;
+    x0 = t14; x1 = t18; x2 = t9; x3 = t3;
+}
+
+template <class V>
+SERPENT_SIMD_INLINE void inverseSbox2(V& x0, V& x1, V& x2, V& x3) {
+    const V t0 = x1 | x2, t1 = x1 & x3, t2 = x0 ^ t1, t3 = t0 ^ t2;
+    const V t4 = x0 | x2, t5 = x1 & t4, t6 = ~x3, t7 = x0 & x2;
+    const V t8 = t6 | t7, t9 = t5 ^ t8, t10 = x2 ^ t6, t11 = x1 ^ t10;
+    const V t12 = x0 | x1, t13 = t8 & t12, t14 = t11 ^ t13, t15 = t3 | t9;
+    const V t16 = t11 ^ t15;
+    x0 = t3; x1 = t16; x2 = t14; x3 = t9;
+}
+
+template <class V>
+SERPENT_SIMD_INLINE void inverseSbox3(V& x0, V& x1, V& x2, V& x3) {
+    const V t0 = x2 | x3, t1 = x1 & t0, t2 = x0 | x3, t3 = x2 ^ t2;
+    const V t4 = t1 ^ t3, t5 = x0 ^ x2, t6 = x1 ^ t5, t7 = x1 ^ x3;
+    const V t8 = x2 & t7, t9 = t6 | t8, t10 = t2 ^ t9, t11 = t1 | t9;
+    const V t12 = x0 & t0, t13 = t8 ^ t12, t14 = t11 ^ t13, t15 = x1 & t2;
+    const V t16 = t13 ^ t15;
+    x0 = t4; x1 = t10; x2 = t16; x3 = t14;
+}
+
+template <class V>
+SERPENT_SIMD_INLINE void inverseSbox4(V& x0, V& x1, V& x2, V& x3) {
+    const V t0 = x0 & x1, t1 = x2 ^ t0, t2 = x0 ^ x3, t3 = x2 | x3;
+    const V t4 = t2 & t3, t5 = t1 ^ t4, t6 = x1 ^ t3, t7 = x1 | x3;
+    const V t8 = t2 & t7, t9 = t6 ^ t8, t10 = t3 ^ t7, t11 = ~x2;
+    const V t12 = t2 ^ t11, t13 = t1 | t12, t14 = t10 ^ t13, t15 = t4 | t12;
+    const V t16 = x1 ^ x3, t17 = t0 | t16, t18 = t15 ^ t17;
+    x0 = t18; x1 = t5; x2 = t14; x3 = t9;
+}
+
+template <class V>
+SERPENT_SIMD_INLINE void inverseSbox5(V& x0, V& x1, V& x2, V& x3) {
+    const V t0 = x1 & x2, t1 = x0 & x1, t2 = x0 ^ x3, t3 = t1 | t2;
+    const V t4 = t0 ^ t3, t5 = x0 & x3, t6 = x0 & x2, t7 = x1 | t6;
+    const V t8 = t5 ^ t7, t9 = t4 ^ t8, t10 = x2 | t1, t11 = ~x1;
+    const V t12 = t5 ^ t11, t13 = t10 ^ t12, t14 = x1 & t3, t15 = x0 ^ x2;
+    const V t16 = t5 | t15, t17 = t14 ^ t16;
+    x0 = t4; x1 = t9; x2 = t17; x3 = t13;
+}
+
+template <class V>
+SERPENT_SIMD_INLINE void inverseSbox6(V& x0, V& x1, V& x2, V& x3) {
+    const V t0 = x1 ^ x3, t1 = ~x2, t2 = x0 | t1, t3 = t0 ^ t2;
+    const V t4 = x0 & x1, t5 = t1 | t4, t6 = x0 ^ x2, t7 = x1 | x3;
+    const V t8 = t6 & t7, t9 = t5 ^ t8, t10 = t0 ^ t9, t11 = t1 & t7;
+    const V t12 = x0 ^ x3, t13 = t4 | t12, t14 = ~t13, t15 = t11 ^ t14;
+    const V t16 = t6 | t12, t17 = t9 ^ t16;
+    x0 = t17; x1 = t3; x2 = t15; x3 = t10;
+}
+
+template <class V>
+SERPENT_SIMD_INLINE void inverseSbox7(V& x0, V& x1, V& x2, V& x3) {
+    const V t0 = x0 & x1, t1 = x2 | t0, t2 = x0 | x1, t3 = x3 & t2;
+    const V t4 = t1 ^ t3, t5 = x0 | t3, t6 = x1 ^ x2, t7 = x1 | x3;
+    const V t8 = t6 & t7, t9 = ~t8, t10 = t5 ^ t9, t11 = t0 ^ t7;
+    const V t12 = x0 | x3, t13 = t6 & t12, t14 = t11 ^ t13, t15 = x0 | x2;
+    const V t16 = t3 ^ t15, t17 = t9 ^ t16, t18 = t14 ^ t17;
+    x0 = t10; x1 = t18; x2 = t14; x3 = t4;
+}
+
+template <class V>
+struct Bitslice {
+    V x0;
+    V x1;
+    V x2;
+    V x3;
+};
+
+template <int N, class V>
+SERPENT_SIMD_INLINE void rotateLeft(V& v) {
+    v = (v << N) | (v >> (32 - N));
+}
+
+template <int N, class V>
+SERPENT_SIMD_INLINE void rotateRight(V& v) {
+    v = (v >> N) | (v << (32 - N));
+}
+
+// A subkey word XORed into a vector goes into every element, that is into every block.
+template <class V>
+SERPENT_SIMD_INLINE void mixSubkey(Bitslice<V>& s, const uint8_t* subkeys, unsigned index) {
+    const uint8_t* k = subkeys + BLOCK * index;
+    s.x0 ^= load32Le(k);
+    s.x1 ^= load32Le(k + 4);
+    s.x2 ^= load32Le(k + 8);
+    s.x3 ^= load32Le(k + 12);
+}
+
+template <int BOX, class V>
+SERPENT_SIMD_INLINE void sbox(Bitslice<V>& s) {
+    if constexpr (BOX == 0) sbox0(s.x0, s.x1, s.x2, s.x3);
+    if constexpr (BOX == 1) sbox1(s.x0, s.x1, s.x2, s.x3);
+    if constexpr (BOX == 2) sbox2(s.x0, s.x1, s.x2, s.x3);
+    if constexpr (BOX == 3) sbox3(s.x0, s.x1, s.x2, s.x3);
+    if constexpr (BOX == 4) sbox4(s.x0, s.x1, s.x2, s.x3);
+    if constexpr (BOX == 5) sbox5(s.x0, s.x1, s.x2, s.x3);
+    if constexpr (BOX == 6) sbox6(s.x0, s.x1, s.x2, s.x3);
+    if constexpr (BOX == 7) sbox7(s.x0, s.x1, s.x2, s.x3);
+}
+
+template <int BOX, class V>
+SERPENT_SIMD_INLINE void inverseSbox(Bitslice<V>& s) {
+    if constexpr (BOX == 0) inverseSbox0(s.x0, s.x1, s.x2, s.x3);
+    if constexpr (BOX == 1) inverseSbox1(s.x0, s.x1, s.x2, s.x3);
+    if constexpr (BOX == 2) inverseSbox2(s.x0, s.x1, s.x2, s.x3);
+    if constexpr (BOX == 3) inverseSbox3(s.x0, s.x1, s.x2, s.x3);
+    if constexpr (BOX == 4) inverseSbox4(s.x0, s.x1, s.x2, s.x3);
+    if constexpr (BOX == 5) inverseSbox5(s.x0, s.x1, s.x2, s.x3);
+    if constexpr (BOX == 6) inverseSbox6(s.x0, s.x1, s.x2, s.x3);
+    if constexpr (BOX == 7) inverseSbox7(s.x0, s.x1, s.x2, s.x3);
+}
+
+template <class V>
+SERPENT_SIMD_INLINE void linearTransform(Bitslice<V>& s) {
+    rotateLeft<13>(s.x0);
+    rotateLeft<3>(s.x2);
+    s.x1 ^= s.x0 ^ s.x2;
+    s.x3 ^= s.x2 ^ (s.x0 << 3);
+    rotateLeft<1>(s.x1);
+    rotateLeft<7>(s.x3);
+    s.x0 ^= s.x1 ^ s.x3;
+    s.x2 ^= s.x3 ^ (s.x1 << 7);
+    rotateLeft<5>(s.x0);
+    rotateLeft<22>(s.x2);
+}
+
+template <class V>
+SERPENT_SIMD_INLINE void inverseLinearTransform(Bitslice<V>& s) {
+    rotateRight<22>(s.x2);
+    rotateRight<5>(s.x0);
+    s.x2 ^= s.x3 ^ (s.x1 << 7);
+    s.x0 ^= s.x1 ^ s.x3;
+    rotateRight<7>(s.x3);
+    rotateRight<1>(s.x1);
+    s.x3 ^= s.x2 ^ (s.x0 << 3);
+    s.x1 ^= s.x0 ^ s.x2;
+    rotateRight<3>(s.x2);
+    rotateRight<13>(s.x0);
+}
+
+template <int BOX, class V>
+SERPENT_SIMD_INLINE void encryptRound(Bitslice<V>& s, const uint8_t* subkeys, unsigned round) {
+    mixSubkey(s, subkeys, round);
+    sbox<BOX>(s);
+    linearTransform(s);
+}
+
+template <int BOX, class V>
+SERPENT_SIMD_INLINE void decryptRound(Bitslice<V>& s, const uint8_t* subkeys, unsigned round) {
+    inverseLinearTransform(s);
+    inverseSbox<BOX>(s);
+    mixSubkey(s, subkeys, round);
+}
+
+template <class V>
+SERPENT_SIMD_INLINE void encryptBitslice(Bitslice<V>& s, const uint8_t* subkeys) {
+    for (unsigned base = 0; base < 24; base += 8) {
+        encryptRound<0>(s, subkeys, base);
+        encryptRound<1>(s, subkeys, base + 1);
+        encryptRound<2>(s, subkeys, base + 2);
+        encryptRound<3>(s, subkeys, base + 3);
+        encryptRound<4>(s, subkeys, base + 4);
+        encryptRound<5>(s, subkeys, base + 5);
+        encryptRound<6>(s, subkeys, base + 6);
+        encryptRound<7>(s, subkeys, base + 7);
+    }
+    encryptRound<0>(s, subkeys, 24);
+    encryptRound<1>(s, subkeys, 25);
+    encryptRound<2>(s, subkeys, 26);
+    encryptRound<3>(s, subkeys, 27);
+    encryptRound<4>(s, subkeys, 28);
+    encryptRound<5>(s, subkeys, 29);
+    encryptRound<6>(s, subkeys, 30);
+    // The last round ends with subkey 32 instead of the linear transformation.
+    mixSubkey(s, subkeys, 31);
+    sbox<7>(s);
+    mixSubkey(s, subkeys, 32);
+}
+
+template <class V>
+SERPENT_SIMD_INLINE void decryptBitslice(Bitslice<V>& s, const uint8_t* subkeys) {
+    mixSubkey(s, subkeys, 32);
+    inverseSbox<7>(s);
+    mixSubkey(s, subkeys, 31);
+    decryptRound<6>(s, subkeys, 30);
+    decryptRound<5>(s, subkeys, 29);
+    decryptRound<4>(s, subkeys, 28);
+    decryptRound<3>(s, subkeys, 27);
+    decryptRound<2>(s, subkeys, 26);
+    decryptRound<1>(s, subkeys, 25);
+    decryptRound<0>(s, subkeys, 24);
+    for (unsigned base = 24; base != 0;) {
+        base -= 8;
+        decryptRound<7>(s, subkeys, base + 7);
+        decryptRound<6>(s, subkeys, base + 6);
+        decryptRound<5>(s, subkeys, base + 5);
+        decryptRound<4>(s, subkeys, base + 4);
+        decryptRound<3>(s, subkeys, base + 3);
+        decryptRound<2>(s, subkeys, base + 2);
+        decryptRound<1>(s, subkeys, base + 1);
+        decryptRound<0>(s, subkeys, base);
+    }
+}
+
+// --- Groups: blocks in and out of bitslice form ---
+//
+// A group is four vectors as loaded from memory. With Words4 vector i is block i; with Words8
+// it is blocks 2i (low half) and 2i + 1 (high half). Transposing the 4×4 words within each
+// 128-bit half turns that into x0..x3 (x_j holding word j of every block) and back again: the
+// transpose is its own inverse, and where each block sits within x_j does not matter as long as
+// the way back is the same. The words stay in the byte order of memory, which on x86 is the
+// little-endian order the format gives each word of a block.
+
+template <class V>
+struct Group {
+    V v[4];
+};
+
+SERPENT_SIMD_INLINE void transpose(Group<Words4>& g) {
+    const Words4 t0 = __builtin_shufflevector(g.v[0], g.v[1], 0, 4, 1, 5);
+    const Words4 t1 = __builtin_shufflevector(g.v[0], g.v[1], 2, 6, 3, 7);
+    const Words4 t2 = __builtin_shufflevector(g.v[2], g.v[3], 0, 4, 1, 5);
+    const Words4 t3 = __builtin_shufflevector(g.v[2], g.v[3], 2, 6, 3, 7);
+    g.v[0] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+    g.v[1] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+    g.v[2] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+    g.v[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+}
+
+SERPENT_SIMD_INLINE void transpose(Group<Words8>& g) {
+    const Words8 t0 = __builtin_shufflevector(g.v[0], g.v[1], 0, 8, 1, 9, 4, 12, 5, 13);
+    const Words8 t1 = __builtin_shufflevector(g.v[0], g.v[1], 2, 10, 3, 11, 6, 14, 7, 15);
+    const Words8 t2 = __builtin_shufflevector(g.v[2], g.v[3], 0, 8, 1, 9, 4, 12, 5, 13);
+    const Words8 t3 = __builtin_shufflevector(g.v[2], g.v[3], 2, 10, 3, 11, 6, 14, 7, 15);
+    g.v[0] = __builtin_shufflevector(t0, t2, 0, 1, 8, 9, 4, 5, 12, 13);
+    g.v[1] = __builtin_shufflevector(t0, t2, 2, 3, 10, 11, 6, 7, 14, 15);
+    g.v[2] = __builtin_shufflevector(t1, t3, 0, 1, 8, 9, 4, 5, 12, 13);
+    g.v[3] = __builtin_shufflevector(t1, t3, 2, 3, 10, 11, 6, 7, 14, 15);
+}
+
+template <class V>
+SERPENT_SIMD_INLINE void encryptGroup(Group<V>& g, const uint8_t* subkeys) {
+    transpose(g);
+    Bitslice<V> s{g.v[0], g.v[1], g.v[2], g.v[3]};
+    encryptBitslice(s, subkeys);
+    g = Group<V>{{s.x0, s.x1, s.x2, s.x3}};
+    transpose(g);
+}
+
+template <class V>
+SERPENT_SIMD_INLINE void decryptGroup(Group<V>& g, const uint8_t* subkeys) {
+    transpose(g);
+    Bitslice<V> s{g.v[0], g.v[1], g.v[2], g.v[3]};
+    decryptBitslice(s, subkeys);
+    g = Group<V>{{s.x0, s.x1, s.x2, s.x3}};
+    transpose(g);
+}
+
+template <class V>
+SERPENT_SIMD_INLINE void loadGroup(Group<V>& g, const uint8_t* blocks) {
+    for (size_t i = 0; i < 4; ++i) std::memcpy(&g.v[i], blocks + sizeof(V) * i, sizeof(V));
+}
+
+template <class V>
+SERPENT_SIMD_INLINE void storeGroup(uint8_t* blocks, const Group<V>& g) {
+    for (size_t i = 0; i < 4; ++i) std::memcpy(blocks + sizeof(V) * i, &g.v[i], sizeof(V));
+}
+
+template <class V>
+constexpr size_t groupBlocks() {
+    return sizeof(V) / 4;
+}
+
+// Gathering and scattering one block per slot, each slot's block anywhere in memory.
+SERPENT_SIMD_INLINE void loadSlots(Group<Words4>& g, uint8_t* const* slots) {
+    for (size_t i = 0; i < 4; ++i) std::memcpy(&g.v[i], slots[i], BLOCK);
+}
+
+SERPENT_SIMD_INLINE void loadSlots(Group<Words8>& g, uint8_t* const* slots) {
+    for (size_t i = 0; i < 4; ++i) {
+        Words4 low;
+        Words4 high;
+        std::memcpy(&low, slots[2 * i], BLOCK);
+        std::memcpy(&high, slots[2 * i + 1], BLOCK);
+        g.v[i] = __builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7);
+    }
+}
+
+SERPENT_SIMD_INLINE void storeSlots(uint8_t* const* slots, const Group<Words4>& g) {
+    for (size_t i = 0; i < 4; ++i) std::memcpy(slots[i], &g.v[i], BLOCK);
+}
+
+SERPENT_SIMD_INLINE void storeSlots(uint8_t* const* slots, const Group<Words8>& g) {
+    for (size_t i = 0; i < 4; ++i) {
+        const Words4 low = __builtin_shufflevector(g.v[i], g.v[i], 0, 1, 2, 3);
+        const Words4 high = __builtin_shufflevector(g.v[i], g.v[i], 4, 5, 6, 7);
+        std::memcpy(slots[2 * i], &low, BLOCK);
+        std::memcpy(slots[2 * i + 1], &high, BLOCK);
+    }
+}
+
+// CBC decryption XORs each plaintext with the ciphertext block before it. As loaded, vector i of
+// a group holds the blocks after those of vector i − 1, so that block comes from vector i − 1
+// (Words4) or from the high half of vector i − 1 and the low half of vector i (Words8).
+SERPENT_SIMD_INLINE void xorPreviousBlocks(Words4& plaintext, const Words4& before, const Words4&) {
+    plaintext ^= before;
+}
+
+SERPENT_SIMD_INLINE void xorPreviousBlocks(Words8& plaintext, const Words8& before, const Words8& current) {
+    plaintext ^= __builtin_shufflevector(before, current, 4, 5, 6, 7, 8, 9, 10, 11);
+}
+
+// The chaining value sits where the block before vector 0 would: in a Words8, its high half.
+SERPENT_SIMD_INLINE void loadChaining(Words4& previous, const uint8_t* block) { std::memcpy(&previous, block, BLOCK); }
+
+SERPENT_SIMD_INLINE void loadChaining(Words8& previous, const uint8_t* block) {
+    Words4 b;
+    std::memcpy(&b, block, BLOCK);
+    previous = __builtin_shufflevector(b, b, 0, 1, 2, 3, 0, 1, 2, 3);
+}
+
+SERPENT_SIMD_INLINE void storeChaining(uint8_t* block, const Words4& previous) { std::memcpy(block, &previous, BLOCK); }
+
+SERPENT_SIMD_INLINE void storeChaining(uint8_t* block, const Words8& previous) {
+    const Words4 high = __builtin_shufflevector(previous, previous, 4, 5, 6, 7);
+    std::memcpy(block, &high, BLOCK);
+}
+
+// --- Kernels over whole groups ---
+
+template <class V>
+SERPENT_SIMD_INLINE void encryptGroups(const uint8_t* subkeys, uint8_t* blocks, size_t groups) {
+    for (size_t i = 0; i < groups; ++i, blocks += sizeof(Group<V>)) {
+        Group<V> g;
+        loadGroup(g, blocks);
+        encryptGroup(g, subkeys);
+        storeGroup(blocks, g);
+    }
+}
+
+template <class V>
+SERPENT_SIMD_INLINE void decryptGroups(const uint8_t* subkeys, uint8_t* blocks, size_t groups) {
+    for (size_t i = 0; i < groups; ++i, blocks += sizeof(Group<V>)) {
+        Group<V> g;
+        loadGroup(g, blocks);
+        decryptGroup(g, subkeys);
+        storeGroup(blocks, g);
+    }
+}
+
+// Each group's ciphertext stays in registers until its plaintext is stored, so out may be in.
+template <class V>
+SERPENT_SIMD_INLINE void cbcDecryptGroups(const uint8_t* subkeys, uint8_t iv[16], const uint8_t* in, uint8_t* out,
+                                          size_t groups) {
+    V previous;
+    loadChaining(previous, iv);
+    for (size_t i = 0; i < groups; ++i, in += sizeof(Group<V>), out += sizeof(Group<V>)) {
+        Group<V> ciphertext;
+        loadGroup(ciphertext, in);
+        Group<V> g = ciphertext;
+        decryptGroup(g, subkeys);
+        xorPreviousBlocks(g.v[0], previous, ciphertext.v[0]);
+        for (size_t j = 1; j < 4; ++j) xorPreviousBlocks(g.v[j], ciphertext.v[j - 1], ciphertext.v[j]);
+        storeGroup(out, g);
+        previous = ciphertext.v[3];
+    }
+    storeChaining(iv, previous);
+}
+
+// Where each slot of a group takes its next plaintext block and the block it is chained to.
+// After a step the slot's block is its chain: stride 16 moves on through a lane's data, stride 0
+// keeps an idle slot on one spare block.
+struct LaneSlots {
+    uint8_t* block[SERPENT_AVX2_GROUP_BLOCKS];
+    uint8_t* chain[SERPENT_AVX2_GROUP_BLOCKS];
+    size_t stride[SERPENT_AVX2_GROUP_BLOCKS];
+};
+
+template <class V>
+SERPENT_SIMD_INLINE void laneSteps(const uint8_t* subkeys, LaneSlots& slots, size_t steps) {
+    for (size_t step = 0; step < steps; ++step) {
+        Group<V> g;
+        Group<V> chain;
+        loadSlots(g, slots.block);
+        loadSlots(chain, slots.chain);
+        for (size_t i = 0; i < 4; ++i) g.v[i] ^= chain.v[i];
+        encryptGroup(g, subkeys);
+        storeSlots(slots.block, g);
+        for (size_t j = 0; j < groupBlocks<V>(); ++j) {
+            slots.chain[j] = slots.block[j];
+            slots.block[j] += slots.stride[j];
+        }
+    }
+}
+
+// The entry points with instructions of their own. SSE2 is the 32-bit processors' extension too,
+// so the same file builds for 32-bit Windows, where it is not the compiler's default.
+[[gnu::target("sse2")]] void sse2EncryptGroups(const uint8_t* subkeys, uint8_t* blocks, size_t groups) {
+    encryptGroups<Words4>(subkeys, blocks, groups);
+}
+[[gnu::target("sse2")]] void sse2DecryptGroups(const uint8_t* subkeys, uint8_t* blocks, size_t groups) {
+    decryptGroups<Words4>(subkeys, blocks, groups);
+}
+[[gnu::target("sse2")]] void sse2CbcDecryptGroups(const uint8_t* subkeys, uint8_t iv[16], const uint8_t* in,
+                                                  uint8_t* out, size_t groups) {
+    cbcDecryptGroups<Words4>(subkeys, iv, in, out, groups);
+}
+[[gnu::target("sse2")]] void sse2LaneSteps(const uint8_t* subkeys, LaneSlots& slots, size_t steps) {
+    laneSteps<Words4>(subkeys, slots, steps);
+}
+
+[[gnu::target("avx2")]] void avx2EncryptGroups(const uint8_t* subkeys, uint8_t* blocks, size_t groups) {
+    encryptGroups<Words8>(subkeys, blocks, groups);
+}
+[[gnu::target("avx2")]] void avx2DecryptGroups(const uint8_t* subkeys, uint8_t* blocks, size_t groups) {
+    decryptGroups<Words8>(subkeys, blocks, groups);
+}
+[[gnu::target("avx2")]] void avx2CbcDecryptGroups(const uint8_t* subkeys, uint8_t iv[16], const uint8_t* in,
+                                                  uint8_t* out, size_t groups) {
+    cbcDecryptGroups<Words8>(subkeys, iv, in, out, groups);
+}
+[[gnu::target("avx2")]] void avx2LaneSteps(const uint8_t* subkeys, LaneSlots& slots, size_t steps) {
+    laneSteps<Words8>(subkeys, slots, steps);
+}
+
+#endif  // SERPENT_SIMD_X86
+
+// --- Paths over any number of blocks ---
+
+#if SERPENT_SIMD_X86
+
+enum GroupKind { GROUP_SSE2, GROUP_AVX2 };
+
+size_t groupBlocksOf(GroupKind kind) {
+    switch (kind) {
+    case GROUP_SSE2: return SERPENT_SSE2_GROUP_BLOCKS;
+    case GROUP_AVX2: return SERPENT_AVX2_GROUP_BLOCKS;
+    }
+    return SERPENT_SSE2_GROUP_BLOCKS;
+}
+
+GroupKind widestGroup(SerpentPath path) { return path == SERPENT_PATH_AVX2 ? GROUP_AVX2 : GROUP_SSE2; }
+
+// The group that takes the blocks left after the widest whole groups: the narrowest that holds
+// them. A padded group costs less than its blocks one by one through the portable code, even one.
+GroupKind tailGroup(size_t count) { return count > SERPENT_SSE2_GROUP_BLOCKS ? GROUP_AVX2 : GROUP_SSE2; }
+
+void cryptGroups(GroupKind kind, bool encrypt, const uint8_t* subkeys, uint8_t* blocks, size_t groups) {
+    switch (kind) {
+    case GROUP_SSE2:
+        if (encrypt) sse2EncryptGroups(subkeys, blocks, groups);
+        else sse2DecryptGroups(subkeys, blocks, groups);
+        break;
+    case GROUP_AVX2:
+        if (encrypt) avx2EncryptGroups(subkeys, blocks, groups);
+        else avx2DecryptGroups(subkeys, blocks, groups);
+        break;
+    }
+}
+
+void cbcDecryptGroups(GroupKind kind, const uint8_t* subkeys, uint8_t iv[16], const uint8_t* in, uint8_t* out,
+                      size_t groups) {
+    switch (kind) {
+    case GROUP_SSE2: sse2CbcDecryptGroups(subkeys, iv, in, out, groups); break;
+    case GROUP_AVX2: avx2CbcDecryptGroups(subkeys, iv, in, out, groups); break;
+    }
+}
+
+void simdCryptBlocks(SerpentPath path, bool encrypt, const uint8_t* subkeys, uint8_t* blocks, size_t count) {
+    const GroupKind widest = widestGroup(path);
+    const size_t whole = count / groupBlocksOf(widest);
+    cryptGroups(widest, encrypt, subkeys, blocks, whole);
+    blocks += BLOCK * groupBlocksOf(widest) * whole;
+    count -= groupBlocksOf(widest) * whole;
+    if (count == 0) return;
+    const GroupKind tail = tailGroup(count);
+    if (count == groupBlocksOf(tail)) {
+        cryptGroups(tail, encrypt, subkeys, blocks, 1);
+        return;
+    }
+    uint8_t padded[BLOCK * SERPENT_AVX2_GROUP_BLOCKS] = {};
+    std::memcpy(padded, blocks, BLOCK * count);
+    cryptGroups(tail, encrypt, subkeys, padded, 1);
+    std::memcpy(blocks, padded, BLOCK * count);
+    secureWipe(padded, sizeof padded);
+}
+
+void simdCbcDecrypt(SerpentPath path, const uint8_t* subkeys, uint8_t iv[16], const uint8_t* in, uint8_t* out,
+                    size_t count) {
+    const GroupKind widest = widestGroup(path);
+    const size_t whole = count / groupBlocksOf(widest);
+    cbcDecryptGroups(widest, subkeys, iv, in, out, whole);
+    in += BLOCK * groupBlocksOf(widest) * whole;
+    out += BLOCK * groupBlocksOf(widest) * whole;
+    count -= groupBlocksOf(widest) * whole;
+    if (count == 0) return;
+    const GroupKind tail = tailGroup(count);
+    if (count == groupBlocksOf(tail)) {
+        cbcDecryptGroups(tail, subkeys, iv, in, out, 1);
+        return;
+    }
+    // The padded group ends on a zero block, which the kernel leaves in iv: the chain goes on
+    // from the last real ciphertext block instead.
+    uint8_t input[BLOCK * SERPENT_AVX2_GROUP_BLOCKS] = {};
+    uint8_t output[BLOCK * SERPENT_AVX2_GROUP_BLOCKS];
+    std::memcpy(input, in, BLOCK * count);
+    cbcDecryptGroups(tail, subkeys, iv, input, output, 1);
+    std::memcpy(out, output, BLOCK * count);
+    std::memcpy(iv, input + BLOCK * (count - 1), BLOCK);
+    secureWipe(output, sizeof output);
+    secureWipe(input, sizeof input);
+}
+
+#endif  // SERPENT_SIMD_X86
+
+// --- CBC lanes ---
+
+enum LaneEngine { LANE_PORTABLE, LANE_SSE2, LANE_AVX2 };
+
+size_t laneEngineSlots(LaneEngine engine) {
+    switch (engine) {
+    case LANE_PORTABLE: return 1;
+    case LANE_SSE2: return SERPENT_SSE2_GROUP_BLOCKS;
+    case LANE_AVX2: return SERPENT_AVX2_GROUP_BLOCKS;
+    }
+    return 1;
+}
+
+// The engine for a number of lanes that still have blocks: the narrowest of the path's widths
+// that takes them all at once, or its widest.
+LaneEngine laneEngineFor(SerpentPath path, size_t activeLanes) {
+    switch (path) {
+    case SERPENT_PATH_PORTABLE: return LANE_PORTABLE;
+    case SERPENT_PATH_SSE2: return LANE_SSE2;
+    case SERPENT_PATH_AVX2: return activeLanes > SERPENT_SSE2_GROUP_BLOCKS ? LANE_AVX2 : LANE_SSE2;
+    }
+    return LANE_PORTABLE;
+}
+
+// Lanes are scheduled in batches of at most this many, with their progress on the stack.
+constexpr size_t LANE_BATCH = 32;
+// While more lanes wait than the engine has slots, the lanes with the most blocks left run for at
+// least this many steps before the choice is made again: the lanes stay within this many blocks
+// of one another, so the slots stay full until near the end, at a small cost per choice.
+constexpr size_t LANE_PHASE_MIN_STEPS = 16;
+
+struct LaneBatch {
+    SerpentCbcLane* lanes;
+    size_t count;
+    size_t done[LANE_BATCH];
+};
+
+size_t laneBlocksLeft(const LaneBatch& batch, size_t i) { return batch.lanes[i].length / BLOCK - batch.done[i]; }
+
+uint8_t* laneChain(const LaneBatch& batch, size_t i) {
+    SerpentCbcLane& lane = batch.lanes[i];
+    return batch.done[i] == 0 ? lane.chainingBlock : lane.data + BLOCK * (batch.done[i] - 1);
+}
+
+void runLaneEngine(LaneEngine engine, const SerpentKeySchedule& schedule, const LaneBatch& batch,
+                   const size_t* picked, size_t pickedCount, size_t steps, uint8_t spare[16]) {
+    if (engine == LANE_PORTABLE) {
+        const size_t i = picked[0];
+        portableCbcEncryptSteps(schedule, batch.lanes[i].data + BLOCK * batch.done[i], laneChain(batch, i), steps);
+        return;
+    }
+#if SERPENT_SIMD_X86
+    LaneSlots slots{};
+    for (size_t s = 0; s < laneEngineSlots(engine); ++s) {
+        if (s < pickedCount) {
+            const size_t i = picked[s];
+            slots.block[s] = batch.lanes[i].data + BLOCK * batch.done[i];
+            slots.chain[s] = laneChain(batch, i);
+            slots.stride[s] = BLOCK;
+        } else {
+            slots.block[s] = spare;
+            slots.chain[s] = spare;
+            slots.stride[s] = 0;
+        }
+    }
+    const uint8_t* subkeys = schedule.subkeys.data();
+    switch (engine) {
+    case LANE_PORTABLE: break;
+    case LANE_SSE2: sse2LaneSteps(subkeys, slots, steps); break;
+    case LANE_AVX2: avx2LaneSteps(subkeys, slots, steps); break;
+    }
+#else
+    (void)pickedCount;
+    (void)spare;
+#endif
+}
+
+void cbcEncryptLaneBatch(SerpentPath path, const SerpentKeySchedule& schedule, SerpentCbcLane* lanes,
+                         size_t count) {
+    LaneBatch batch{lanes, count, {}};
+    uint8_t spare[BLOCK] = {};
+    for (;;) {
+        size_t active = 0;
+        for (size_t i = 0; i < count; ++i) {
+            if (laneBlocksLeft(batch, i) != 0) ++active;
+        }
+        if (active == 0) break;
+        const LaneEngine engine = laneEngineFor(path, active);
+        const size_t slots = laneEngineSlots(engine);
+
+        // The lanes with the most blocks left take the slots.
+        bool taken[LANE_BATCH] = {};
+        size_t picked[SERPENT_AVX2_GROUP_BLOCKS];
+        size_t pickedCount = 0;
+        while (pickedCount < slots && pickedCount < active) {
+            size_t best = count;
+            for (size_t i = 0; i < count; ++i) {
+                if (taken[i] || laneBlocksLeft(batch, i) == 0) continue;
+                if (best == count || laneBlocksLeft(batch, i) > laneBlocksLeft(batch, best)) best = i;
+            }
+            taken[best] = true;
+            picked[pickedCount++] = best;
+        }
+        size_t steps = laneBlocksLeft(batch, picked[pickedCount - 1]);
+        size_t mostWaiting = 0;
+        for (size_t i = 0; i < count; ++i) {
+            if (!taken[i] && laneBlocksLeft(batch, i) > mostWaiting) mostWaiting = laneBlocksLeft(batch, i);
+        }
+        if (mostWaiting != 0 && steps - mostWaiting < LANE_PHASE_MIN_STEPS) {
+            steps = steps < LANE_PHASE_MIN_STEPS ? steps : LANE_PHASE_MIN_STEPS;
+        } else if (mostWaiting != 0) {
+            steps -= mostWaiting;
+        }
+
+        runLaneEngine(engine, schedule, batch, picked, pickedCount, steps, spare);
+        for (size_t s = 0; s < pickedCount; ++s) {
+            const size_t i = picked[s];
+            batch.done[i] += steps;
+            if (laneBlocksLeft(batch, i) == 0) {
+                std::memcpy(lanes[i].chainingBlock, lanes[i].data + BLOCK * (batch.done[i] - 1), BLOCK);
+            }
+        }
+    }
+    secureWipe(spare, sizeof spare);
+}
+
+}  // namespace
+
+bool serpentPathAvailable(SerpentPath path) {
+    const CpuFeatures& features = cpuFeatures();
+    switch (path) {
+    case SERPENT_PATH_PORTABLE: return true;
+    case SERPENT_PATH_SSE2: return SERPENT_SIMD_X86 && features.sse2;
+    // The AVX2 path finishes with SSE2 groups.
+    case SERPENT_PATH_AVX2: return SERPENT_SIMD_X86 && features.sse2 && features.avx2;
+    }
+    return false;
+}
+
+SerpentPath serpentBestPath() {
+    if (serpentPathAvailable(SERPENT_PATH_AVX2)) return SERPENT_PATH_AVX2;
+    if (serpentPathAvailable(SERPENT_PATH_SSE2)) return SERPENT_PATH_SSE2;
+    return SERPENT_PATH_PORTABLE;
+}
+
+bool serpentEncryptBlocks(const SerpentKeySchedule& schedule, uint8_t* blocks, size_t count) {
+    return serpentEncryptBlocksOn(serpentBestPath(), schedule, blocks, count);
+}
+
+bool serpentDecryptBlocks(const SerpentKeySchedule& schedule, uint8_t* blocks, size_t count) {
+    return serpentDecryptBlocksOn(serpentBestPath(), schedule, blocks, count);
+}
+
+bool serpentCbcDecrypt(const SerpentKeySchedule& schedule, uint8_t iv[16], uint8_t* data, size_t length) {
+    return serpentCbcDecryptOn(serpentBestPath(), schedule, iv, data, data, length);
+}
+
+bool serpentCbcDecryptInto(const SerpentKeySchedule& schedule, uint8_t iv[16], const uint8_t* in, uint8_t* out,
+                           size_t length) {
+    return serpentCbcDecryptOn(serpentBestPath(), schedule, iv, in, out, length);
+}
+
+bool serpentCbcEncryptLanes(const SerpentKeySchedule& schedule, SerpentCbcLane* lanes, size_t laneCount) {
+    return serpentCbcEncryptLanesOn(serpentBestPath(), schedule, lanes, laneCount);
+}
+
+bool serpentEncryptBlocksOn(SerpentPath path, const SerpentKeySchedule& schedule, uint8_t* blocks, size_t count) {
+    if (!serpentPathAvailable(path)) return false;
+    if (!schedule.valid) {
+        if (count != 0) secureWipe(blocks, BLOCK * count);
+        return false;
+    }
+#if SERPENT_SIMD_X86
+    if (path != SERPENT_PATH_PORTABLE) {
+        simdCryptBlocks(path, true, schedule.subkeys.data(), blocks, count);
+        return true;
+    }
+#endif
+    portableEncryptBlocks(schedule, blocks, count);
+    return true;
+}
+
+bool serpentDecryptBlocksOn(SerpentPath path, const SerpentKeySchedule& schedule, uint8_t* blocks, size_t count) {
+    if (!serpentPathAvailable(path) || !schedule.valid) return false;
+#if SERPENT_SIMD_X86
+    if (path != SERPENT_PATH_PORTABLE) {
+        simdCryptBlocks(path, false, schedule.subkeys.data(), blocks, count);
+        return true;
+    }
+#endif
+    portableDecryptBlocks(schedule, blocks, count);
+    return true;
+}
+
+bool serpentCbcDecryptOn(SerpentPath path, const SerpentKeySchedule& schedule, uint8_t iv[16], const uint8_t* in,
+                         uint8_t* out, size_t length) {
+    if (!serpentPathAvailable(path) || !schedule.valid || !lengthIsWholeBlocks(length)) return false;
+#if SERPENT_SIMD_X86
+    if (path != SERPENT_PATH_PORTABLE) {
+        simdCbcDecrypt(path, schedule.subkeys.data(), iv, in, out, length / BLOCK);
+        return true;
+    }
+#endif
+    portableCbcDecrypt(schedule, iv, in, out, length / BLOCK);
+    return true;
+}
+
+bool serpentCbcEncryptLanesOn(SerpentPath path, const SerpentKeySchedule& schedule, SerpentCbcLane* lanes,
+                              size_t laneCount) {
+    if (!serpentPathAvailable(path)) return false;
+    for (size_t i = 0; i < laneCount; ++i) {
+        if (!lengthIsWholeBlocks(lanes[i].length)) return false;
+    }
+    if (!schedule.valid) {
+        for (size_t i = 0; i < laneCount; ++i) {
+            secureWipe(lanes[i].chainingBlock, BLOCK);
+            if (lanes[i].length != 0) secureWipe(lanes[i].data, lanes[i].length);
+        }
+        return false;
+    }
+    for (size_t first = 0; first < laneCount; first += LANE_BATCH) {
+        const size_t count = laneCount - first < LANE_BATCH ? laneCount - first : LANE_BATCH;
+        cbcEncryptLaneBatch(path, schedule, lanes + first, count);
+    }
+    return true;
+}

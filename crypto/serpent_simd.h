@@ -1,0 +1,87 @@
+// Serpent on many blocks at once: independent blocks (ECB), CBC decryption of one buffer, and CBC
+// encryption of several independent chains side by side. Owns the choice among the bitslice paths
+// over SIMD lanes (SSE2: four blocks per 128-bit group, AVX2: eight per 256-bit group) and the
+// portable block-by-block loop over crypto/serpent.h, which every path matches byte for byte.
+// Constant-time like crypto/serpent.h: no table look-ups and no branch or address that depends on
+// key or data (only on counts and lengths).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "crypto/serpent.h"
+
+// The implementations. The portable loop exists everywhere; SSE2 and AVX2 only on x86 processors
+// that have those instructions, and never when FERROLYN_PORTABLE is set (see crypto/cpu_features.h).
+enum SerpentPath : uint32_t { SERPENT_PATH_PORTABLE = 0, SERPENT_PATH_SSE2 = 1, SERPENT_PATH_AVX2 = 2 };
+
+// Blocks per SIMD group: what one pass of a path's rounds transforms.
+constexpr size_t SERPENT_SSE2_GROUP_BLOCKS = 4;
+constexpr size_t SERPENT_AVX2_GROUP_BLOCKS = 8;
+
+// One CBC chain for serpentCbcEncryptLanes. chainingBlock holds the IV on entry and the chain's
+// last ciphertext block on return (unchanged when length is 0). data holds length bytes, length
+// a multiple of 16, and is encrypted in place; lanes MUST NOT share or overlap their data.
+struct SerpentCbcLane {
+    uint8_t chainingBlock[16];
+    uint8_t* data;
+    size_t length;
+};
+
+// True when path can run in this process: SERPENT_PATH_PORTABLE always.
+bool serpentPathAvailable(SerpentPath path);
+
+// The widest available path: the one the functions without a path argument use.
+SerpentPath serpentBestPath();
+
+// Encrypts count consecutive 16-byte blocks at blocks in place, each on its own (no chaining), as
+// serpentEncryptBlock would one by one. blocks MUST point at 16 × count writable bytes; any
+// alignment; count 0 writes nothing. With a schedule that is not valid every block is set to zero
+// and the result is false.
+[[nodiscard]] bool serpentEncryptBlocks(const SerpentKeySchedule& schedule, uint8_t* blocks, size_t count);
+
+// Decrypts count consecutive 16-byte blocks at blocks in place, each on its own, as
+// serpentDecryptBlock would one by one. blocks MUST point at 16 × count writable bytes. With a
+// schedule that is not valid the blocks are left unchanged and the result is false.
+[[nodiscard]] bool serpentDecryptBlocks(const SerpentKeySchedule& schedule, uint8_t* blocks, size_t count);
+
+// CBC decryption of length bytes at data in place: plaintext block i = D(ciphertext block i) XOR
+// ciphertext block i − 1, where block −1 is iv. Afterwards iv holds the last ciphertext block, so
+// a following call continues the chain (iv unchanged when length is 0). Blocks are decrypted
+// several at a time; nothing is checked or removed as padding.
+// data MUST point at length writable bytes and iv at 16. Fails with false, changing nothing, when
+// length is not a multiple of 16 or the schedule is not valid.
+[[nodiscard]] bool serpentCbcDecrypt(const SerpentKeySchedule& schedule, uint8_t iv[16], uint8_t* data,
+                                     size_t length);
+
+// As serpentCbcDecrypt, but reads the ciphertext at in and writes the plaintext to out, leaving in
+// as it was. out MUST either equal in or not overlap it at all (a partial overlap gives wrong
+// plaintext). Fails with false, writing nothing, when length is not a multiple of 16 or the
+// schedule is not valid.
+[[nodiscard]] bool serpentCbcDecryptInto(const SerpentKeySchedule& schedule, uint8_t iv[16], const uint8_t* in,
+                                         uint8_t* out, size_t length);
+
+// CBC encryption of laneCount independent chains: within each lane, ciphertext block i =
+// E(plaintext block i XOR ciphertext block i − 1), block −1 being the lane's chainingBlock, exactly
+// as encrypting the lanes one after the other. One block of each of several lanes goes through the
+// cipher at once, so the work runs in parallel only across lanes; lanes of different lengths are
+// fine (the shorter ones finish early and the rest go on with fewer). lanes MUST point at laneCount
+// records. Fails with false when a lane's length is not a multiple of 16 (nothing written); with a
+// schedule that is not valid every lane's data and chaining block are set to zero and the result is
+// false.
+[[nodiscard]] bool serpentCbcEncryptLanes(const SerpentKeySchedule& schedule, SerpentCbcLane* lanes,
+                                          size_t laneCount);
+
+// The same four operations on one given path, for tests and benchmarks: the results are the same
+// bytes as above. A path that is not available (serpentPathAvailable) makes each of them return
+// false without reading or writing anything. The SIMD paths finish a count that is not a whole
+// number of groups with one narrower or padded group; the lanes of serpentCbcEncryptLanesOn run
+// only on that path's widths, so a single lane still goes through a whole SIMD group.
+[[nodiscard]] bool serpentEncryptBlocksOn(SerpentPath path, const SerpentKeySchedule& schedule, uint8_t* blocks,
+                                          size_t count);
+[[nodiscard]] bool serpentDecryptBlocksOn(SerpentPath path, const SerpentKeySchedule& schedule, uint8_t* blocks,
+                                          size_t count);
+[[nodiscard]] bool serpentCbcDecryptOn(SerpentPath path, const SerpentKeySchedule& schedule, uint8_t iv[16],
+                                       const uint8_t* in, uint8_t* out, size_t length);
+[[nodiscard]] bool serpentCbcEncryptLanesOn(SerpentPath path, const SerpentKeySchedule& schedule,
+                                            SerpentCbcLane* lanes, size_t laneCount);
