@@ -1,9 +1,12 @@
-// AES block cipher: published vectors, refused key lengths and the behaviour of schedules that
-// are not valid. The comparison with a second implementation is in aes_oracle_test.cpp.
+// AES block cipher: published vectors on every engine, refused key lengths and the behaviour of
+// schedules that are not valid. The comparison with a second implementation is in
+// aes_oracle_test.cpp, that of the fast engine with the portable one in aes_ni_test.cpp.
 
 #include "crypto/aes.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "tests/crypto/cipher_test_support.h"
 
@@ -30,7 +33,30 @@ const AesVector FIPS197_VECTORS[] = {
      "00112233445566778899aabbccddeeff", "8ea2b7ca516745bfeafc49904b496089"},
 };
 
-TEST(Aes, Fips197VectorsEncryptAndDecrypt) {
+// NIST SP 800-38A, F.1.5 (ECB-AES256) and F.2.5 (CBC-AES256): four blocks under one key, which
+// the engines that work on several blocks at once take as one run.
+const char* const SP800_38A_KEY = "603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4";
+const char* const SP800_38A_IV = "000102030405060708090a0b0c0d0e0f";
+const char* const SP800_38A_PLAINTEXT =
+    "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
+    "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710";
+const char* const SP800_38A_ECB =
+    "f3eed1bdb5d2a03c064b5a7e3db181f8591ccb10d410ed26dc5ba74a31362870"
+    "b6ed21b99ca6f4f9f153e7b1beafed1d23304b7a39f9f3ff067d8d8f9e24ecc7";
+const char* const SP800_38A_CBC =
+    "f58c4c04d6e5f1ba779eabfb5f7bfbd69cfc4e967edb808d679f777bc6702c7d"
+    "39f23369a9d9bacfa530e26304231461b2eb05e2c39be9fcda6c19078c6a9d1b";
+
+// The published vectors run on every engine; an engine the processor lacks is skipped.
+class AesEngines : public ::testing::TestWithParam<AesEngine> {
+protected:
+    void SetUp() override {
+        if (!aesEngineAvailable(GetParam())) GTEST_SKIP() << "the processor lacks this engine";
+    }
+};
+
+TEST_P(AesEngines, Fips197VectorsEncryptAndDecrypt) {
+    const AesEngine engine = GetParam();
     for (const auto& row : FIPS197_VECTORS) {
         SCOPED_TRACE(row.name);
         AesKeySchedule schedule;
@@ -38,11 +64,71 @@ TEST(Aes, Fips197VectorsEncryptAndDecrypt) {
         EXPECT_EQ(schedule.rounds, 6 + fromHex(row.key).size() / 4);
 
         Bytes block = fromHex(row.plaintext);
-        ASSERT_TRUE(aesEncryptBlock(schedule, block.data()));
+        ASSERT_TRUE(aesEncryptBlock(schedule, block.data(), engine));
         EXPECT_EQ(toHex(block), row.ciphertext);
-        ASSERT_TRUE(aesDecryptBlock(schedule, block.data()));
+        ASSERT_TRUE(aesDecryptBlock(schedule, block.data(), engine));
         EXPECT_EQ(toHex(block), row.plaintext);
+
+        block = fromHex(row.plaintext);
+        ASSERT_TRUE(aesEncryptBlocks(schedule, block.data(), 1, engine));
+        EXPECT_EQ(toHex(block), row.ciphertext);
     }
+}
+
+TEST_P(AesEngines, Sp800_38aRunsOfFourBlocks) {
+    const AesEngine engine = GetParam();
+    AesKeySchedule schedule;
+    ASSERT_TRUE(aesSetKey(schedule, bufferOf(fromHex(SP800_38A_KEY))));
+    const Bytes iv = fromHex(SP800_38A_IV);
+
+    Bytes blocks = fromHex(SP800_38A_PLAINTEXT);
+    ASSERT_TRUE(aesEncryptBlocks(schedule, blocks.data(), 4, engine));
+    EXPECT_EQ(toHex(blocks), SP800_38A_ECB);
+
+    blocks = fromHex(SP800_38A_PLAINTEXT);
+    ASSERT_TRUE(aesCbcEncrypt(schedule, iv.data(), blocks.data(), 4, engine));
+    EXPECT_EQ(toHex(blocks), SP800_38A_CBC);
+
+    Bytes plaintext(blocks.size());
+    ASSERT_TRUE(aesCbcDecrypt(schedule, iv.data(), blocks.data(), plaintext.data(), 4, engine));
+    EXPECT_EQ(toHex(plaintext), SP800_38A_PLAINTEXT);
+    ASSERT_TRUE(aesCbcDecrypt(schedule, iv.data(), blocks.data(), blocks.data(), 4, engine));
+    EXPECT_EQ(toHex(blocks), SP800_38A_PLAINTEXT) << "in place";
+}
+
+// Runs of blocks fail like single blocks: encryption zeroes all of them, decryption touches none.
+TEST_P(AesEngines, RunsUnderAScheduleNotValid) {
+    const AesEngine engine = GetParam();
+    AesKeySchedule schedule;
+    const Bytes iv = fromHex(SP800_38A_IV);
+    const Bytes original = fromHex(SP800_38A_PLAINTEXT);
+    const std::string zeros(2 * original.size(), '0');
+
+    Bytes blocks = original;
+    EXPECT_FALSE(aesEncryptBlocks(schedule, blocks.data(), 4, engine));
+    EXPECT_EQ(toHex(blocks), zeros);
+    blocks = original;
+    EXPECT_FALSE(aesCbcEncrypt(schedule, iv.data(), blocks.data(), 4, engine));
+    EXPECT_EQ(toHex(blocks), zeros);
+    blocks = original;
+    Bytes output = original;
+    EXPECT_FALSE(aesCbcDecrypt(schedule, iv.data(), blocks.data(), output.data(), 4, engine));
+    EXPECT_EQ(output, original);
+    EXPECT_FALSE(aesDecryptBlock(schedule, blocks.data(), engine));
+    EXPECT_EQ(blocks, original);
+}
+
+INSTANTIATE_TEST_SUITE_P(, AesEngines, ::testing::Values(AES_ENGINE_PORTABLE, AES_ENGINE_NI),
+                         [](const ::testing::TestParamInfo<AesEngine>& info) {
+                             return std::string(info.param == AES_ENGINE_NI ? "AesNi" : "Portable");
+                         });
+
+TEST(Aes, PreferredEngineIsAvailableAndFixed) {
+    const AesEngine preferred = aesPreferredEngine();
+    EXPECT_TRUE(aesEngineAvailable(preferred));
+    EXPECT_TRUE(aesEngineAvailable(AES_ENGINE_PORTABLE));
+    EXPECT_EQ(aesPreferredEngine(), preferred);
+    EXPECT_EQ(preferred == AES_ENGINE_NI, aesEngineAvailable(AES_ENGINE_NI)) << "the fast engine wins when present";
 }
 
 // Every key length but 16, 24 and 32 is refused and leaves a schedule that cannot be used, even

@@ -1,5 +1,5 @@
-// HMAC-SHA256 and PBKDF2: key-length contracts, key blocks, verification, and the failure
-// contracts of the derivation.
+// HMAC-SHA256 and PBKDF2: the format's vectors on every SHA-256 engine, key-length contracts, key
+// blocks and midstates, verification, and the failure contracts of the derivation.
 
 #include "crypto/hmac.h"
 
@@ -10,7 +10,9 @@
 
 #include "crypto/pbkdf2.h"
 #include "support/hex.h"
+#include "tests/crypto/hmac_vectors.h"
 
+using testsupport::bufferFromHex;
 using testsupport::bufferOf;
 using testsupport::toHex;
 
@@ -23,6 +25,73 @@ SecureBuffer patternKey(uint32_t length) {
 }
 
 }  // namespace
+
+class HmacEngines : public ::testing::TestWithParam<Sha256Engine> {
+protected:
+    void SetUp() override {
+        if (!sha256EngineAvailable(GetParam())) GTEST_SKIP() << "the processor lacks this engine";
+    }
+};
+
+TEST_P(HmacEngines, FormatVectors) {
+    for (const auto& row : crypto_vectors::HMAC_VECTORS) {
+        SCOPED_TRACE(row.name);
+        HmacSha256 ctx;
+        hmacInit(ctx, bufferFromHex(row.keyHex), GetParam());
+        const SecureBuffer message = bufferFromHex(row.messageHex);
+        const SecureBuffer tag = hmacCompute(ctx, message);
+        EXPECT_EQ(toHex(tag), row.tagHex);
+        if (tag.empty()) continue;
+        EXPECT_TRUE(hmacVerify(ctx, message, tag));
+        SecureBuffer changed = tag;
+        changed.data()[31] ^= 1;
+        EXPECT_FALSE(hmacVerify(ctx, message, changed));
+        hmacRelease(ctx);
+    }
+}
+
+// The tag is RFC 2104 over the system's hash: built here from whole SHA-256 hashes of the key
+// blocks and the message, which must agree with the midstate shortcut on every message length
+// around the block boundaries, for keys of every accepted length.
+TEST_P(HmacEngines, MidstatesGiveTheTagOfWholeHashes) {
+    const Sha256Engine engine = GetParam();
+    std::mt19937 rng(4231);
+    for (uint32_t keyBytes = HMAC_MIN_KEY_BYTES; keyBytes <= HMAC_MAX_KEY_BYTES; ++keyBytes) {
+        const SecureBuffer key = bufferOf(testsupport::randomBytes(rng, keyBytes));
+        HmacSha256 ctx;
+        hmacInit(ctx, key, engine);
+        ASSERT_FALSE(ctx.invalid);
+        EXPECT_EQ(ctx.engine, engine);
+        for (uint32_t length : {0u, 1u, 31u, 55u, 56u, 63u, 64u, 65u, 119u, 120u, 200u}) {
+            SCOPED_TRACE(std::to_string(keyBytes) + "-byte key, " + std::to_string(length) + "-byte message");
+            const SecureBuffer message = bufferOf(testsupport::randomBytes(rng, length));
+            Sha256Context hash;
+            sha256Init(hash, SHA256_ENGINE_PORTABLE);
+            sha256Update(hash, ctx.innerKeyBlock);
+            sha256Update(hash, message);
+            const SecureBuffer innerDigest = sha256Final(hash);
+            sha256Init(hash, SHA256_ENGINE_PORTABLE);
+            sha256Update(hash, ctx.outerKeyBlock);
+            sha256Update(hash, innerDigest);
+            ASSERT_EQ(toHex(hmacCompute(ctx, message)), toHex(sha256Final(hash)));
+        }
+        hmacRelease(ctx);
+    }
+}
+
+TEST_P(HmacEngines, Pbkdf2FormatVectors) {
+    for (const auto& row : crypto_vectors::PBKDF2_VECTORS) {
+        SCOPED_TRACE(row.name);
+        SecureBuffer out = bufferOf("previous contents");
+        ASSERT_TRUE(pbkdf2Sha256(bufferFromHex(row.passwordHex), bufferFromHex(row.saltHex), out, GetParam()));
+        EXPECT_EQ(toHex(out), row.keyHex);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(, HmacEngines, ::testing::Values(SHA256_ENGINE_PORTABLE, SHA256_ENGINE_SHA_NI),
+                         [](const ::testing::TestParamInfo<Sha256Engine>& info) {
+                             return std::string(info.param == SHA256_ENGINE_SHA_NI ? "ShaNi" : "Portable");
+                         });
 
 TEST(Hmac, KeyLengthDecidesValidity) {
     struct Row {
@@ -41,6 +110,8 @@ TEST(Hmac, KeyLengthDecidesValidity) {
         EXPECT_EQ(hmacVerify(ctx, message, tag), row.valid);
         EXPECT_EQ(ctx.innerKeyBlock.size(), row.valid ? 64u : 0u);
         EXPECT_EQ(ctx.outerKeyBlock.size(), row.valid ? 64u : 0u);
+        EXPECT_EQ(ctx.innerMidstate.size(), row.valid ? 32u : 0u);
+        EXPECT_EQ(ctx.outerMidstate.size(), row.valid ? 32u : 0u);
         hmacRelease(ctx);
     }
 }
@@ -59,6 +130,8 @@ TEST(Hmac, KeyBlocksArePaddedKeyXorPad) {
         hmacRelease(ctx);
         EXPECT_TRUE(ctx.innerKeyBlock.empty());
         EXPECT_TRUE(ctx.outerKeyBlock.empty());
+        EXPECT_TRUE(ctx.innerMidstate.empty());
+        EXPECT_TRUE(ctx.outerMidstate.empty());
         EXPECT_TRUE(hmacCompute(ctx, bufferOf("x")).empty()) << "a released context has no key";
     }
 }
