@@ -9,9 +9,9 @@
 
 #include "app/dialogs/main_window.h"
 #include "app/dialogs/window_ops.h"
-#include "app/ui_texts.h"
+#include "job/texts.h"
 #include "platform/platform.h"
-#include "random/entropy_dialog.h"
+#include "app/dialogs/entropy_dialog.h"
 #include "random/generator.h"
 #include "random/seeding.h"
 

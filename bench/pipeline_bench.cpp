@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/job/job_entry.h"
+#include "job/job_entry.h"
 #include "random/generator.h"
 
 namespace {

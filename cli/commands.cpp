@@ -3,22 +3,25 @@
 #include "cli/commands.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <thread>
 
-#include "app/job/job_entry.h"
-#include "app/job/job_records.h"
-#include "app/job/key_material.h"
-#include "app/job/settings.h"
+#include "base/chunk.h"
 #include "base/text.h"
 #include "cli/cp1252.h"
 #include "cli/terminal.h"
 #include "container/decryption.h"
-#include "container/format.h"
-#include "crypto/session.h"
+#include "container/key_code.h"
+#include "job/job_entry.h"
+#include "job/job_records.h"
+#include "job/key_material.h"
+#include "job/settings.h"
+#include "job/texts.h"
 #include "platform/platform.h"
 #include "random/generator.h"
 #include "random/seeding.h"
@@ -55,12 +58,12 @@ struct Options {
     bool compress = false;
 };
 
-// The key material of a job, read from where the options say.
-struct KeyInput {
-    SecureBuffer keyFileKey;
-    SecureBuffer keyCode;
-    SecureBuffer passphrase;
-};
+// How often the progress bar is redrawn while a job runs.
+constexpr auto PROGRESS_REDRAW_INTERVAL = std::chrono::milliseconds(100);
+
+// The job's progress and cancel flag; Ctrl-C sets the flag from a signal handler, so it lives for
+// the whole process.
+JobProgress jobProgress;
 
 int usage(const char* problem) {
     if (problem != nullptr) std::fprintf(stderr, "%s\n", problem);
@@ -177,22 +180,21 @@ bool readFirstLine(const std::string& path, SecureBuffer& line) {
 
 // A passphrase given as UTF-8 (without NUL) as the text of its Windows-1252 bytes.
 int passphraseText(const SecureBuffer& utf8, SecureBuffer& text) {
-    if (utf8.empty()) return failWith(EXIT_USAGE, "Du måste ange en lösenfras.");
-    if (!utf8ToCp1252(utf8, text)) {
-        return failWith(EXIT_USAGE, "Lösenfrasen innehåller tecken som inte kan användas.");
-    }
+    if (utf8.empty()) return failWith(EXIT_USAGE, TEXT_NO_PASSPHRASE);
+    if (!utf8ToCp1252(utf8, text)) return failWith(EXIT_USAGE, TEXT_PASSPHRASE_UNREPRESENTABLE);
     return EXIT_OK;
 }
 
-int readKeyInput(const Options& options, KeyInput& key) {
+int readKeyInput(const Options& options, JobKey& key) {
+    key.method = options.keyMethod;
     if (options.keyMethod == KEY_FILE) {
-        const KeyMaterialStatus status = readKeyFile(options.keyPath.c_str(), key.keyFileKey);
+        const KeyMaterialStatus status = readKeyFile(options.keyPath.c_str(), key.material);
         return status == KEY_MATERIAL_OK ? EXIT_OK : failWith(EXIT_READ_ERROR, keyMaterialMessage(status));
     }
     if (options.keyMethod == KEY_CODE) {
-        if (!readFirstLine(options.keyPath, key.keyCode)) return failWith(EXIT_READ_ERROR, "Kunde inte läsa filen.");
-        if (textLength(key.keyCode) == 0) return failWith(EXIT_USAGE, "Du måste ange en nyckelkod.");
-        if (!isKeyCodeWellFormed(key.keyCode)) return failWith(EXIT_USAGE, "Nyckelkoden har ett felaktigt format.");
+        if (!readFirstLine(options.keyPath, key.material)) return failWith(EXIT_READ_ERROR, TEXT_KEY_FILE_UNREADABLE);
+        if (textLength(key.material) == 0) return failWith(EXIT_USAGE, TEXT_NO_KEY_CODE);
+        if (!isKeyCodeWellFormed(key.material)) return failWith(EXIT_USAGE, TEXT_BAD_KEY_CODE);
         return EXIT_OK;
     }
     SecureBuffer utf8;
@@ -201,26 +203,26 @@ int readKeyInput(const Options& options, KeyInput& key) {
         if (!terminalReadHidden("Lösenfras: ", utf8) || !terminalReadHidden("Upprepa lösenfrasen: ", again)) {
             return failWith(EXIT_USAGE, "Lösenfrasen kan bara anges på en terminal; använd --passphrase-file.");
         }
-        if (!utf8.constantTimeEquals(again)) return failWith(EXIT_USAGE, "Lösenfraserna stämmer inte överens.");
+        if (!utf8.constantTimeEquals(again)) return failWith(EXIT_USAGE, TEXT_PASSPHRASES_DIFFER);
     } else {
         SecureBuffer line;
-        if (!readFirstLine(options.keyPath, line)) return failWith(EXIT_READ_ERROR, "Kunde inte läsa filen.");
+        if (!readFirstLine(options.keyPath, line)) return failWith(EXIT_READ_ERROR, TEXT_KEY_FILE_UNREADABLE);
         utf8 = line.slice(textLength(line), 0);
     }
-    return passphraseText(utf8, key.passphrase);
+    return passphraseText(utf8, key.material);
 }
 
 // Brings the generator to readiness for commands that draw random bytes: the seed file as the
 // desktop program keeps it, and where that gives too little, 512 bytes from the operating system.
 int prepareGenerator() {
-    if (!selectWorkingDirectory()) return failWith(EXIT_WRITE_ERROR, "Fel: Kunde inte välja arbetsmapp!");
-    if (!initRandomGenerator()) return failWith(EXIT_CRYPTO_ERROR, "Fel: Kunde inte initiera slumptalsgenerator!");
+    if (!selectWorkingDirectory()) return failWith(EXIT_WRITE_ERROR, TEXT_WORKING_DIRECTORY_FAILED);
+    if (!initRandomGenerator()) return failWith(EXIT_CRYPTO_ERROR, TEXT_RANDOM_INIT_FAILED);
     if (globalRandomGenerator.entropy.load() < ENTROPY_THRESHOLD) {
         SecureBuffer seed = SecureBuffer::zeros(SEED_FILE_BYTES);
         if (!platformSystemRandom(seed.data(), seed.size()) ||
             !addSeed(globalRandomGenerator, seed, static_cast<uint32_t>(platformCalendarSeconds()), true) ||
             !saveSeedFile()) {
-            return failWith(EXIT_CRYPTO_ERROR, "Fel: Kunde inte initiera slumptalsgenerator!");
+            return failWith(EXIT_CRYPTO_ERROR, TEXT_RANDOM_INIT_FAILED);
         }
     }
     return EXIT_OK;
@@ -236,67 +238,59 @@ void drawProgress(uint32_t done, uint32_t total) {
 }
 
 // Runs the job on a worker thread while this thread shows progress and passes Ctrl-C on as a
-// cancel request; the pipelines look at it after every chunk.
-bool runWithProgress(const Options& options, const PipelineOptions& pipeline, const KeyInput& key,
+// cancel request; the pipelines look at it after every chunk. The wait ends the moment the job
+// does.
+bool runWithProgress(const Options& options, const PipelineOptions& pipeline, const JobKey& key,
                      const NativePath& source, const NativePath& target, JobResult& result) {
-    JobRequest& job = globalJob;
-    job.encrypt = options.command == "encrypt";
-    job.keyMethod = options.keyMethod;
-    job.keyFileKey = key.keyFileKey;
-    job.keyCode = key.keyCode;
-    job.passphrase = key.passphrase;
-    job.progress.done = 0;
-    job.progress.total = 0;
-    job.progress.cancelRequested = false;
-    terminalCancelOnInterrupt(&job.progress.cancelRequested);
+    jobProgress.lastFinishedChunk = 0;
+    jobProgress.total = 0;
+    jobProgress.cancelRequested = false;
+    terminalCancelOnInterrupt(&jobProgress.cancelRequested);
 
     std::error_code error;
     const uintmax_t size = std::filesystem::file_size(filesystemPath(options.source), error);
     const bool showProgress = terminalIsTerminal(stderr) && !error && size > CHUNK_SIZE;
 
-    std::atomic<bool> finished{false};
+    std::mutex lock;
+    std::condition_variable ended;
+    bool finished = false;
     bool ok = false;
     std::thread worker([&] {
-        if (options.command != "verify") {
-            ok = runJob(pipeline, job, source, target, result);
-        } else {
-            try {
-                ok = verifyFile(pipeline, job.keyMethod, job.keyFileKey, job.passphrase, job.keyCode, source, result);
-            } catch (...) {
-                result = RESULT_READ_ERROR;  // memory ran out
-            }
-        }
+        const bool succeeded = options.command == "verify"
+                                   ? runVerify(pipeline, key, source, result)
+                                   : runJob(pipeline, options.command == "encrypt", key, source, target, result);
+        const std::lock_guard<std::mutex> guard(lock);
+        ok = succeeded;
         finished = true;
+        ended.notify_one();
     });
-    while (!finished.load()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        // done is the index of the chunk finished last.
-        const uint32_t total = job.progress.total.load();
-        if (showProgress && total != 0) drawProgress(job.progress.done.load() + 1, total);
+    {
+        std::unique_lock<std::mutex> guard(lock);
+        while (!ended.wait_for(guard, PROGRESS_REDRAW_INTERVAL, [&] { return finished; })) {
+            const uint32_t total = jobProgress.total.load();
+            if (showProgress && total != 0) drawProgress(jobProgress.lastFinishedChunk.load() + 1, total);
+        }
     }
     worker.join();
     if (showProgress) std::fputs("\n", stderr);
-    job.keyFileKey.wipe();
-    emptyText(job.keyCode);
-    emptyText(job.passphrase);
     return ok;
 }
 
 // Refuses a target that is the source itself or exists as something other than a regular file.
 int checkTarget(const Options& options, const NativePath& source, const NativePath& target) {
     if (options.source == options.target || platformSameFile(source, target)) {
-        return failWith(EXIT_USAGE, "Källfilen och målfilen får inte vara samma fil.");
+        return failWith(EXIT_USAGE, TEXT_SAME_FILE);
     }
     std::error_code error;
     const auto status = std::filesystem::status(filesystemPath(options.target), error);
     if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-        return failWith(EXIT_WRITE_ERROR, "Fel vid skrivning till målfilen.");
+        return failWith(EXIT_WRITE_ERROR, TEXT_RESULT_WRITE_ERROR);
     }
     return EXIT_OK;
 }
 
 int runCryptoCommand(const Options& options) {
-    KeyInput key;
+    JobKey key;
     int status = readKeyInput(options, key);
     if (status != EXIT_OK) return status;
     const NativePath source = nativePathFromUtf8(options.source.c_str());
@@ -305,7 +299,7 @@ int runCryptoCommand(const Options& options) {
 
     PipelineOptions pipeline;
     pipeline.generator = &globalRandomGenerator;
-    pipeline.progress = &globalJob.progress;
+    pipeline.progress = &jobProgress;
     if (options.command == "encrypt") {
         if ((status = prepareGenerator()) != EXIT_OK) return status;
         Settings settings;
@@ -351,38 +345,17 @@ int runNewText(bool keyCode) {
 }
 
 int runInfo(const Options& options) {
-    PlatformFile file;
-    const NativePath path = nativePathFromUtf8(options.source.c_str());
-    if (!platformOpenRead(path, file)) return failWith(EXIT_READ_ERROR, "Fel vid läsning av källfilen.");
-    uint64_t fileSize = 0;
-    uint8_t sizeBytes[4];
-    uint32_t got = 0;
-    SecureBuffer header;
-    uint32_t headerSize = 0, tableSize = 0;
-    bool ok = platformFileSize(file, fileSize) && platformRead(file, sizeBytes, 4, got) && got == 4;
-    if (ok) {
-        headerSize = static_cast<uint32_t>(sizeBytes[0] | sizeBytes[1] << 8 | sizeBytes[2] << 16) |
-                     static_cast<uint32_t>(sizeBytes[3]) << 24;
-        ok = headerSize <= MAX_HEADER_SIZE && headerSize <= fileSize;
+    ContainerDescription description;
+    if (!describeContainer(nativePathFromUtf8(options.source.c_str()), description)) {
+        return failWith(EXIT_READ_ERROR, TEXT_RESULT_READ_ERROR);
     }
-    if (ok) {
-        header = SecureBuffer::zeros(headerSize);
-        ok = headerSize == 0 || (platformRead(file, header.data(), headerSize, got) && got == headerSize);
-    }
-    if (ok) {
-        ok = platformRead(file, sizeBytes, 4, got) && got == 4;
-        tableSize = static_cast<uint32_t>(sizeBytes[0] | sizeBytes[1] << 8 | sizeBytes[2] << 16) |
-                    static_cast<uint32_t>(sizeBytes[3]) << 24;
-    }
-    (void)platformClose(file);
-    HeaderFields fields;
-    if (!ok || !describeHeader(header, fields)) return failWith(EXIT_READ_ERROR, "Fel vid läsning av källfilen.");
-    std::printf("Krypteringsalgoritm: %s\n", fields.cipher == CIPHER_SERPENT ? "Serpent CBC" : "AES-256 CBC");
+    const HeaderFields& fields = description.fields;
+    std::printf("Krypteringsalgoritm: %s\n", fields.cipher == CIPHER_SERPENT ? TEXT_CIPHER_SERPENT : TEXT_CIPHER_AES256);
     std::printf("Komprimering: %s\n", fields.compressed ? "ja" : "nej");
     std::printf("Nyckel: %s\n", fields.keyMode == KEY_MODE_PASSPHRASE ? "lösenfras" : "nyckelfil eller nyckelkod");
-    std::printf("Huvudets storlek: %u byte\n", headerSize);
-    std::printf("Tabellens storlek: %u byte\n", tableSize);
-    std::printf("Filens storlek: %llu byte\n", static_cast<unsigned long long>(fileSize));
+    std::printf("Huvudets storlek: %u byte\n", description.headerSize);
+    std::printf("Tabellens storlek: %u byte\n", description.tableSize);
+    std::printf("Filens storlek: %llu byte\n", static_cast<unsigned long long>(description.fileSize));
     return EXIT_OK;
 }
 

@@ -19,17 +19,18 @@ if(FERROLYN_TESTS AND NOT TARGET GTest::gtest)
   add_subdirectory(${FERROLYN_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 endif()
 
-# The dialogs and window operations of the desktop program. The Windows-only modules of the core
-# folders (the entropy dialog) call into it, so the two libraries link each other.
-file(GLOB ui_sources CONFIGURE_DEPENDS ${FERROLYN_SOURCE}/app/dialogs/*.cpp)
-add_library(ferrolyn_ui STATIC ${ui_sources})
-target_link_libraries(ferrolyn_ui PUBLIC ferrolyn_core comctl32 comdlg32 user32 gdi32 shell32)
-target_link_libraries(ferrolyn_core PUBLIC ferrolyn_ui)
+# The desktop program's own layer: the dialogs, window operations and the job's worker thread.
+file(GLOB app_sources CONFIGURE_DEPENDS ${FERROLYN_SOURCE}/app/dialogs/*.cpp ${FERROLYN_SOURCE}/app/worker.cpp)
+add_library(ferrolyn_app STATIC ${app_sources})
+target_include_directories(ferrolyn_app PUBLIC ${FERROLYN_SOURCE})
+target_link_libraries(ferrolyn_app PUBLIC ferrolyn_job comctl32 comdlg32 user32 gdi32 shell32)
+ferrolyn_product_target(ferrolyn_app)
 
 # Ferrolyn.exe: a GUI program (no console) with its resources and manifest.
 add_executable(Ferrolyn WIN32 ${FERROLYN_SOURCE}/app/startup.cpp ${FERROLYN_SOURCE}/resources/ferrolyn.rc)
 target_include_directories(Ferrolyn PRIVATE ${FERROLYN_SOURCE}/resources)
-target_link_libraries(Ferrolyn PRIVATE ferrolyn_ui ferrolyn_core)
+target_link_libraries(Ferrolyn PRIVATE ferrolyn_app)
+ferrolyn_product_target(Ferrolyn)
 target_link_options(Ferrolyn PRIVATE -static)
 # Windows file names ignore case: keep it apart from the command-line tool's ferrolyn.exe.
 set_target_properties(Ferrolyn PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/desktop)

@@ -8,7 +8,6 @@
 #include "base/scope_exit.h"
 #include "codec/framing.h"
 #include "container/encryption.h"
-#include "container/format.h"
 #include "container/target_file.h"
 
 namespace {
@@ -47,6 +46,16 @@ bool readExact(ContainerReader& reader, uint32_t count, SecureBuffer& out) {
     if (count != 0 && (!platformRead(reader.file, bytes.data(), count, got) || got != count)) return false;
     reader.remaining -= count;
     out = std::move(bytes);
+    return true;
+}
+
+bool readHeaderBytes(ContainerReader& reader, SecureBuffer& header) {
+    uint32_t headerBytes = 0;
+    if (reader.headerRead || !readU32(reader, headerBytes) || headerBytes > MAX_HEADER_SIZE ||
+        !readExact(reader, headerBytes, header)) {
+        return false;
+    }
+    reader.headerRead = true;
     return true;
 }
 
@@ -96,36 +105,19 @@ void closeReader(ContainerReader& reader) {
 namespace {
 
 // The decryption itself; with no target path it checks everything and writes nothing.
-bool decryptInto(const PipelineOptions& options, KeyMethod keyMethod, const SecureBuffer& keyFileKey,
-                 const SecureBuffer& passphrase, const SecureBuffer& keyCode, const NativePath& sourcePath,
+bool decryptInto(const PipelineOptions& options, const JobKey& key, const NativePath& sourcePath,
                  const NativePath* targetPath, JobResult& result) {
     ContainerReader reader;
     ScopeExit releaseReader([&] { closeReader(reader); });
-    if (!openReader(reader, sourcePath)) return fail(result, RESULT_READ_ERROR);
-
-    uint32_t headerBytes = 0;
     SecureBuffer header;
-    if (!readU32(reader, headerBytes) || headerBytes > MAX_HEADER_SIZE || !readExact(reader, headerBytes, header)) {
-        return fail(result, RESULT_READ_ERROR);
-    }
-    reader.headerRead = true;
+    if (!openReader(reader, sourcePath) || !readHeaderBytes(reader, header)) return fail(result, RESULT_READ_ERROR);
 
     SecureBuffer masterKey;
     KeyMode keyMode = KEY_MODE_RAW;
-    switch (keyMethod) {
-    case KEY_FILE:
-        masterKey = keyFileKey;
-        break;
-    case KEY_CODE:
-        if (!keyFromKeyCode(keyCode, masterKey)) return fail(result, RESULT_WRONG_KEY);
-        break;
-    case PASSPHRASE:
-        keyMode = KEY_MODE_PASSPHRASE;
-        break;
-    }
+    if (!masterKeyFromJobKey(key, DIRECTION_DECRYPT, masterKey, keyMode, result)) return false;
     bool compressed = false;
     CipherAlgorithm cipher = CIPHER_AES256;
-    if (!parseHeader(header, keyMode, passphrase, masterKey, compressed, cipher, result)) return false;
+    if (!parseHeader(header, keyMode, key.material, masterKey, compressed, cipher, result)) return false;
     header.wipe();
 
     uint32_t chunkCount = 0;
@@ -144,7 +136,8 @@ bool decryptInto(const PipelineOptions& options, KeyMethod keyMethod, const Secu
         if (targetPath != nullptr && !platformWrite(target.file, chunk.data(), chunk.size())) {
             return fail(result, RESULT_WRITE_ERROR);
         }
-        if (reportProgress(options.progress, i, chunkCount)) return fail(result, RESULT_CANCELLED);
+        reportChunkFinished(options.progress, i, chunkCount);
+        if (isCancelRequested(options.progress)) return fail(result, RESULT_CANCELLED);
     }
     if (targetPath != nullptr && !targetCommit(target)) return fail(result, RESULT_WRITE_ERROR);
     return true;
@@ -152,14 +145,29 @@ bool decryptInto(const PipelineOptions& options, KeyMethod keyMethod, const Secu
 
 }  // namespace
 
+bool decryptJob(const PipelineOptions& options, const JobKey& key, const NativePath& sourcePath,
+                const NativePath& targetPath, JobResult& result) {
+    return decryptInto(options, key, sourcePath, &targetPath, result);
+}
+
+bool verifyJob(const PipelineOptions& options, const JobKey& key, const NativePath& sourcePath, JobResult& result) {
+    return decryptInto(options, key, sourcePath, nullptr, result);
+}
+
 bool decryptFile(const PipelineOptions& options, KeyMethod keyMethod, const SecureBuffer& keyFileKey,
                  const SecureBuffer& passphrase, const SecureBuffer& keyCode, const NativePath& sourcePath,
                  const NativePath& targetPath, JobResult& result) {
-    return decryptInto(options, keyMethod, keyFileKey, passphrase, keyCode, sourcePath, &targetPath, result);
+    return decryptJob(options, jobKeyFromBuffers(keyMethod, keyFileKey, passphrase, keyCode), sourcePath, targetPath,
+                      result);
 }
 
-bool verifyFile(const PipelineOptions& options, KeyMethod keyMethod, const SecureBuffer& keyFileKey,
-                const SecureBuffer& passphrase, const SecureBuffer& keyCode, const NativePath& sourcePath,
-                JobResult& result) {
-    return decryptInto(options, keyMethod, keyFileKey, passphrase, keyCode, sourcePath, nullptr, result);
+bool describeContainer(const NativePath& path, ContainerDescription& description) {
+    ContainerReader reader;
+    ScopeExit releaseReader([&] { closeReader(reader); });
+    SecureBuffer header;
+    if (!openReader(reader, path)) return false;
+    description.fileSize = reader.remaining;
+    if (!readHeaderBytes(reader, header) || !readU32(reader, description.tableSize)) return false;
+    description.headerSize = header.size();
+    return describeHeader(header, description.fields);
 }

@@ -6,9 +6,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/job/job_records.h"
 #include "base/secure_buffer.h"
-#include "crypto/session.h"
+#include "container/format.h"
+#include "container/pipeline_records.h"
+#include "container/session.h"
 #include "platform/platform.h"
 
 // The container being read, strictly front to back: header → table → chunks 0..n-1.
@@ -32,6 +33,11 @@ struct ContainerReader {
 // on a read error, a short count, or a count larger than what is left of the file.
 [[nodiscard]] bool readExact(ContainerReader& reader, uint32_t count, SecureBuffer& out);
 
+// Reads the header size and the header bytes, the container's opening; header receives the bytes.
+// False on a read error or a size above MAX_HEADER_SIZE or what is left of the file. Only once,
+// first thing.
+[[nodiscard]] bool readHeaderBytes(ContainerReader& reader, SecureBuffer& header);
+
 // Keys the session and reads, authenticates and decodes the chunk table; count receives the chunk
 // count. The table payload must be exactly 4 + 4n bytes. Only after the header, only once.
 [[nodiscard]] bool openTable(ContainerReader& reader, const SecureBuffer& masterKey, RandomGenerator* generator,
@@ -43,21 +49,37 @@ struct ContainerReader {
 // Closes the file and releases the session.
 void closeReader(ContainerReader& reader);
 
-// Decrypts the container at sourcePath into targetPath with the key material of keyMethod; the
-// cipher and compression come from the container. options.cipher and options.compress are unused.
+// Decrypts the container at sourcePath into targetPath with key; the cipher and compression come
+// from the container. options.cipher and options.compress are unused.
 // True: the whole plaintext is under targetPath. False: result holds the first failure and no file
 // of this job remains; a file that already had the target's name is unchanged, and nothing is
 // created before the key and the table have been checked.
 // Failures: unreadable, damaged or truncated container (header, table or chunk), codec refusal →
-// RESULT_READ_ERROR; container of another key mode, wrong key, malformed key code →
-// RESULT_WRONG_KEY; passphrase derivation failure → RESULT_CRYPTO_ERROR; target not creatable
-// or writable → RESULT_WRITE_ERROR; cancel → RESULT_CANCELLED.
+// RESULT_READ_ERROR; container of another key mode, wrong key, key-file key not 32 bytes,
+// malformed key code → RESULT_WRONG_KEY; passphrase derivation failure → RESULT_CRYPTO_ERROR;
+// target not creatable or writable → RESULT_WRITE_ERROR; cancel → RESULT_CANCELLED.
+[[nodiscard]] bool decryptJob(const PipelineOptions& options, const JobKey& key, const NativePath& sourcePath,
+                              const NativePath& targetPath, JobResult& result);
+
+// Runs the whole decryption (key, table, every chunk's tag and index, decompression) and writes
+// nothing. Results as decryptJob, without RESULT_WRITE_ERROR.
+[[nodiscard]] bool verifyJob(const PipelineOptions& options, const JobKey& key, const NativePath& sourcePath,
+                             JobResult& result);
+
+// decryptJob with the key given as the three key buffers, of which only keyMethod's is read.
 [[nodiscard]] bool decryptFile(const PipelineOptions& options, KeyMethod keyMethod, const SecureBuffer& keyFileKey,
                                const SecureBuffer& passphrase, const SecureBuffer& keyCode,
                                const NativePath& sourcePath, const NativePath& targetPath, JobResult& result);
 
-// Runs the whole decryption (key, table, every chunk's tag and index, decompression) and writes
-// nothing. Results as decryptFile, without RESULT_WRITE_ERROR.
-[[nodiscard]] bool verifyFile(const PipelineOptions& options, KeyMethod keyMethod, const SecureBuffer& keyFileKey,
-                              const SecureBuffer& passphrase, const SecureBuffer& keyCode,
-                              const NativePath& sourcePath, JobResult& result);
+// What a container says about itself without a key: its header's fields, the header and table
+// sizes as stored, and the file size.
+struct ContainerDescription {
+    HeaderFields fields;
+    uint32_t headerSize = 0;
+    uint32_t tableSize = 0;
+    uint64_t fileSize = 0;
+};
+
+// Reads the opening of the container at path into description. False when the file cannot be
+// read or its header is not valid.
+[[nodiscard]] bool describeContainer(const NativePath& path, ContainerDescription& description);

@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr uint32_t CHUNK_SHIFT = 21;  // CHUNK_SIZE is 2^21 bytes
-
 bool writeU32(PlatformFile& file, uint32_t value) {
     uint8_t bytes[4];
     store32Le(bytes, value);
@@ -128,16 +126,20 @@ void closeWriter(ContainerWriter& writer) {
     writer.valid = false;
 }
 
-bool reportProgress(JobProgress* progress, uint32_t done, uint32_t total) {
-    if (progress == nullptr) return false;
-    progress->done.store(done, std::memory_order_relaxed);
-    progress->total.store(total, std::memory_order_relaxed);
-    return progress->cancelRequested.load(std::memory_order_relaxed);
+JobKey jobKeyFromBuffers(KeyMethod keyMethod, const SecureBuffer& keyFileKey, const SecureBuffer& passphrase,
+                         const SecureBuffer& keyCode) {
+    JobKey key;
+    key.method = keyMethod;
+    switch (keyMethod) {
+    case KEY_FILE: key.material = keyFileKey; break;
+    case KEY_CODE: key.material = keyCode; break;
+    case PASSPHRASE: key.material = passphrase; break;
+    }
+    return key;
 }
 
-bool encryptFile(const PipelineOptions& options, KeyMethod keyMethod, const SecureBuffer& keyFileKey,
-                 const SecureBuffer& passphrase, const SecureBuffer& keyCode, const NativePath& sourcePath,
-                 const NativePath& targetPath, JobResult& result) {
+bool encryptJob(const PipelineOptions& options, const JobKey& key, const NativePath& sourcePath,
+                const NativePath& targetPath, JobResult& result) {
     SourceReader source;
     ScopeExit closeSource([&] { sourceClose(source); });
     if (!sourceOpen(source, sourcePath)) return fail(result, RESULT_READ_ERROR);
@@ -145,21 +147,9 @@ bool encryptFile(const PipelineOptions& options, KeyMethod keyMethod, const Secu
 
     SecureBuffer masterKey;
     KeyMode keyMode = KEY_MODE_RAW;
-    switch (keyMethod) {
-    case KEY_FILE:
-        if (keyFileKey.size() != MASTER_KEY_BYTES) return fail(result, RESULT_CRYPTO_ERROR);
-        masterKey = keyFileKey;
-        break;
-    case KEY_CODE:
-        if (!keyFromKeyCode(keyCode, masterKey)) return fail(result, RESULT_WRONG_KEY);
-        break;
-    case PASSPHRASE:
-        keyMode = KEY_MODE_PASSPHRASE;
-        break;
-    }
-
+    if (!masterKeyFromJobKey(key, DIRECTION_ENCRYPT, masterKey, keyMode, result)) return false;
     SecureBuffer header;
-    if (!buildHeader(masterKey, options, keyMode, passphrase, header, result)) return false;
+    if (!buildHeader(masterKey, options, keyMode, key.material, header, result)) return false;
 
     ContainerWriter writer;
     ScopeExit releaseWriter([&] { closeWriter(writer); });
@@ -176,8 +166,16 @@ bool encryptFile(const PipelineOptions& options, KeyMethod keyMethod, const Secu
         if (!sourceReadNextChunk(source, chunk)) return fail(result, RESULT_READ_ERROR);
         if (options.compress && !compressBlock(chunk, METHOD_BLOCKSORT)) return fail(result, RESULT_READ_ERROR);
         if (!writeChunk(writer, chunk)) return fail(result, RESULT_WRITE_ERROR);
-        if (reportProgress(options.progress, i, chunkCount)) return fail(result, RESULT_CANCELLED);
+        reportChunkFinished(options.progress, i, chunkCount);
+        if (isCancelRequested(options.progress)) return fail(result, RESULT_CANCELLED);
     }
     if (!commitWriter(writer)) return fail(result, RESULT_WRITE_ERROR);
     return true;
+}
+
+bool encryptFile(const PipelineOptions& options, KeyMethod keyMethod, const SecureBuffer& keyFileKey,
+                 const SecureBuffer& passphrase, const SecureBuffer& keyCode, const NativePath& sourcePath,
+                 const NativePath& targetPath, JobResult& result) {
+    return encryptJob(options, jobKeyFromBuffers(keyMethod, keyFileKey, passphrase, keyCode), sourcePath,
+                      targetPath, result);
 }

@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/job/job_records.h"
 #include "base/secure_buffer.h"
+#include "container/pipeline_records.h"
+#include "container/session.h"
 #include "container/target_file.h"
-#include "crypto/session.h"
 #include "platform/platform.h"
 
 // The source, read front to back. chunkCount is fixed when the file is opened.
@@ -64,16 +64,21 @@ struct ContainerWriter {
 // Releases the session; a target that was not committed is removed.
 void closeWriter(ContainerWriter& writer);
 
-// Encrypts the file at sourcePath into a container at targetPath with the key material of
-// keyMethod (only that one of the three key buffers is read; texts include their NUL).
+// Encrypts the file at sourcePath into a container at targetPath with key.
 // True: the container is complete under targetPath. False: result holds the first failure and no
 // file of this job remains; a file that already had the target's name is unchanged.
 // Failures: source unreadable or shrinking, codec failure → RESULT_READ_ERROR; key-file key not 32
 // bytes, salt or derivation failure → RESULT_CRYPTO_ERROR; key code malformed → RESULT_WRONG_KEY;
 // target not creatable or writable, sealing failure → RESULT_WRITE_ERROR; cancel → RESULT_CANCELLED.
+[[nodiscard]] bool encryptJob(const PipelineOptions& options, const JobKey& key, const NativePath& sourcePath,
+                              const NativePath& targetPath, JobResult& result);
+
+// encryptJob with the key given as the three key buffers, of which only keyMethod's is read
+// (texts include their NUL).
 [[nodiscard]] bool encryptFile(const PipelineOptions& options, KeyMethod keyMethod, const SecureBuffer& keyFileKey,
                                const SecureBuffer& passphrase, const SecureBuffer& keyCode,
                                const NativePath& sourcePath, const NativePath& targetPath, JobResult& result);
 
-// Writes done and total, and tells whether the user asked to cancel. progress may be null.
-bool reportProgress(JobProgress* progress, uint32_t done, uint32_t total);
+// The key of keyMethod out of the three key buffers that the spelled-out entry points take.
+JobKey jobKeyFromBuffers(KeyMethod keyMethod, const SecureBuffer& keyFileKey, const SecureBuffer& passphrase,
+                         const SecureBuffer& keyCode);

@@ -3,8 +3,9 @@
 #include "container/format.h"
 
 #include "base/byte_fields.h"
+#include "container/key_code.h"
+#include "container/session.h"
 #include "crypto/pbkdf2.h"
-#include "crypto/session.h"
 #include "crypto/sha256.h"
 #include "random/generator.h"
 
@@ -34,19 +35,40 @@ bool fail(JobResult& result, JobResult code) {
 
 }  // namespace
 
+bool masterKeyFromJobKey(const JobKey& key, PipelineDirection direction, SecureBuffer& masterKey, KeyMode& keyMode,
+                         JobResult& result) {
+    masterKey.wipe();
+    keyMode = KEY_MODE_RAW;
+    switch (key.method) {
+    case KEY_FILE:
+        if (key.material.size() != MASTER_KEY_BYTES) {
+            return fail(result, direction == DIRECTION_ENCRYPT ? RESULT_CRYPTO_ERROR : RESULT_WRONG_KEY);
+        }
+        masterKey = key.material;
+        return true;
+    case KEY_CODE:
+        if (!keyFromKeyCode(key.material, masterKey)) return fail(result, RESULT_WRONG_KEY);
+        return true;
+    case PASSPHRASE:
+        keyMode = KEY_MODE_PASSPHRASE;
+        return true;
+    }
+    return fail(result, RESULT_WRONG_KEY);
+}
+
 bool buildHeader(SecureBuffer& masterKey, const PipelineOptions& options, KeyMode keyMode,
                  const SecureBuffer& passphrase, SecureBuffer& header, JobResult& result) {
     header.wipe();
     SecureBuffer salt;
     if (keyMode == KEY_MODE_PASSPHRASE) {
         // Salts are always drawn with AES-256, whatever the job's cipher.
-        if (options.generator == nullptr || !generate(*options.generator, salt, SALT_SIZE, CIPHER_AES256) ||
+        if (options.generator == nullptr || !generate(*options.generator, salt, PBKDF2_SALT_BYTES, CIPHER_AES256) ||
             !derivePassphraseKey(passphrase, salt, masterKey)) {
             return fail(result, RESULT_CRYPTO_ERROR);
         }
     }
     SecureBuffer checkValue = keyCheckValue(masterKey);
-    if (checkValue.size() != CHECK_VALUE_SIZE) return fail(result, RESULT_CRYPTO_ERROR);
+    if (checkValue.size() != CHECK_VALUE_BYTES) return fail(result, RESULT_CRYPTO_ERROR);
     if (options.cipher != CIPHER_AES256 && options.cipher != CIPHER_SERPENT) {
         return fail(result, RESULT_CRYPTO_ERROR);
     }
@@ -82,7 +104,7 @@ bool parseHeader(const SecureBuffer& header, KeyMode keyMode, const SecureBuffer
     SecureBuffer stored = readField(reader);
     SecureBuffer computed = keyCheckValue(masterKey);
     // An empty computed value (a key of the wrong length) must not match an empty stored field.
-    if (stored.size() != CHECK_VALUE_SIZE || !computed.constantTimeEquals(stored)) {
+    if (stored.size() != CHECK_VALUE_BYTES || !computed.constantTimeEquals(stored)) {
         return fail(result, RESULT_WRONG_KEY);
     }
     cipher = static_cast<CipherAlgorithm>(cipherByte);

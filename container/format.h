@@ -4,18 +4,15 @@
 
 #include <cstdint>
 
-#include "app/job/job_records.h"
+#include "base/chunk.h"
 #include "base/secure_buffer.h"
+#include "container/pipeline_records.h"
 #include "crypto/cipher.h"
 
 // "EncryptedFile", stored without a terminating zero.
 constexpr char CONTAINER_MAGIC[] = "EncryptedFile";
 constexpr uint32_t CONTAINER_MAGIC_BYTES = sizeof CONTAINER_MAGIC - 1;
 constexpr uint16_t CONTAINER_VERSION = 0;
-constexpr uint32_t SALT_SIZE = 8;
-constexpr uint32_t CHECK_VALUE_SIZE = 8;
-// Plaintext bytes per chunk; every chunk but the last holds exactly this many.
-constexpr uint32_t CHUNK_SIZE = 2097152;
 // Largest header size the reader accepts.
 constexpr uint32_t MAX_HEADER_SIZE = 10240;
 // Header sizes as written for each key mode.
@@ -23,6 +20,18 @@ constexpr uint32_t HEADER_SIZE_RAW = 34;
 constexpr uint32_t HEADER_SIZE_PASSPHRASE = 46;
 
 enum KeyMode : uint8_t { KEY_MODE_RAW = 0, KEY_MODE_PASSPHRASE = 1 };
+
+// Which way a pipeline runs, where the two differ in how they report a key.
+enum PipelineDirection : uint8_t { DIRECTION_ENCRYPT, DIRECTION_DECRYPT };
+
+// Turns the user's key into what the header needs, the same way in both directions: a key-file
+// key must be 32 bytes and becomes masterKey; a key code must be well formed (else
+// RESULT_WRONG_KEY) and masterKey receives the key it spells; a passphrase gives
+// KEY_MODE_PASSPHRASE and an empty masterKey, which buildHeader or parseHeader derive later.
+// A key-file key of another length cannot make a container (RESULT_CRYPTO_ERROR when encrypting)
+// and is no container's key (RESULT_WRONG_KEY when decrypting).
+[[nodiscard]] bool masterKeyFromJobKey(const JobKey& key, PipelineDirection direction, SecureBuffer& masterKey,
+                                       KeyMode& keyMode, JobResult& result);
 
 // Builds the header bytes (without the leading size). With KEY_MODE_RAW masterKey holds the
 // 32-byte key; with KEY_MODE_PASSPHRASE it receives the key derived from the passphrase text (with

@@ -3,7 +3,7 @@
 #include "random/seeding.h"
 
 #include "base/byte_fields.h"
-#include "container/blob.h"
+#include "base/blob.h"
 #include "platform/platform.h"
 #include "random/generator.h"
 

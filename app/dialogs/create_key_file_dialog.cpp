@@ -6,11 +6,10 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "app/dialogs/key_creation.h"
 #include "app/dialogs/window_ops.h"
-#include "app/job/key_material.h"
+#include "job/key_material.h"
 #include "app/startup.h"
-#include "app/ui_texts.h"
+#include "job/texts.h"
 #include "base/text.h"
 #include "random/generator.h"
 #include "random/seeding.h"
@@ -50,6 +49,15 @@ void onKeyFilePointerMove(HWND dialog, LPARAM position) {
     const SecureBuffer text =
         concat(decimalText(keyFileState.moves), fromNulTerminated(TEXT_ENTROPY_COUNTER_SUFFIX));
     SetDlgItemTextA(dialog, IDC_KEY_FILE_COUNTER, textPointer(text));
+}
+
+// Writes a key file with keyId and a fresh key at the text path; a failure is shown in a message
+// box owned by owner.
+void writeKeyFile(HWND owner, const SecureBuffer& path, const SecureBuffer& keyId) {
+    const char* target = textPointer(path);
+    const KeyMaterialStatus status =
+        target == nullptr ? KEY_FILE_NOT_WRITTEN : ::writeKeyFile(globalRandomGenerator, target, keyId);
+    if (status != KEY_MATERIAL_OK) showMessage(owner, keyMaterialMessage(status));
 }
 
 // Draws the identifier that names the file and goes into it; a cancelled save dialog keeps the

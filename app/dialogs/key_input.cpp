@@ -7,10 +7,10 @@
 #include <utility>
 
 #include "app/dialogs/window_ops.h"
-#include "app/job/key_material.h"
-#include "app/ui_texts.h"
 #include "base/text.h"
-#include "crypto/session.h"
+#include "container/key_code.h"
+#include "job/key_material.h"
+#include "job/texts.h"
 #include "resources/resource_ids.h"
 
 namespace {
@@ -58,7 +58,7 @@ bool ansiFromWide(const SecureBuffer& wide, SecureBuffer& ansi) {
     return true;
 }
 
-bool readPassphrase(HWND window, bool encrypting, KeyMaterial& out) {
+bool readPassphrase(HWND window, bool encrypting, JobKey& out) {
     if (fieldIsEmpty(window, IDC_MAIN_PASSPHRASE)) {
         showMessage(window, TEXT_NO_PASSPHRASE);
         return false;
@@ -81,11 +81,11 @@ bool readPassphrase(HWND window, bool encrypting, KeyMaterial& out) {
                           SHORT_PASSPHRASE_LENGTH) {
         if (!askYesNo(window, TEXT_SHORT_PASSPHRASE, MB_ICONWARNING)) return false;
     }
-    out.passphrase = textFromChars(reinterpret_cast<const char*>(ansi.data()));
+    out.material = textFromChars(reinterpret_cast<const char*>(ansi.data()));
     return true;
 }
 
-bool readKeyFileKey(HWND window, KeyMaterial& out) {
+bool readKeyFileKey(HWND window, JobKey& out) {
     if (fieldIsEmpty(window, IDC_MAIN_KEY_FILE_PATH)) {
         showMessage(window, TEXT_NO_KEY_FILE);
         return false;
@@ -98,11 +98,11 @@ bool readKeyFileKey(HWND window, KeyMaterial& out) {
         showMessage(window, keyMaterialMessage(status));
         return false;
     }
-    out.keyFileKey = std::move(key);
+    out.material = std::move(key);
     return true;
 }
 
-bool readKeyCode(HWND window, KeyMaterial& out) {
+bool readKeyCode(HWND window, JobKey& out) {
     if (fieldIsEmpty(window, IDC_MAIN_KEY_CODE)) {
         showMessage(window, TEXT_NO_KEY_CODE);
         return false;
@@ -113,7 +113,7 @@ bool readKeyCode(HWND window, KeyMaterial& out) {
         showMessage(window, TEXT_BAD_KEY_CODE);
         return false;
     }
-    out.keyCode = std::move(code);
+    out.material = std::move(code);
     return true;
 }
 
@@ -125,12 +125,10 @@ KeyMethod selectedKeyMethod(HWND window) {
 
 }  // namespace
 
-bool readKeyMaterial(HWND window, bool encrypting, KeyMaterial& out) {
-    emptyText(out.passphrase);
-    emptyText(out.keyCode);
-    out.keyFileKey.wipe();
-    out.keyMethod = selectedKeyMethod(window);
-    switch (out.keyMethod) {
+bool readKeyMaterial(HWND window, bool encrypting, JobKey& out) {
+    out.material.wipe();
+    out.method = selectedKeyMethod(window);
+    switch (out.method) {
     case PASSPHRASE: return readPassphrase(window, encrypting, out);
     case KEY_FILE: return readKeyFileKey(window, out);
     case KEY_CODE: return readKeyCode(window, out);

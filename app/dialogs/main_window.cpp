@@ -11,16 +11,15 @@
 #include "app/dialogs/about_dialog.h"
 #include "app/dialogs/create_key_file_dialog.h"
 #include "app/dialogs/encryption_info_dialog.h"
-#include "app/dialogs/key_creation.h"
 #include "app/dialogs/key_input.h"
 #include "app/dialogs/progress_dialog.h"
 #include "app/dialogs/settings_dialog.h"
 #include "app/dialogs/window_ops.h"
-#include "app/job/job_records.h"
-#include "app/job/key_material.h"
-#include "app/job/settings.h"
+#include "job/job_records.h"
+#include "job/key_material.h"
+#include "job/settings.h"
 #include "app/startup.h"
-#include "app/ui_texts.h"
+#include "job/texts.h"
 #include "base/text.h"
 #include "platform/platform.h"
 #include "random/generator.h"
@@ -28,6 +27,32 @@
 #include "resources/resource_ids.h"
 
 namespace {
+
+// Puts a fresh key code into the key-code field (the method stays as it is).
+void generateKeyCode(HWND window) {
+    SecureBuffer code;
+    const KeyMaterialStatus status = ::generateKeyCode(globalRandomGenerator, code);
+    if (status != KEY_MATERIAL_OK) {
+        showMessage(window, keyMaterialMessage(status));
+        return;
+    }
+    SetDlgItemTextA(window, IDC_MAIN_KEY_CODE, textPointer(code));
+}
+
+// Puts a fresh passphrase into the passphrase field in plain text, so that it can be read and
+// written down; the repeat field is emptied (the user types it once more) and the hide box cleared.
+void generatePassphrase(HWND window) {
+    SecureBuffer passphrase;
+    const KeyMaterialStatus status = ::generatePassphrase(globalRandomGenerator, passphrase);
+    if (status != KEY_MATERIAL_OK) {
+        showMessage(window, keyMaterialMessage(status));
+        return;
+    }
+    CheckDlgButton(window, IDC_MAIN_HIDE_PASSPHRASE, BST_UNCHECKED);
+    setPassphraseHidden(window, false);
+    SetDlgItemTextA(window, IDC_MAIN_PASSPHRASE, textPointer(passphrase));
+    SetDlgItemTextA(window, IDC_MAIN_PASSPHRASE_REPEAT, "");
+}
 
 // The dialog's result when the user closes it; WinMain ignores it.
 constexpr INT_PTR MAIN_WINDOW_CLOSED = 1;
@@ -86,14 +111,12 @@ bool readSourcePath(HWND window, SecureBuffer& path) {
 }
 
 // Fills the job's paths and key material; the caller sets the direction, cipher and compression.
-void fillJob(const KeyMaterial& key, const SecureBuffer& source, const SecureBuffer& target) {
-    globalJob.keyMethod = key.keyMethod;
+void fillJob(const JobKey& key, const SecureBuffer& source, const SecureBuffer& target) {
+    globalJob.key.method = key.method;
+    globalJob.key.material.assign(key.material);
     globalJob.progress.cancelRequested = false;
     globalJob.sourcePath.assign(source);
     globalJob.targetPath.assign(target);
-    globalJob.passphrase.assign(key.passphrase);
-    globalJob.keyCode.assign(key.keyCode);
-    globalJob.keyFileKey.assign(key.keyFileKey);
 }
 
 void startEncryption(HWND window) {
@@ -104,7 +127,7 @@ void startEncryption(HWND window) {
     SecureBuffer source;
     if (!readSourcePath(window, source)) return;
     if (endsWith(source, TEXT_ENCRYPTED_EXTENSION) && !askYesNo(window, TEXT_ENCRYPT_AGAIN, 0)) return;
-    KeyMaterial key;
+    JobKey key;
     if (!readKeyMaterial(window, true, key)) return;
     SecureBuffer suggested = concat(fileNamePart(source), fromNulTerminated(TEXT_ENCRYPTED_EXTENSION));
     SecureBuffer target;
@@ -126,7 +149,7 @@ void startEncryption(HWND window) {
 void startDecryption(HWND window) {
     SecureBuffer source;
     if (!readSourcePath(window, source)) return;
-    KeyMaterial key;
+    JobKey key;
     if (!readKeyMaterial(window, false, key)) return;
     SecureBuffer suggested = fileNamePart(source);
     if (endsWith(suggested, TEXT_ENCRYPTED_EXTENSION)) dropLast(suggested, ENCRYPTED_EXTENSION_CHARS);

@@ -7,10 +7,10 @@
 #include <commctrl.h>
 
 #include "app/dialogs/window_ops.h"
-#include "app/job/job_records.h"
-#include "app/job/worker.h"
+#include "job/job_records.h"
+#include "app/worker.h"
 #include "app/startup.h"
-#include "app/ui_texts.h"
+#include "job/texts.h"
 #include "resources/resource_ids.h"
 
 namespace {

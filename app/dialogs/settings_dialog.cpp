@@ -5,9 +5,9 @@
 #include <windows.h>
 
 #include "app/dialogs/window_ops.h"
-#include "app/job/settings.h"
+#include "job/settings.h"
 #include "app/startup.h"
-#include "app/ui_texts.h"
+#include "job/texts.h"
 #include "random/seeding.h"
 #include "resources/resource_ids.h"
 

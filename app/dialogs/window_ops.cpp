@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "app/startup.h"
-#include "app/ui_texts.h"
+#include "job/texts.h"
 #include "base/text.h"
 #include "resources/resource_ids.h"
 

@@ -12,7 +12,7 @@
 #include "base/byte_order.h"
 #include "container/format.h"
 #include "crypto/hmac.h"
-#include "crypto/session.h"
+#include "container/session.h"
 #include "support/allocators.h"
 #include "support/hex.h"
 #include "support/pipeline_harness.h"
@@ -77,14 +77,14 @@ public:
         writeFileBytes(dir_ / "damaged.encrypted", container);
         writeFileBytes(dir_ / "target.bin", PRECIOUS);
         JobProgress progress;
-        progress.done = NOT_REPORTED;
+        progress.lastFinishedChunk = NOT_REPORTED;
         progress.total = NOT_REPORTED;
         Attempt attempt;
         attempt.ok = decryptPath(optionsFor(*generator_, CIPHER_AES256, false, &progress), method, material,
                                  dir_ / "damaged.encrypted", dir_ / "target.bin", attempt.result);
         attempt.target = readFileBytes(dir_ / "target.bin");
         attempt.names = fileNames(dir_.path());
-        attempt.done = progress.done;
+        attempt.done = progress.lastFinishedChunk;
         attempt.total = progress.total;
         return attempt;
     }
@@ -138,7 +138,7 @@ Expected expectedAfterChange(const Bytes& changed, uint32_t offset) {
     if (offset == KEY_MODE_OFFSET) return {false, RESULT_WRONG_KEY};
     if (offset >= CHECK_LENGTH_OFFSET && offset < CHECK_VALUE_OFFSET) {
         // A field declared longer than the header reads as the 8 bytes that are there.
-        const bool whole = load32Le(changed.data() + CHECK_LENGTH_OFFSET) >= CHECK_VALUE_SIZE;
+        const bool whole = load32Le(changed.data() + CHECK_LENGTH_OFFSET) >= CHECK_VALUE_BYTES;
         return whole ? Expected{true, RESULT_CANCELLED} : Expected{false, RESULT_WRONG_KEY};
     }
     if (offset >= CHECK_VALUE_OFFSET && offset < TABLE_SIZE_OFFSET) return {false, RESULT_WRONG_KEY};

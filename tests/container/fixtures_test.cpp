@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/job/key_material.h"
+#include "job/key_material.h"
 #include "base/byte_order.h"
 #include "base/text.h"
 #include "container/format.h"

@@ -11,7 +11,7 @@
 
 #include "base/text.h"
 #include "crypto/pbkdf2.h"
-#include "crypto/session.h"
+#include "container/session.h"
 #include "crypto/sha256.h"
 #include "random/generator.h"
 #include "support/hex.h"

@@ -13,7 +13,7 @@
 #include "codec/framing.h"
 #include "container/format.h"
 #include "crypto/pbkdf2.h"
-#include "crypto/session.h"
+#include "container/session.h"
 #include "crypto/sha256.h"
 #include "support/hex.h"
 #include "support/pipeline_harness.h"

@@ -63,22 +63,22 @@ TEST(PipelineRoundTrip, SizesAroundTheChunkBoundary) {
                     writeFileBytes(container, OLD);
                     writeFileBytes(target, OLD);
                     JobProgress progress;
-                    progress.done = NOT_REPORTED;
+                    progress.lastFinishedChunk = NOT_REPORTED;
                     progress.total = NOT_REPORTED;
                     JobResult result = RESULT_CANCELLED;
                     ASSERT_TRUE(encryptPath(optionsFor(*generator, cipher, compress, &progress), method,
                                             materialFor(method), source, container, result))
                         << "result " << result;
                     EXPECT_EQ(progress.total, size.chunks == 0 ? NOT_REPORTED : size.chunks);
-                    EXPECT_EQ(progress.done, size.chunks == 0 ? NOT_REPORTED : size.chunks - 1);
+                    EXPECT_EQ(progress.lastFinishedChunk, size.chunks == 0 ? NOT_REPORTED : size.chunks - 1);
 
-                    progress.done = NOT_REPORTED;
+                    progress.lastFinishedChunk = NOT_REPORTED;
                     progress.total = NOT_REPORTED;
                     ASSERT_TRUE(decryptPath(optionsFor(*generator, CIPHER_AES256, false, &progress), method,
                                             materialFor(method), container, target, result))
                         << "result " << result;
                     EXPECT_EQ(progress.total, size.chunks == 0 ? NOT_REPORTED : size.chunks);
-                    EXPECT_EQ(progress.done, size.chunks == 0 ? NOT_REPORTED : size.chunks - 1);
+                    EXPECT_EQ(progress.lastFinishedChunk, size.chunks == 0 ? NOT_REPORTED : size.chunks - 1);
                     const Bytes copy = readFileBytes(target);
                     ASSERT_EQ(copy.size(), plain.size());
                     EXPECT_TRUE(copy == plain);
@@ -119,7 +119,7 @@ TEST(PipelineCancel, StopsAfterTheFirstChunk) {
 
             JobProgress progress;
             progress.cancelRequested = true;
-            progress.done = NOT_REPORTED;
+            progress.lastFinishedChunk = NOT_REPORTED;
             progress.total = NOT_REPORTED;
             writeFileBytes(dir / "target", OLD);
             result = RESULT_READ_ERROR;
@@ -128,11 +128,11 @@ TEST(PipelineCancel, StopsAfterTheFirstChunk) {
             EXPECT_EQ(encrypted, row.ok);
             EXPECT_EQ(result, row.ok ? RESULT_READ_ERROR : RESULT_CANCELLED) << "left alone on success";
             EXPECT_TRUE(row.ok || readFileBytes(dir / "target") == OLD) << "the file at the target's name is untouched";
-            EXPECT_EQ(progress.done, row.done);
+            EXPECT_EQ(progress.lastFinishedChunk, row.done);
             EXPECT_EQ(progress.total, row.total);
 
             writeFileBytes(dir / "target", OLD);
-            progress.done = NOT_REPORTED;
+            progress.lastFinishedChunk = NOT_REPORTED;
             progress.total = NOT_REPORTED;
             result = RESULT_READ_ERROR;
             const bool decrypted = decryptPath(optionsFor(*generator, cipher, false, &progress), KEY_FILE,
@@ -140,7 +140,7 @@ TEST(PipelineCancel, StopsAfterTheFirstChunk) {
             EXPECT_EQ(decrypted, row.ok);
             EXPECT_EQ(result, row.ok ? RESULT_READ_ERROR : RESULT_CANCELLED) << "left alone on success";
             EXPECT_TRUE(readFileBytes(dir / "target") == (row.ok ? *row.plain : OLD));
-            EXPECT_EQ(progress.done, row.done);
+            EXPECT_EQ(progress.lastFinishedChunk, row.done);
             EXPECT_EQ(progress.total, row.total);
             EXPECT_EQ(fileNames(dir.path()), sorted({"made.encrypted", "source.bin", "target"}));
         }

@@ -2,7 +2,7 @@
 // method, runJob picks the entry point from the job, and a job that runs out of memory fails with
 // a result instead of ending the process, leaving no file of its own.
 
-#include "app/job/job_entry.h"
+#include "job/job_entry.h"
 
 #include <gtest/gtest.h>
 
@@ -100,52 +100,44 @@ TEST(JobEntryPoints, OtherMethodsAreTheWrongKey) {
     }
 }
 
-// The job holds material of all three methods, each for a different key; only the chosen
-// method's may be used. A method the job does not know counts as the key code.
+// runJob takes one key record: the direction decides the pipeline, and the container opens with
+// that method's material alone. A method the record does not know is refused.
 TEST(JobEntryPoints, RunJobChoosesByDirectionAndMethod) {
     auto generator = readyGenerator();
     TempDir dir;
     const Bytes plain = {'r', 'u', 'n'};
     writeFileBytes(dir / "plain.bin", plain);
     const PipelineOptions options = optionsFor(*generator, CIPHER_AES256, false);
-    JobRequest job;
-    job.keyFileKey = materialFor(KEY_FILE).keyFileKey;
-    job.keyCode = materialFor(KEY_CODE).keyCode;
-    job.passphrase = materialFor(PASSPHRASE).passphrase;
 
-    struct Row {
-        const char* name;
-        KeyMethod jobMethod;
-        KeyMethod used;
-    };
-    const Row rows[] = {
-        {"key file", KEY_FILE, KEY_FILE},
-        {"key code", KEY_CODE, KEY_CODE},
-        {"passphrase", PASSPHRASE, PASSPHRASE},
-        {"unknown method 7", static_cast<KeyMethod>(7), KEY_CODE},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        job.keyMethod = row.jobMethod;
-        job.encrypt = true;
+    for (KeyMethod used : {KEY_FILE, KEY_CODE, PASSPHRASE}) {
+        SCOPED_TRACE(methodName(used));
+        const JobKey key = jobKeyFor(used);
         JobResult result = RESULT_CANCELLED;
-        ASSERT_TRUE(runJob(options, job, nativePathOf(dir / "plain.bin"), nativePathOf(dir / "job.encrypted"), result))
+        ASSERT_TRUE(runJob(options, true, key, nativePathOf(dir / "plain.bin"), nativePathOf(dir / "job.encrypted"),
+                           result))
             << "result " << result;
         for (KeyMethod method : {KEY_FILE, KEY_CODE, PASSPHRASE}) {
             SCOPED_TRACE(std::string("opened with ") + methodName(method));
             const bool opened = decryptPath(options, method, materialFor(method), dir / "job.encrypted",
                                             dir / "check.out", result);
-            EXPECT_EQ(opened, method == row.used);
+            EXPECT_EQ(opened, method == used);
         }
 
-        ASSERT_TRUE(encryptPath(options, row.used, materialFor(row.used), dir / "plain.bin",
-                                dir / "pipeline.encrypted", result));
-        job.encrypt = false;
-        ASSERT_TRUE(runJob(options, job, nativePathOf(dir / "pipeline.encrypted"), nativePathOf(dir / "job.out"),
+        ASSERT_TRUE(encryptPath(options, used, materialFor(used), dir / "plain.bin", dir / "pipeline.encrypted",
+                                result));
+        ASSERT_TRUE(runJob(options, false, key, nativePathOf(dir / "pipeline.encrypted"), nativePathOf(dir / "job.out"),
                            result))
             << "result " << result;
         EXPECT_TRUE(readFileBytes(dir / "job.out") == plain);
     }
+
+    JobKey unknown = jobKeyFor(KEY_CODE);
+    unknown.method = static_cast<KeyMethod>(7);
+    JobResult result = RESULT_CANCELLED;
+    EXPECT_FALSE(runJob(options, true, unknown, nativePathOf(dir / "plain.bin"), nativePathOf(dir / "unknown.out"),
+                        result));
+    EXPECT_EQ(result, RESULT_WRONG_KEY);
+    EXPECT_FALSE(fs::exists(dir / "unknown.out"));
 }
 
 // The buffer layer throws when memory runs out; the job fails with a read error instead, its

@@ -1,6 +1,6 @@
 // The job records: the initial state of the process-wide job and the result messages.
 
-#include "app/job/job_records.h"
+#include "job/job_records.h"
 
 #include <gtest/gtest.h>
 
@@ -12,14 +12,14 @@ TEST(JobRecords, FreshJobIsEmpty) {
     JobRequest job;
     EXPECT_TRUE(job.encrypt);
     EXPECT_FALSE(job.compress);
-    EXPECT_EQ(job.keyMethod, KEY_FILE);
+    EXPECT_EQ(job.key.method, KEY_FILE);
     EXPECT_EQ(job.cipher, CIPHER_AES256);
-    for (const SecureBuffer* text : {&job.sourcePath, &job.targetPath, &job.passphrase, &job.keyCode}) {
+    for (const SecureBuffer* text : {&job.sourcePath, &job.targetPath}) {
         ASSERT_EQ(text->size(), 1u);
         EXPECT_EQ(text->data()[0], 0);
     }
-    EXPECT_TRUE(job.keyFileKey.empty());
-    EXPECT_EQ(job.progress.done.load(), 0u);
+    EXPECT_TRUE(job.key.material.empty());
+    EXPECT_EQ(job.progress.lastFinishedChunk.load(), 0u);
     EXPECT_EQ(job.progress.total.load(), 0u);
     EXPECT_FALSE(job.progress.cancelRequested.load());
     EXPECT_STREQ(textPointer(globalJob.sourcePath), "") << "the process-wide job starts the same way";

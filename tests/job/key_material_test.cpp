@@ -2,7 +2,7 @@
 // ones), writing them, key-code text, and generated key codes and passphrases drawn from a
 // generator with a fixed seed.
 
-#include "app/job/key_material.h"
+#include "job/key_material.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,8 @@
 
 #include "base/byte_order.h"
 #include "base/text.h"
-#include "crypto/session.h"
+#include "container/key_code.h"
+#include "container/session.h"
 #include "random/generator.h"
 #include "support/hex.h"
 #include "support/pipeline_harness.h"

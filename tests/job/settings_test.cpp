@@ -1,7 +1,7 @@
 // The settings file "config.bin" in the current directory: the bytes saveSettings writes, and what
 // loadSettings makes of every kind of file, including none.
 
-#include "app/job/settings.h"
+#include "job/settings.h"
 
 #include <gtest/gtest.h>
 

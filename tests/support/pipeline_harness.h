@@ -8,8 +8,8 @@
 #include <random>
 #include <string>
 
-#include "app/job/job_records.h"
 #include "base/text.h"
+#include "container/pipeline_records.h"
 #include "container/decryption.h"
 #include "container/encryption.h"
 #include "random/generator.h"
@@ -72,6 +72,19 @@ inline KeyMaterial materialFor(KeyMethod method) {
     case PASSPHRASE: material.passphrase = passphraseText(); break;
     }
     return material;
+}
+
+// The key of method as one record: the same material that materialFor puts in method's slot.
+inline JobKey jobKeyFor(KeyMethod method) {
+    const KeyMaterial material = materialFor(method);
+    JobKey key;
+    key.method = method;
+    switch (method) {
+    case KEY_FILE: key.material = material.keyFileKey; break;
+    case KEY_CODE: key.material = material.keyCode; break;
+    case PASSPHRASE: key.material = material.passphrase; break;
+    }
+    return key;
 }
 
 inline PipelineOptions optionsFor(RandomGenerator& generator, CipherAlgorithm cipher, bool compress,

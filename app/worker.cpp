@@ -1,11 +1,11 @@
 // The worker: one thread per job, started by the progress dialog.
 
-#include "app/job/worker.h"
+#include "app/worker.h"
 
 #include <new>
 
 #include "app/dialogs/window_ops.h"
-#include "app/job/job_entry.h"
+#include "job/job_entry.h"
 #include "platform/platform.h"
 #include "random/generator.h"
 #include "resources/resource_ids.h"
@@ -27,7 +27,7 @@ bool workerRunJob(JobResult& result) {
         options.progress = &globalJob.progress;
         const NativePath target = nativePathFromText(globalJob.targetPath);
         const NativePath source = nativePathFromText(globalJob.sourcePath);
-        return runJob(options, globalJob, source, target, result);
+        return runJob(options, globalJob.encrypt, globalJob.key, source, target, result);
     } catch (int) {
         result = RESULT_READ_ERROR;
     } catch (const std::bad_alloc&) {

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "app/job/job_records.h"
+#include "job/job_records.h"
 
 // How long the progress dialog stays on screen after the pipeline has returned.
 constexpr DWORD WORKER_PAUSE_MS = 1000;

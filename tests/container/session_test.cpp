@@ -1,7 +1,8 @@
 // Key splitting and sealed chunks: failed-session contracts, sealed sizes, tamper detection at
 // every bit and every length, the not-ready generator, key check values and key codes.
 
-#include "crypto/session.h"
+#include "container/key_code.h"
+#include "container/session.h"
 
 #include <gtest/gtest.h>
 
@@ -52,7 +53,7 @@ TEST(CryptoSession, RefusedKeysAndAlgorithmsFailEveryChunk) {
         SCOPED_TRACE(row.name);
         CryptoSession session;
         sessionInit(session, row.key, generator.get(), row.algorithm);
-        EXPECT_TRUE(session.failed);
+        EXPECT_FALSE(session.valid);
         SecureBuffer buffer = bufferOf("payload");
         EXPECT_FALSE(sessionEncryptChunk(session, buffer));
         EXPECT_TRUE(buffer.empty());
@@ -68,7 +69,7 @@ TEST(CryptoSession, SealedSizesAndRoundTrips) {
     for (CipherAlgorithm algorithm : {CIPHER_AES256, CIPHER_SERPENT}) {
         CryptoSession session;
         sessionInit(session, testKey(), generator.get(), algorithm);
-        ASSERT_FALSE(session.failed);
+        ASSERT_TRUE(session.valid);
         for (uint32_t length : {0u, 1u, 11u, 12u, 15u, 16u, 17u, 1000u, 4100u}) {
             SCOPED_TRACE(std::to_string(algorithm) + " length " + std::to_string(length));
             SecureBuffer plain = SecureBuffer::zeros(length);
@@ -132,11 +133,11 @@ TEST(CryptoSession, NotReadyGeneratorLeavesThePlaintextAndFailsForGood) {
     generator->entropy = ENTROPY_THRESHOLD - 1;
     CryptoSession session;
     sessionInit(session, testKey(), generator.get(), CIPHER_AES256);
-    ASSERT_FALSE(session.failed);
+    ASSERT_TRUE(session.valid);
     SecureBuffer buffer = bufferOf("still here");
     EXPECT_FALSE(sessionEncryptChunk(session, buffer));
     EXPECT_EQ(toHex(buffer), toHex(bufferOf("still here")));
-    EXPECT_TRUE(session.failed);
+    EXPECT_FALSE(session.valid);
     generator->entropy = ENTROPY_THRESHOLD;
     EXPECT_FALSE(sessionEncryptChunk(session, buffer)) << "a failed session stays failed";
     EXPECT_TRUE(buffer.empty());

@@ -1,12 +1,14 @@
 // Key files, key codes and generated passphrases.
 
-#include "app/job/key_material.h"
+#include "job/key_material.h"
 
 #include <utility>
 
+#include "base/blob.h"
 #include "base/byte_fields.h"
 #include "base/text.h"
-#include "container/blob.h"
+#include "container/key_code.h"
+#include "job/texts.h"
 #include "random/generator.h"
 
 namespace {
@@ -20,12 +22,12 @@ SecureBuffer magicBytes() {
 const char* keyMaterialMessage(KeyMaterialStatus status) {
     switch (status) {
     case KEY_MATERIAL_OK: return nullptr;
-    case KEY_FILE_UNREADABLE: return "Kunde inte läsa filen.";
-    case KEY_FILE_BAD_FORMAT: return "Felaktigt format på nyckelfilen.";
-    case KEY_FILE_BAD_VERSION: return "Felaktigt version på nyckelfilen.";
-    case KEY_FILE_NOT_WRITTEN: return "Kunde inte skriva nyckel till fil!";
-    case GENERATOR_NOT_READY: return "Fel: Slumptalsgeneratorn är inte initierad!";
-    case GENERATOR_FAILED: return "Fel vid generering av slumptal!";
+    case KEY_FILE_UNREADABLE: return TEXT_KEY_FILE_UNREADABLE;
+    case KEY_FILE_BAD_FORMAT: return TEXT_KEY_FILE_BAD_FORMAT;
+    case KEY_FILE_BAD_VERSION: return TEXT_KEY_FILE_BAD_VERSION;
+    case KEY_FILE_NOT_WRITTEN: return TEXT_KEY_FILE_NOT_WRITTEN;
+    case GENERATOR_NOT_READY: return TEXT_GENERATOR_NOT_READY;
+    case GENERATOR_FAILED: return TEXT_GENERATOR_FAILED;
     }
     return nullptr;
 }
@@ -55,20 +57,6 @@ KeyMaterialStatus writeKeyFile(RandomGenerator& generator, const char* path, con
     SecureBuffer key;
     if (!generate(generator, key, KEY_FILE_KEY_BYTES, CIPHER_AES256)) return GENERATOR_FAILED;
     return writeBlobFile(path, keyFilePayload(keyId, key)) ? KEY_MATERIAL_OK : KEY_FILE_NOT_WRITTEN;
-}
-
-bool formatKeyCode(const SecureBuffer& bytes, SecureBuffer& out) {
-    static constexpr char DIGITS[] = "0123456789abcdef";
-    if (bytes.size() != KEY_FILE_KEY_BYTES) return false;
-    SecureBuffer text = SecureBuffer::zeros(2 * KEY_FILE_KEY_BYTES + 3);
-    text.data()[0] = '<';
-    for (uint32_t i = 0; i < bytes.size(); ++i) {
-        text.data()[1 + 2 * i] = static_cast<uint8_t>(DIGITS[bytes.data()[i] >> 4]);
-        text.data()[2 + 2 * i] = static_cast<uint8_t>(DIGITS[bytes.data()[i] & 15]);
-    }
-    text.data()[2 * KEY_FILE_KEY_BYTES + 1] = '>';
-    out = std::move(text);
-    return true;
 }
 
 KeyMaterialStatus generateKeyCode(RandomGenerator& generator, SecureBuffer& out) {

@@ -1,12 +1,12 @@
 // The entropy collection dialog. It keeps no state: the count it shows is the generator's.
 
-#include "random/entropy_dialog.h"
+#include "app/dialogs/entropy_dialog.h"
 
 #include <windows.h>
 
 #include "app/dialogs/window_ops.h"
 #include "app/startup.h"
-#include "app/ui_texts.h"
+#include "job/texts.h"
 #include "base/text.h"
 #include "random/generator.h"
 #include "random/seeding.h"

@@ -1,9 +1,9 @@
 // Reading and writing "config.bin".
 
-#include "app/job/settings.h"
+#include "job/settings.h"
 
 #include "base/byte_fields.h"
-#include "container/blob.h"
+#include "base/blob.h"
 
 Settings globalSettings;
 

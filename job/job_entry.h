@@ -1,10 +1,10 @@
-// The six job entry points: one per direction and key method. Each passes its key material in
-// its method's slot (empty texts and an empty key elsewhere) to the pipeline, and turns an
-// exhausted-memory exception from the buffer layer into a failed job instead of ending the process.
+// The job entry points: the six named ones, one per direction and key method, and the two that
+// take a JobKey. Each turns an exhausted-memory exception from the buffer layer into a failed job
+// instead of ending the process.
 #pragma once
 
-#include "app/job/job_records.h"
 #include "base/secure_buffer.h"
+#include "container/pipeline_records.h"
 #include "platform/platform.h"
 
 // All six: true when the job succeeded; otherwise result holds why (exhausted memory is reported
@@ -22,7 +22,11 @@
 [[nodiscard]] bool decryptWithPassphrase(const PipelineOptions& options, const SecureBuffer& passphrase,
                                          const NativePath& source, const NativePath& target, JobResult& result);
 
-// Runs the entry point that encrypt and keyMethod choose (an unknown method counts as the key
-// code), taking the key material from the matching field of job.
-[[nodiscard]] bool runJob(const PipelineOptions& options, const JobRequest& job, const NativePath& source,
+// Encrypts (encrypt true) or decrypts source into target with key; results as the six above.
+[[nodiscard]] bool runJob(const PipelineOptions& options, bool encrypt, const JobKey& key, const NativePath& source,
                           const NativePath& target, JobResult& result);
+
+// Checks the container at source with key through every chunk and writes nothing; results as a
+// decryption without RESULT_WRITE_ERROR.
+[[nodiscard]] bool runVerify(const PipelineOptions& options, const JobKey& key, const NativePath& source,
+                             JobResult& result);

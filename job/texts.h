@@ -1,10 +1,26 @@
-// The desktop program's own Swedish texts that the code sets at run time: the caption, messages
-// and questions, status and counter texts, the file dialogs' titles and filters, and the texts the
-// dialogs change. Dialog and menu texts live in the resource script; the job results' and key
-// files' messages live with their owners in app/job. Narrow literals here are Windows-1252 in the built program.
+// The one table of texts shown to a person, shared by the desktop program and the command-line
+// tool: the caption, the job results' and key material's messages, questions, status and counter
+// texts, the file dialogs' titles and filters, and the texts the dialogs change. Dialog and menu
+// texts live in the resource script. Narrow literals here are Windows-1252 in the Windows build
+// and UTF-8 in the native one.
 #pragma once
 
 constexpr char TEXT_CAPTION[] = "Ferrolyn";
+
+// The job results, as the pipelines report them.
+constexpr char TEXT_RESULT_READ_ERROR[] = "Fel vid läsning av källfilen.";
+constexpr char TEXT_RESULT_WRITE_ERROR[] = "Fel vid skrivning till målfilen.";
+constexpr char TEXT_RESULT_CRYPTO_ERROR[] =
+    "Krypteringsfel, kontrollera val av krypteringsmetod och formatet på filen.";
+constexpr char TEXT_RESULT_WRONG_KEY[] = "Felaktig nyckelfil, nyckelkod eller lösenfras för den här filen.";
+
+// Key material: reading and writing key files, and drawing from the generator.
+constexpr char TEXT_KEY_FILE_UNREADABLE[] = "Kunde inte läsa filen.";
+constexpr char TEXT_KEY_FILE_BAD_FORMAT[] = "Felaktigt format på nyckelfilen.";
+constexpr char TEXT_KEY_FILE_BAD_VERSION[] = "Felaktigt version på nyckelfilen.";
+constexpr char TEXT_KEY_FILE_NOT_WRITTEN[] = "Kunde inte skriva nyckel till fil!";
+constexpr char TEXT_GENERATOR_NOT_READY[] = "Fel: Slumptalsgeneratorn är inte initierad!";
+constexpr char TEXT_GENERATOR_FAILED[] = "Fel vid generering av slumptal!";
 
 // Start-up failures; both end the program with exit code 1.
 constexpr char TEXT_WORKING_DIRECTORY_FAILED[] = "Fel: Kunde inte välja arbetsmapp!";

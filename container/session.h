@@ -1,6 +1,6 @@
 // Everything between a job's 32-byte master key and the protected bytes of a container: key
 // splitting into a cipher key and a MAC key, sealing and opening chunks (fresh random IV, padded
-// CBC, HMAC-SHA256 over IV and ciphertext), the key check value and key codes.
+// CBC, HMAC-SHA256 over IV and ciphertext) and the key check value.
 // Tags and check values are compared in constant time; the cipher is as constant-time as its
 // block cipher (AES is not).
 #pragma once
@@ -23,13 +23,11 @@ constexpr uint32_t SEALED_TAG_BYTES = 32;
 // IV and tag around the ciphertext.
 constexpr uint32_t SEALED_OVERHEAD_BYTES = SEALED_IV_BYTES + SEALED_TAG_BYTES;
 constexpr uint32_t CHECK_VALUE_BYTES = 8;
-// "<", 64 hexadecimal digits, ">".
-constexpr uint32_t KEY_CODE_CHARS = 66;
 
-// One job's keys. failed only ever goes from false to true after set-up; once set, every chunk
+// One job's keys. valid only ever goes from true to false after set-up; once cleared, every chunk
 // operation fails. The generator is not owned and is needed only to encrypt.
 struct CryptoSession {
-    bool failed = true;
+    bool valid = false;
     CipherAlgorithm algorithm = CIPHER_AES256;
     RandomGenerator* generator = nullptr;
     std::unique_ptr<CipherContext> cipher;
@@ -37,19 +35,19 @@ struct CryptoSession {
 };
 
 // Splits key (32 bytes, not all zero) under algorithm into a cipher key (key stream bytes 0..31)
-// and a MAC key (bytes 32..63) and keys the session with them. Any other key or algorithm sets
-// failed; the caller inspects it.
+// and a MAC key (bytes 32..63) and keys the session with them. Any other key or algorithm leaves
+// the session not valid; the caller inspects it.
 void sessionInit(CryptoSession& session, const SecureBuffer& key, RandomGenerator* generator,
                  CipherAlgorithm algorithm);
 
 // Replaces the payload in buffer by its sealed blob: 16-byte IV from the generator, the padded
 // CBC ciphertext, and the 32-byte tag over both; n bytes become 16 × (n / 16 + 1) + 48.
-// A failed session, a missing generator or a generator failure: false with buffer wiped.
-// A generator that is not ready: false, failed set, and the plaintext left in buffer.
+// A session that is not valid, a missing generator or a generator failure: false with buffer wiped.
+// A generator that is not ready: false, the session no longer valid, and the plaintext left in buffer.
 [[nodiscard]] bool sessionEncryptChunk(CryptoSession& session, SecureBuffer& buffer);
 
 // Replaces a sealed blob by its payload. The tag is checked before anything is decrypted. Any
-// failure (failed session, fewer than 64 bytes, wrong tag, bad padding) wipes buffer and returns
+// failure (session not valid, fewer than 64 bytes, wrong tag, bad padding) wipes buffer and returns
 // false.
 [[nodiscard]] bool sessionDecryptChunk(CryptoSession& session, SecureBuffer& buffer);
 
@@ -58,11 +56,3 @@ void sessionRelease(CryptoSession& session);
 
 // The first 8 bytes of the HMAC of "PPTestValue" under key; empty when key cannot key an HMAC.
 SecureBuffer keyCheckValue(const SecureBuffer& key);
-
-// Whether text, with surrounding spaces ignored, is "<", 64 hexadecimal digits (either case) and
-// ">".
-bool isKeyCodeWellFormed(const SecureBuffer& text);
-
-// The 32 bytes that a well-formed key code spells, two digits a byte, high nibble first, into
-// out. A malformed code: false with out untouched.
-[[nodiscard]] bool keyFromKeyCode(const SecureBuffer& text, SecureBuffer& out);

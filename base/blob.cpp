@@ -1,6 +1,6 @@
 // Blob files through the runtime's buffered streams.
 
-#include "container/blob.h"
+#include "base/blob.h"
 
 #include <utility>
 

@@ -1,6 +1,6 @@
-// Key splitting, sealed chunks, key check values and key codes.
+// Key splitting, sealed chunks and key check values.
 
-#include "crypto/session.h"
+#include "container/session.h"
 
 #include <cstring>
 #include <utility>
@@ -20,14 +20,6 @@ bool isAllZero(const SecureBuffer& bytes) {
     return accumulator == 0;
 }
 
-// Value of a hexadecimal digit, or -1.
-int hexValue(uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 }  // namespace
 
 void sessionInit(CryptoSession& session, const SecureBuffer& key, RandomGenerator* generator,
@@ -35,7 +27,7 @@ void sessionInit(CryptoSession& session, const SecureBuffer& key, RandomGenerato
     sessionRelease(session);
     session.generator = generator;
     session.algorithm = algorithm;
-    session.failed = true;
+    session.valid = false;
     if (key.size() != MASTER_KEY_BYTES || isAllZero(key)) return;
     if (algorithm != CIPHER_AES256 && algorithm != CIPHER_SERPENT) return;
 
@@ -55,16 +47,16 @@ void sessionInit(CryptoSession& session, const SecureBuffer& key, RandomGenerato
     cipherInit(*session.cipher, algorithm, cipherKey);
     session.mac = std::make_unique<HmacSha256>();
     hmacInit(*session.mac, macKey);
-    session.failed = !session.cipher->valid || session.mac->invalid;
+    session.valid = session.cipher->valid && !session.mac->invalid;
 }
 
 bool sessionEncryptChunk(CryptoSession& session, SecureBuffer& buffer) {
-    if (session.failed || !session.cipher || !session.mac || session.generator == nullptr) {
+    if (!session.valid || !session.cipher || !session.mac || session.generator == nullptr) {
         buffer.wipe();
         return false;
     }
     if (session.generator->entropy.load() < ENTROPY_THRESHOLD) {
-        session.failed = true;
+        session.valid = false;
         return false;
     }
     SecureBuffer iv;
@@ -95,7 +87,7 @@ bool sessionEncryptChunk(CryptoSession& session, SecureBuffer& buffer) {
 bool sessionDecryptChunk(CryptoSession& session, SecureBuffer& buffer) {
     // Smallest sealed blob: IV, one ciphertext block, tag. A shorter one can still carry a valid
     // tag (IV and tag alone), but it holds no padded plaintext to decrypt.
-    if (session.failed || !session.cipher || !session.mac ||
+    if (!session.valid || !session.cipher || !session.mac ||
         buffer.size() < SEALED_OVERHEAD_BYTES + CIPHER_BLOCK_BYTES) {
         buffer.wipe();
         return false;
@@ -135,42 +127,4 @@ SecureBuffer keyCheckValue(const SecureBuffer& key) {
     if (tag.size() < CHECK_VALUE_BYTES) return SecureBuffer();
     tag.resize(CHECK_VALUE_BYTES);
     return tag;
-}
-
-bool isKeyCodeWellFormed(const SecureBuffer& text) {
-    SecureBuffer trimmed(text);
-    trimRight(trimmed);
-    trimLeft(trimmed);
-    if (textLength(trimmed) != KEY_CODE_CHARS) return false;
-    const uint8_t* chars = trimmed.data();
-    if (chars[0] != '<' || chars[KEY_CODE_CHARS - 1] != '>') return false;
-    bool digits = true;
-    for (uint32_t i = 1; i + 1 < KEY_CODE_CHARS; ++i) digits &= hexValue(chars[i]) >= 0;
-    return digits;
-}
-
-bool keyFromKeyCode(const SecureBuffer& text, SecureBuffer& out) {
-    if (!isKeyCodeWellFormed(text)) return false;
-    SecureBuffer key = SecureBuffer::zeros(MASTER_KEY_BYTES);
-    uint32_t stored = 0;
-    int high = -1;
-    for (uint32_t i = 0; i < text.size(); ++i) {
-        int value = hexValue(text.data()[i]);
-        if (value < 0) continue;
-        if (high < 0) {
-            high = value;
-            continue;
-        }
-        // A well-formed code holds exactly 64 digits, but the walk covers the untrimmed text:
-        // count past the end instead of writing there.
-        if (stored < MASTER_KEY_BYTES) key.data()[stored] = static_cast<uint8_t>(high * 16 + value);
-        ++stored;
-        high = -1;
-    }
-    if (stored != MASTER_KEY_BYTES || high >= 0) {
-        out.wipe();
-        return false;
-    }
-    out = std::move(key);
-    return true;
 }

@@ -1,0 +1,25 @@
+// The desktop program's job: JobRequest with its one instance globalJob, filled by the main window
+// and read by the worker and the progress dialog, and the message of each job result.
+#pragma once
+
+#include "container/pipeline_records.h"
+
+// The job the main window fills and the worker reads. Written only on the user-interface thread
+// while no worker runs. Paths are 8-bit ANSI text buffers.
+struct JobRequest {
+    JobRequest();
+
+    bool encrypt = true;
+    bool compress = false;
+    CipherAlgorithm cipher = CIPHER_AES256;
+    SecureBuffer sourcePath;
+    SecureBuffer targetPath;
+    JobKey key;
+    JobProgress progress;
+};
+
+extern JobRequest globalJob;
+
+// The message the user sees for result, in the program's execution character set; null for
+// RESULT_CANCELLED, which shows nothing.
+const char* jobResultMessage(JobResult result);
