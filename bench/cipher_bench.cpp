@@ -1,6 +1,8 @@
 // Throughput of the block ciphers on single blocks, of padded CBC over a 2 MiB chunk in both
 // directions, and of the counter-mode key stream and pool encryption, for AES-256 and Serpent.
-// Argument 0 is CIPHER_AES256, 1 CIPHER_SERPENT.
+// Argument 0 of the context benchmarks is CIPHER_AES256, 1 CIPHER_SERPENT; they run AES on the
+// preferred engine. The BM_Aes* benchmarks take the AES engine as argument 0 (AES_ENGINE_PORTABLE,
+// AES_ENGINE_NI), so that both engines show side by side.
 
 #include <benchmark/benchmark.h>
 
@@ -29,23 +31,70 @@ SecureBuffer patternBuffer(uint32_t length) {
     return buffer;
 }
 
-const char* algorithmName(int64_t argument) { return argument == CIPHER_AES256 ? "AES-256" : "Serpent"; }
+const char* algorithmName(int64_t argument) {
+    if (argument != CIPHER_AES256) return "Serpent";
+    return aesPreferredEngine() == AES_ENGINE_NI ? "AES-256, AES-NI" : "AES-256, portable";
+}
 
 const uint8_t BENCH_IV[16] = {0x0f, 0x1e, 0x2d, 0x3c, 0x4b, 0x5a, 0x69, 0x78,
                               0x87, 0x96, 0xa5, 0xb4, 0xc3, 0xd2, 0xe1, 0xf0};
 
-// Single blocks: each block is fed the previous result, so this measures one block's latency.
+const char* engineName(AesEngine engine) { return engine == AES_ENGINE_NI ? "AES-NI" : "portable"; }
+
+// The engine of argument 0, or false with the benchmark skipped when this processor lacks it.
+bool engineOf(benchmark::State& state, AesEngine& engine) {
+    engine = static_cast<AesEngine>(state.range(0));
+    state.SetLabel(engineName(engine));
+    if (aesEngineAvailable(engine)) return true;
+    state.SkipWithError("engine not available on this processor");
+    return false;
+}
+
+// Single blocks: each block is fed the previous result, so this measures one block's latency,
+// including the fast engine's loading of the round keys on every call.
 void aesBlocks(benchmark::State& state, bool encrypt) {
+    AesEngine engine;
+    if (!engineOf(state, engine)) return;
     AesKeySchedule schedule;
     if (!aesSetKey(schedule, benchKey())) state.SkipWithError("key refused");
     uint8_t block[16] = {};
     for (auto _ : state) {
-        const bool ok = encrypt ? aesEncryptBlock(schedule, block) : aesDecryptBlock(schedule, block);
+        const bool ok = encrypt ? aesEncryptBlock(schedule, block, engine) : aesDecryptBlock(schedule, block, engine);
         benchmark::DoNotOptimize(ok);
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 16);
 }
+
+// The three runs of AES over one 2 MiB chunk, in place, without the context's copies and padding:
+// independent blocks (the rate of the key stream and the pool), CBC encryption and CBC decryption.
+enum class AesRun { EACH_BLOCK, CBC_ENCRYPT, CBC_DECRYPT };
+
+void aesRun(benchmark::State& state, AesRun run) {
+    AesEngine engine;
+    if (!engineOf(state, engine)) return;
+    AesKeySchedule schedule;
+    if (!aesSetKey(schedule, benchKey())) state.SkipWithError("key refused");
+    SecureBuffer buffer = patternBuffer(CHUNK_BYTES);
+    const size_t blockCount = CHUNK_BYTES / 16;
+    for (auto _ : state) {
+        bool ok = false;
+        switch (run) {
+        case AesRun::EACH_BLOCK: ok = aesEncryptBlocks(schedule, buffer.data(), blockCount, engine); break;
+        case AesRun::CBC_ENCRYPT: ok = aesCbcEncrypt(schedule, BENCH_IV, buffer.data(), blockCount, engine); break;
+        case AesRun::CBC_DECRYPT:
+            ok = aesCbcDecrypt(schedule, BENCH_IV, buffer.data(), buffer.data(), blockCount, engine);
+            break;
+        }
+        if (!ok) state.SkipWithError("AES failed");
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * CHUNK_BYTES);
+}
+
+void BM_AesEachBlock(benchmark::State& state) { aesRun(state, AesRun::EACH_BLOCK); }
+void BM_AesCbcEncrypt(benchmark::State& state) { aesRun(state, AesRun::CBC_ENCRYPT); }
+void BM_AesCbcDecrypt(benchmark::State& state) { aesRun(state, AesRun::CBC_DECRYPT); }
 
 void serpentBlocks(benchmark::State& state, bool encrypt) {
     SerpentKeySchedule schedule;
@@ -134,8 +183,11 @@ void BM_EncryptPool(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_AesEncryptBlock);
-BENCHMARK(BM_AesDecryptBlock);
+BENCHMARK(BM_AesEncryptBlock)->Arg(AES_ENGINE_PORTABLE)->Arg(AES_ENGINE_NI);
+BENCHMARK(BM_AesDecryptBlock)->Arg(AES_ENGINE_PORTABLE)->Arg(AES_ENGINE_NI);
+BENCHMARK(BM_AesEachBlock)->Arg(AES_ENGINE_PORTABLE)->Arg(AES_ENGINE_NI)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_AesCbcEncrypt)->Arg(AES_ENGINE_PORTABLE)->Arg(AES_ENGINE_NI)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_AesCbcDecrypt)->Arg(AES_ENGINE_PORTABLE)->Arg(AES_ENGINE_NI)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SerpentEncryptBlock);
 BENCHMARK(BM_SerpentDecryptBlock);
 BENCHMARK(BM_CbcEncryptChunk)->Arg(CIPHER_AES256)->Arg(CIPHER_SERPENT)->Unit(benchmark::kMillisecond);

@@ -62,21 +62,27 @@ FERROLYN_AES_NI_TARGET inline void store(uint8_t* p, __m128i v) {
 
 template <size_t N>
 FERROLYN_AES_NI_TARGET inline void encryptLanes(__m128i (&x)[N], const RoundKeys& keys) {
+    #pragma GCC unroll 8
     for (size_t i = 0; i < N; ++i) x[i] = _mm_xor_si128(x[i], keys.key[0]);
     for (uint32_t r = 1; r < keys.rounds; ++r) {
         const __m128i key = keys.key[r];
+        #pragma GCC unroll 8
         for (size_t i = 0; i < N; ++i) x[i] = _mm_aesenc_si128(x[i], key);
     }
+    #pragma GCC unroll 8
     for (size_t i = 0; i < N; ++i) x[i] = _mm_aesenclast_si128(x[i], keys.key[keys.rounds]);
 }
 
 template <size_t N>
 FERROLYN_AES_NI_TARGET inline void decryptLanes(__m128i (&x)[N], const RoundKeys& keys) {
+    #pragma GCC unroll 8
     for (size_t i = 0; i < N; ++i) x[i] = _mm_xor_si128(x[i], keys.key[0]);
     for (uint32_t r = 1; r < keys.rounds; ++r) {
         const __m128i key = keys.key[r];
+        #pragma GCC unroll 8
         for (size_t i = 0; i < N; ++i) x[i] = _mm_aesdec_si128(x[i], key);
     }
+    #pragma GCC unroll 8
     for (size_t i = 0; i < N; ++i) x[i] = _mm_aesdeclast_si128(x[i], keys.key[keys.rounds]);
 }
 
@@ -85,12 +91,14 @@ FERROLYN_AES_NI_TARGET inline void transformBlocks(const RoundKeys& keys, uint8_
     size_t n = 0;
     for (; n + LANES <= blockCount; n += LANES) {
         __m128i x[LANES];
+        #pragma GCC unroll 8
         for (size_t i = 0; i < LANES; ++i) x[i] = load(blocks + 16 * (n + i));
         if constexpr (ENCRYPT) {
             encryptLanes(x, keys);
         } else {
             decryptLanes(x, keys);
         }
+        #pragma GCC unroll 8
         for (size_t i = 0; i < LANES; ++i) store(blocks + 16 * (n + i), x[i]);
     }
     for (; n < blockCount; ++n) {
@@ -126,11 +134,16 @@ FERROLYN_AES_NI_ENTRY
 void aesNiCbcEncrypt(const AesKeySchedule& schedule, const uint8_t* iv, uint8_t* blocks, size_t blockCount) {
     RoundKeys keys;
     loadRoundKeys(schedule.encryptionRoundKeys, schedule.rounds, keys);
-    __m128i chaining[1] = {load(iv)};
+    // Each block waits for the one before, so only the chain's latency counts: the plaintext meets
+    // round key 0 before the previous ciphertext arrives, leaving one XOR on the chain.
+    const __m128i firstKey = keys.key[0];
+    const __m128i lastKey = keys.key[keys.rounds];
+    __m128i chaining = load(iv);
     for (size_t n = 0; n < blockCount; ++n) {
-        chaining[0] = _mm_xor_si128(chaining[0], load(blocks + 16 * n));
-        encryptLanes(chaining, keys);
-        store(blocks + 16 * n, chaining[0]);
+        __m128i x = _mm_xor_si128(_mm_xor_si128(load(blocks + 16 * n), firstKey), chaining);
+        for (uint32_t r = 1; r < keys.rounds; ++r) x = _mm_aesenc_si128(x, keys.key[r]);
+        chaining = _mm_aesenclast_si128(x, lastKey);
+        store(blocks + 16 * n, chaining);
     }
     wipeRoundKeys(keys);
 }
@@ -145,13 +158,16 @@ void aesNiCbcDecrypt(const AesKeySchedule& schedule, const uint8_t* iv, const ui
     for (; n + LANES <= blockCount; n += LANES) {
         const uint8_t* in = input + 16 * n;
         __m128i x[LANES];
+        #pragma GCC unroll 8
         for (size_t i = 0; i < LANES; ++i) x[i] = load(in + 16 * i);
         const __m128i last = x[LANES - 1];
         decryptLanes(x, keys);
         // The earlier ciphertext blocks are read again rather than kept in registers; every read
         // comes before the first store, so output may be input itself.
         x[0] = _mm_xor_si128(x[0], previous);
+        #pragma GCC unroll 8
         for (size_t i = 1; i < LANES; ++i) x[i] = _mm_xor_si128(x[i], load(in + 16 * (i - 1)));
+        #pragma GCC unroll 8
         for (size_t i = 0; i < LANES; ++i) store(output + 16 * (n + i), x[i]);
         previous = last;
     }
