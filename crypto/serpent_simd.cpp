@@ -321,11 +321,31 @@ SERPENT_SIMD_INLINE void inverseLinearTransform(Bitslice<V>& s) {
     rotateRight<13>(s.x0);
 }
 
+// The linear transformation and then the XOR of subkey `index`, with the subkey words for x0 and
+// x2 going in before the final rotations (rotated back to match), as in crypto/serpent.cpp.
+template <class V>
+SERPENT_SIMD_INLINE void linearTransformAndMix(Bitslice<V>& s, const uint8_t* subkeys, unsigned index) {
+    const uint8_t* k = subkeys + BLOCK * index;
+    rotateLeft<13>(s.x0);
+    rotateLeft<3>(s.x2);
+    s.x1 ^= s.x0 ^ s.x2;
+    s.x3 ^= s.x2 ^ (s.x0 << 3);
+    rotateLeft<1>(s.x1);
+    rotateLeft<7>(s.x3);
+    s.x0 ^= rotr32(load32Le(k), 5);
+    s.x2 ^= rotr32(load32Le(k + 8), 22);
+    s.x0 ^= s.x1 ^ s.x3;
+    s.x2 ^= s.x3 ^ (s.x1 << 7);
+    rotateLeft<5>(s.x0);
+    rotateLeft<22>(s.x2);
+    s.x1 ^= load32Le(k + 4);
+    s.x3 ^= load32Le(k + 12);
+}
+
 template <int BOX, class V>
 SERPENT_SIMD_INLINE void encryptRound(Bitslice<V>& s, const uint8_t* subkeys, unsigned round) {
-    mixSubkey(s, subkeys, round);
     sbox<BOX>(s);
-    linearTransform(s);
+    linearTransformAndMix(s, subkeys, round + 1);
 }
 
 template <int BOX, class V>
@@ -337,6 +357,7 @@ SERPENT_SIMD_INLINE void decryptRound(Bitslice<V>& s, const uint8_t* subkeys, un
 
 template <class V>
 SERPENT_SIMD_INLINE void encryptBitslice(Bitslice<V>& s, const uint8_t* subkeys) {
+    mixSubkey(s, subkeys, 0);
     for (unsigned base = 0; base < 24; base += 8) {
         encryptRound<0>(s, subkeys, base);
         encryptRound<1>(s, subkeys, base + 1);
@@ -355,7 +376,6 @@ SERPENT_SIMD_INLINE void encryptBitslice(Bitslice<V>& s, const uint8_t* subkeys)
     encryptRound<5>(s, subkeys, 29);
     encryptRound<6>(s, subkeys, 30);
     // The last round ends with subkey 32 instead of the linear transformation.
-    mixSubkey(s, subkeys, 31);
     sbox<7>(s);
     mixSubkey(s, subkeys, 32);
 }
@@ -421,22 +441,77 @@ SERPENT_SIMD_INLINE void transpose(Group<Words8>& g) {
     g.v[3] = __builtin_shufflevector(t1, t3, 2, 3, 10, 11, 6, 7, 14, 15);
 }
 
+// Two groups go through the rounds together as vectors of twice the width, which the compiler
+// splits into two registers per word. The rounds of one group are a single chain of dependent
+// operations, too long for the processor to overlap with the next group's on its own; side by
+// side, the second group's operations fill the units while the first group's wait.
+using Words16 = uint32_t __attribute__((vector_size(64)));
+
+template <class V, size_t N>
+struct Joined;
 template <class V>
-SERPENT_SIMD_INLINE void encryptGroup(Group<V>& g, const uint8_t* subkeys) {
-    transpose(g);
-    Bitslice<V> s{g.v[0], g.v[1], g.v[2], g.v[3]};
-    encryptBitslice(s, subkeys);
-    g = Group<V>{{s.x0, s.x1, s.x2, s.x3}};
-    transpose(g);
+struct Joined<V, 1> {
+    using type = V;
+};
+template <>
+struct Joined<Words4, 2> {
+    using type = Words8;
+};
+template <>
+struct Joined<Words8, 2> {
+    using type = Words16;
+};
+
+template <class W, class V, size_t N>
+SERPENT_SIMD_INLINE void joinWord(W& wide, const Group<V> (&g)[N], size_t word) {
+    if constexpr (N == 1) {
+        wide = g[0].v[word];
+    } else if constexpr (sizeof(V) == 16) {
+        wide = __builtin_shufflevector(g[0].v[word], g[1].v[word], 0, 1, 2, 3, 4, 5, 6, 7);
+    } else {
+        wide = __builtin_shufflevector(g[0].v[word], g[1].v[word], 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13,
+                                       14, 15);
+    }
 }
 
-template <class V>
-SERPENT_SIMD_INLINE void decryptGroup(Group<V>& g, const uint8_t* subkeys) {
-    transpose(g);
-    Bitslice<V> s{g.v[0], g.v[1], g.v[2], g.v[3]};
-    decryptBitslice(s, subkeys);
-    g = Group<V>{{s.x0, s.x1, s.x2, s.x3}};
-    transpose(g);
+template <class W, class V, size_t N>
+SERPENT_SIMD_INLINE void splitWord(Group<V> (&g)[N], size_t word, const W& wide) {
+    if constexpr (N == 1) {
+        g[0].v[word] = wide;
+    } else if constexpr (sizeof(V) == 16) {
+        g[0].v[word] = __builtin_shufflevector(wide, wide, 0, 1, 2, 3);
+        g[1].v[word] = __builtin_shufflevector(wide, wide, 4, 5, 6, 7);
+    } else {
+        g[0].v[word] = __builtin_shufflevector(wide, wide, 0, 1, 2, 3, 4, 5, 6, 7);
+        g[1].v[word] = __builtin_shufflevector(wide, wide, 8, 9, 10, 11, 12, 13, 14, 15);
+    }
+}
+
+// Groups already in bitslice form (transposed) through the rounds.
+template <bool ENCRYPT, class V, size_t N>
+SERPENT_SIMD_INLINE void cryptBitsliced(Group<V> (&g)[N], const uint8_t* subkeys) {
+    using W = typename Joined<V, N>::type;
+    Bitslice<W> s;
+    joinWord(s.x0, g, 0);
+    joinWord(s.x1, g, 1);
+    joinWord(s.x2, g, 2);
+    joinWord(s.x3, g, 3);
+    if constexpr (ENCRYPT) {
+        encryptBitslice(s, subkeys);
+    } else {
+        decryptBitslice(s, subkeys);
+    }
+    splitWord(g, 0, s.x0);
+    splitWord(g, 1, s.x1);
+    splitWord(g, 2, s.x2);
+    splitWord(g, 3, s.x3);
+}
+
+template <bool ENCRYPT, class V, size_t N>
+SERPENT_SIMD_INLINE void cryptTogether(Group<V> (&g)[N], const uint8_t* subkeys) {
+    for (auto& one : g) transpose(one);
+    cryptBitsliced<ENCRYPT>(g, subkeys);
+    for (auto& one : g) transpose(one);
 }
 
 template <class V>
@@ -455,11 +530,11 @@ constexpr size_t groupBlocks() {
 }
 
 // Gathering and scattering one block per slot, each slot's block anywhere in memory.
-SERPENT_SIMD_INLINE void loadSlots(Group<Words4>& g, uint8_t* const* slots) {
+SERPENT_SIMD_INLINE void loadSlots(Group<Words4>& g, const uint8_t* const* slots) {
     for (size_t i = 0; i < 4; ++i) std::memcpy(&g.v[i], slots[i], BLOCK);
 }
 
-SERPENT_SIMD_INLINE void loadSlots(Group<Words8>& g, uint8_t* const* slots) {
+SERPENT_SIMD_INLINE void loadSlots(Group<Words8>& g, const uint8_t* const* slots) {
     for (size_t i = 0; i < 4; ++i) {
         Words4 low;
         Words4 high;
@@ -511,104 +586,134 @@ SERPENT_SIMD_INLINE void storeChaining(uint8_t* block, const Words8& previous) {
 
 // --- Kernels over whole groups ---
 
-template <class V>
-SERPENT_SIMD_INLINE void encryptGroups(const uint8_t* subkeys, uint8_t* blocks, size_t groups) {
-    for (size_t i = 0; i < groups; ++i, blocks += sizeof(Group<V>)) {
-        Group<V> g;
-        loadGroup(g, blocks);
-        encryptGroup(g, subkeys);
-        storeGroup(blocks, g);
-    }
+template <bool ENCRYPT, class V, size_t N>
+SERPENT_SIMD_INLINE void cryptBlocksTogether(const uint8_t* subkeys, uint8_t* blocks) {
+    Group<V> g[N];
+    for (size_t i = 0; i < N; ++i) loadGroup(g[i], blocks + sizeof(Group<V>) * i);
+    cryptTogether<ENCRYPT>(g, subkeys);
+    for (size_t i = 0; i < N; ++i) storeGroup(blocks + sizeof(Group<V>) * i, g[i]);
 }
 
-template <class V>
-SERPENT_SIMD_INLINE void decryptGroups(const uint8_t* subkeys, uint8_t* blocks, size_t groups) {
-    for (size_t i = 0; i < groups; ++i, blocks += sizeof(Group<V>)) {
-        Group<V> g;
-        loadGroup(g, blocks);
-        decryptGroup(g, subkeys);
-        storeGroup(blocks, g);
-    }
+template <bool ENCRYPT, class V>
+SERPENT_SIMD_INLINE void cryptGroups(const uint8_t* subkeys, uint8_t* blocks, size_t groups) {
+    for (; groups >= 2; groups -= 2, blocks += 2 * sizeof(Group<V>)) cryptBlocksTogether<ENCRYPT, V, 2>(subkeys, blocks);
+    if (groups == 1) cryptBlocksTogether<ENCRYPT, V, 1>(subkeys, blocks);
 }
 
 // Each group's ciphertext stays in registers until its plaintext is stored, so out may be in.
+template <class V, size_t N>
+SERPENT_SIMD_INLINE void cbcDecryptTogether(const uint8_t* subkeys, V& previous, const uint8_t* in, uint8_t* out) {
+    Group<V> ciphertext[N];
+    Group<V> g[N];
+    for (size_t i = 0; i < N; ++i) {
+        loadGroup(ciphertext[i], in + sizeof(Group<V>) * i);
+        g[i] = ciphertext[i];
+    }
+    cryptTogether<false>(g, subkeys);
+    for (size_t i = 0; i < N; ++i) {
+        xorPreviousBlocks(g[i].v[0], previous, ciphertext[i].v[0]);
+        for (size_t j = 1; j < 4; ++j) xorPreviousBlocks(g[i].v[j], ciphertext[i].v[j - 1], ciphertext[i].v[j]);
+        storeGroup(out + sizeof(Group<V>) * i, g[i]);
+        previous = ciphertext[i].v[3];
+    }
+}
+
 template <class V>
 SERPENT_SIMD_INLINE void cbcDecryptGroups(const uint8_t* subkeys, uint8_t iv[16], const uint8_t* in, uint8_t* out,
                                           size_t groups) {
     V previous;
     loadChaining(previous, iv);
-    for (size_t i = 0; i < groups; ++i, in += sizeof(Group<V>), out += sizeof(Group<V>)) {
-        Group<V> ciphertext;
-        loadGroup(ciphertext, in);
-        Group<V> g = ciphertext;
-        decryptGroup(g, subkeys);
-        xorPreviousBlocks(g.v[0], previous, ciphertext.v[0]);
-        for (size_t j = 1; j < 4; ++j) xorPreviousBlocks(g.v[j], ciphertext.v[j - 1], ciphertext.v[j]);
-        storeGroup(out, g);
-        previous = ciphertext.v[3];
+    for (; groups >= 2; groups -= 2, in += 2 * sizeof(Group<V>), out += 2 * sizeof(Group<V>)) {
+        cbcDecryptTogether<V, 2>(subkeys, previous, in, out);
     }
+    if (groups == 1) cbcDecryptTogether<V, 1>(subkeys, previous, in, out);
     storeChaining(iv, previous);
 }
 
-// Where each slot of a group takes its next plaintext block and the block it is chained to.
-// After a step the slot's block is its chain: stride 16 moves on through a lane's data, stride 0
-// keeps an idle slot on one spare block.
+// Where each slot of a phase starts: its first plaintext block and the block that is chained to
+// it. Every step moves each slot on by its stride: 16 through a lane's data, or 0 to keep an idle
+// slot on one spare block. Slot s is in group s / (blocks per group).
+constexpr size_t LANE_SLOTS_MAX = 2 * SERPENT_AVX2_GROUP_BLOCKS;
+
 struct LaneSlots {
-    uint8_t* block[SERPENT_AVX2_GROUP_BLOCKS];
-    uint8_t* chain[SERPENT_AVX2_GROUP_BLOCKS];
-    size_t stride[SERPENT_AVX2_GROUP_BLOCKS];
+    uint8_t* block[LANE_SLOTS_MAX];
+    const uint8_t* chain[LANE_SLOTS_MAX];
+    size_t stride[LANE_SLOTS_MAX];
 };
 
-template <class V>
-SERPENT_SIMD_INLINE void laneSteps(const uint8_t* subkeys, LaneSlots& slots, size_t steps) {
+// The chain stays in registers in bitslice form from one step to the next: XOR is the same
+// whether the words are transposed or not. All slots' blocks of a step are loaded before any is
+// stored, so idle slots may share their block.
+template <class V, size_t N>
+SERPENT_SIMD_INLINE void laneSteps(const uint8_t* subkeys, const LaneSlots& slots, size_t steps) {
+    constexpr size_t slotsPerGroup = groupBlocks<V>();
+    Group<V> chain[N];
+    for (size_t i = 0; i < N; ++i) {
+        loadSlots(chain[i], slots.chain + slotsPerGroup * i);
+        transpose(chain[i]);
+    }
+    uint8_t* block[LANE_SLOTS_MAX];
+    for (size_t j = 0; j < slotsPerGroup * N; ++j) block[j] = slots.block[j];
     for (size_t step = 0; step < steps; ++step) {
-        Group<V> g;
-        Group<V> chain;
-        loadSlots(g, slots.block);
-        loadSlots(chain, slots.chain);
-        for (size_t i = 0; i < 4; ++i) g.v[i] ^= chain.v[i];
-        encryptGroup(g, subkeys);
-        storeSlots(slots.block, g);
-        for (size_t j = 0; j < groupBlocks<V>(); ++j) {
-            slots.chain[j] = slots.block[j];
-            slots.block[j] += slots.stride[j];
+        for (size_t i = 0; i < N; ++i) {
+            Group<V> plaintext;
+            loadSlots(plaintext, block + slotsPerGroup * i);
+            transpose(plaintext);
+            for (size_t j = 0; j < 4; ++j) chain[i].v[j] ^= plaintext.v[j];
         }
+        cryptBitsliced<true>(chain, subkeys);
+        for (size_t i = 0; i < N; ++i) {
+            Group<V> ciphertext = chain[i];
+            transpose(ciphertext);
+            storeSlots(block + slotsPerGroup * i, ciphertext);
+        }
+        for (size_t j = 0; j < slotsPerGroup * N; ++j) block[j] += slots.stride[j];
     }
 }
 
 // The entry points with instructions of their own. SSE2 is the 32-bit processors' extension too,
 // so the same file builds for 32-bit Windows, where it is not the compiler's default.
 [[gnu::target("sse2")]] void sse2EncryptGroups(const uint8_t* subkeys, uint8_t* blocks, size_t groups) {
-    encryptGroups<Words4>(subkeys, blocks, groups);
+    cryptGroups<true, Words4>(subkeys, blocks, groups);
 }
 [[gnu::target("sse2")]] void sse2DecryptGroups(const uint8_t* subkeys, uint8_t* blocks, size_t groups) {
-    decryptGroups<Words4>(subkeys, blocks, groups);
+    cryptGroups<false, Words4>(subkeys, blocks, groups);
 }
 [[gnu::target("sse2")]] void sse2CbcDecryptGroups(const uint8_t* subkeys, uint8_t iv[16], const uint8_t* in,
                                                   uint8_t* out, size_t groups) {
     cbcDecryptGroups<Words4>(subkeys, iv, in, out, groups);
 }
-[[gnu::target("sse2")]] void sse2LaneSteps(const uint8_t* subkeys, LaneSlots& slots, size_t steps) {
-    laneSteps<Words4>(subkeys, slots, steps);
+[[gnu::target("sse2")]] void sse2LaneSteps(const uint8_t* subkeys, const LaneSlots& slots, size_t steps) {
+    laneSteps<Words4, 1>(subkeys, slots, steps);
+}
+[[gnu::target("sse2")]] void sse2LaneStepsPaired(const uint8_t* subkeys, const LaneSlots& slots, size_t steps) {
+    laneSteps<Words4, 2>(subkeys, slots, steps);
 }
 
 [[gnu::target("avx2")]] void avx2EncryptGroups(const uint8_t* subkeys, uint8_t* blocks, size_t groups) {
-    encryptGroups<Words8>(subkeys, blocks, groups);
+    cryptGroups<true, Words8>(subkeys, blocks, groups);
 }
 [[gnu::target("avx2")]] void avx2DecryptGroups(const uint8_t* subkeys, uint8_t* blocks, size_t groups) {
-    decryptGroups<Words8>(subkeys, blocks, groups);
+    cryptGroups<false, Words8>(subkeys, blocks, groups);
 }
 [[gnu::target("avx2")]] void avx2CbcDecryptGroups(const uint8_t* subkeys, uint8_t iv[16], const uint8_t* in,
                                                   uint8_t* out, size_t groups) {
     cbcDecryptGroups<Words8>(subkeys, iv, in, out, groups);
 }
-[[gnu::target("avx2")]] void avx2LaneSteps(const uint8_t* subkeys, LaneSlots& slots, size_t steps) {
-    laneSteps<Words8>(subkeys, slots, steps);
+[[gnu::target("avx2")]] void avx2LaneSteps(const uint8_t* subkeys, const LaneSlots& slots, size_t steps) {
+    laneSteps<Words8, 1>(subkeys, slots, steps);
+}
+[[gnu::target("avx2")]] void avx2LaneStepsPaired(const uint8_t* subkeys, const LaneSlots& slots, size_t steps) {
+    laneSteps<Words8, 2>(subkeys, slots, steps);
 }
 
 #endif  // SERPENT_SIMD_X86
 
 // --- Paths over any number of blocks ---
+
+// Up to this many blocks (or lanes) go through the portable code one by one: a SIMD group takes
+// about as long as three single blocks do.
+constexpr size_t PORTABLE_MAX_BLOCKS = 2;
 
 #if SERPENT_SIMD_X86
 
@@ -624,8 +729,7 @@ size_t groupBlocksOf(GroupKind kind) {
 
 GroupKind widestGroup(SerpentPath path) { return path == SERPENT_PATH_AVX2 ? GROUP_AVX2 : GROUP_SSE2; }
 
-// The group that takes the blocks left after the widest whole groups: the narrowest that holds
-// them. A padded group costs less than its blocks one by one through the portable code, even one.
+// The group for the blocks left after the widest whole groups: the narrowest that holds them.
 GroupKind tailGroup(size_t count) { return count > SERPENT_SSE2_GROUP_BLOCKS ? GROUP_AVX2 : GROUP_SSE2; }
 
 void cryptGroups(GroupKind kind, bool encrypt, const uint8_t* subkeys, uint8_t* blocks, size_t groups) {
@@ -649,13 +753,19 @@ void cbcDecryptGroups(GroupKind kind, const uint8_t* subkeys, uint8_t iv[16], co
     }
 }
 
-void simdCryptBlocks(SerpentPath path, bool encrypt, const uint8_t* subkeys, uint8_t* blocks, size_t count) {
+void simdCryptBlocks(SerpentPath path, bool encrypt, const SerpentKeySchedule& schedule, uint8_t* blocks,
+                     size_t count) {
+    const uint8_t* subkeys = schedule.subkeys.data();
     const GroupKind widest = widestGroup(path);
     const size_t whole = count / groupBlocksOf(widest);
     cryptGroups(widest, encrypt, subkeys, blocks, whole);
     blocks += BLOCK * groupBlocksOf(widest) * whole;
     count -= groupBlocksOf(widest) * whole;
-    if (count == 0) return;
+    if (count <= PORTABLE_MAX_BLOCKS) {
+        if (encrypt) portableEncryptBlocks(schedule, blocks, count);
+        else portableDecryptBlocks(schedule, blocks, count);
+        return;
+    }
     const GroupKind tail = tailGroup(count);
     if (count == groupBlocksOf(tail)) {
         cryptGroups(tail, encrypt, subkeys, blocks, 1);
@@ -668,15 +778,19 @@ void simdCryptBlocks(SerpentPath path, bool encrypt, const uint8_t* subkeys, uin
     secureWipe(padded, sizeof padded);
 }
 
-void simdCbcDecrypt(SerpentPath path, const uint8_t* subkeys, uint8_t iv[16], const uint8_t* in, uint8_t* out,
-                    size_t count) {
+void simdCbcDecrypt(SerpentPath path, const SerpentKeySchedule& schedule, uint8_t iv[16], const uint8_t* in,
+                    uint8_t* out, size_t count) {
+    const uint8_t* subkeys = schedule.subkeys.data();
     const GroupKind widest = widestGroup(path);
     const size_t whole = count / groupBlocksOf(widest);
     cbcDecryptGroups(widest, subkeys, iv, in, out, whole);
     in += BLOCK * groupBlocksOf(widest) * whole;
     out += BLOCK * groupBlocksOf(widest) * whole;
     count -= groupBlocksOf(widest) * whole;
-    if (count == 0) return;
+    if (count <= PORTABLE_MAX_BLOCKS) {
+        portableCbcDecrypt(schedule, iv, in, out, count);
+        return;
+    }
     const GroupKind tail = tailGroup(count);
     if (count == groupBlocksOf(tail)) {
         cbcDecryptGroups(tail, subkeys, iv, in, out, 1);
@@ -698,24 +812,30 @@ void simdCbcDecrypt(SerpentPath path, const uint8_t* subkeys, uint8_t iv[16], co
 
 // --- CBC lanes ---
 
-enum LaneEngine { LANE_PORTABLE, LANE_SSE2, LANE_AVX2 };
+enum LaneEngine { LANE_PORTABLE, LANE_SSE2, LANE_SSE2_PAIRED, LANE_AVX2, LANE_AVX2_PAIRED };
 
 size_t laneEngineSlots(LaneEngine engine) {
     switch (engine) {
     case LANE_PORTABLE: return 1;
     case LANE_SSE2: return SERPENT_SSE2_GROUP_BLOCKS;
+    case LANE_SSE2_PAIRED: return 2 * SERPENT_SSE2_GROUP_BLOCKS;
     case LANE_AVX2: return SERPENT_AVX2_GROUP_BLOCKS;
+    case LANE_AVX2_PAIRED: return 2 * SERPENT_AVX2_GROUP_BLOCKS;
     }
     return 1;
 }
 
-// The engine for a number of lanes that still have blocks: the narrowest of the path's widths
-// that takes them all at once, or its widest.
+// The engine for a number of lanes that still have blocks: the fewest slots that take them all,
+// or the most the path has. Two groups side by side take little longer than one (their chains of
+// dependent operations overlap), and an AVX2 group of eight little longer than an SSE2 group of four.
 LaneEngine laneEngineFor(SerpentPath path, size_t activeLanes) {
+    if (activeLanes <= PORTABLE_MAX_BLOCKS) return LANE_PORTABLE;
     switch (path) {
     case SERPENT_PATH_PORTABLE: return LANE_PORTABLE;
-    case SERPENT_PATH_SSE2: return LANE_SSE2;
-    case SERPENT_PATH_AVX2: return activeLanes > SERPENT_SSE2_GROUP_BLOCKS ? LANE_AVX2 : LANE_SSE2;
+    case SERPENT_PATH_SSE2: return activeLanes > SERPENT_SSE2_GROUP_BLOCKS ? LANE_SSE2_PAIRED : LANE_SSE2;
+    case SERPENT_PATH_AVX2:
+        if (activeLanes > SERPENT_AVX2_GROUP_BLOCKS) return LANE_AVX2_PAIRED;
+        return activeLanes > SERPENT_SSE2_GROUP_BLOCKS ? LANE_AVX2 : LANE_SSE2;
     }
     return LANE_PORTABLE;
 }
@@ -765,7 +885,9 @@ void runLaneEngine(LaneEngine engine, const SerpentKeySchedule& schedule, const 
     switch (engine) {
     case LANE_PORTABLE: break;
     case LANE_SSE2: sse2LaneSteps(subkeys, slots, steps); break;
+    case LANE_SSE2_PAIRED: sse2LaneStepsPaired(subkeys, slots, steps); break;
     case LANE_AVX2: avx2LaneSteps(subkeys, slots, steps); break;
+    case LANE_AVX2_PAIRED: avx2LaneStepsPaired(subkeys, slots, steps); break;
     }
 #else
     (void)pickedCount;
@@ -788,7 +910,7 @@ void cbcEncryptLaneBatch(SerpentPath path, const SerpentKeySchedule& schedule, S
 
         // The lanes with the most blocks left take the slots.
         bool taken[LANE_BATCH] = {};
-        size_t picked[SERPENT_AVX2_GROUP_BLOCKS];
+        size_t picked[LANE_SLOTS_MAX];
         size_t pickedCount = 0;
         while (pickedCount < slots && pickedCount < active) {
             size_t best = count;
@@ -799,15 +921,17 @@ void cbcEncryptLaneBatch(SerpentPath path, const SerpentKeySchedule& schedule, S
             taken[best] = true;
             picked[pickedCount++] = best;
         }
-        size_t steps = laneBlocksLeft(batch, picked[pickedCount - 1]);
+        // They run until the shortest of them ends, or until they are down to the most any
+        // waiting lane has left, but for at least LANE_PHASE_MIN_STEPS.
+        const size_t shortest = laneBlocksLeft(batch, picked[pickedCount - 1]);
         size_t mostWaiting = 0;
         for (size_t i = 0; i < count; ++i) {
             if (!taken[i] && laneBlocksLeft(batch, i) > mostWaiting) mostWaiting = laneBlocksLeft(batch, i);
         }
-        if (mostWaiting != 0 && steps - mostWaiting < LANE_PHASE_MIN_STEPS) {
-            steps = steps < LANE_PHASE_MIN_STEPS ? steps : LANE_PHASE_MIN_STEPS;
-        } else if (mostWaiting != 0) {
-            steps -= mostWaiting;
+        size_t steps = shortest;
+        if (mostWaiting != 0) {
+            steps = shortest - mostWaiting > LANE_PHASE_MIN_STEPS ? shortest - mostWaiting : LANE_PHASE_MIN_STEPS;
+            if (steps > shortest) steps = shortest;
         }
 
         runLaneEngine(engine, schedule, batch, picked, pickedCount, steps, spare);
@@ -870,7 +994,7 @@ bool serpentEncryptBlocksOn(SerpentPath path, const SerpentKeySchedule& schedule
     }
 #if SERPENT_SIMD_X86
     if (path != SERPENT_PATH_PORTABLE) {
-        simdCryptBlocks(path, true, schedule.subkeys.data(), blocks, count);
+        simdCryptBlocks(path, true, schedule, blocks, count);
         return true;
     }
 #endif
@@ -882,7 +1006,7 @@ bool serpentDecryptBlocksOn(SerpentPath path, const SerpentKeySchedule& schedule
     if (!serpentPathAvailable(path) || !schedule.valid) return false;
 #if SERPENT_SIMD_X86
     if (path != SERPENT_PATH_PORTABLE) {
-        simdCryptBlocks(path, false, schedule.subkeys.data(), blocks, count);
+        simdCryptBlocks(path, false, schedule, blocks, count);
         return true;
     }
 #endif
@@ -895,7 +1019,7 @@ bool serpentCbcDecryptOn(SerpentPath path, const SerpentKeySchedule& schedule, u
     if (!serpentPathAvailable(path) || !schedule.valid || !lengthIsWholeBlocks(length)) return false;
 #if SERPENT_SIMD_X86
     if (path != SERPENT_PATH_PORTABLE) {
-        simdCbcDecrypt(path, schedule.subkeys.data(), iv, in, out, length / BLOCK);
+        simdCbcDecrypt(path, schedule, iv, in, out, length / BLOCK);
         return true;
     }
 #endif
