@@ -8,6 +8,7 @@
 
 #include "base/byte_order.h"
 #include "base/scope_exit.h"
+#include "crypto/serpent_simd.h"
 
 namespace {
 
@@ -18,18 +19,15 @@ void xorBlock(uint8_t* target, const uint8_t* source) {
         store32Le(target + i, load32Le(target + i) ^ load32Le(source + i));
 }
 
-// The three ways of running the block cipher over blockCount blocks. AES takes whole runs, so that
-// its fast engine can keep several blocks in flight; Serpent goes block by block.
+// The three ways of running the block cipher over blockCount blocks. Whole runs go to the cipher
+// modules, so that their fast paths can keep several blocks in flight; only Serpent's CBC
+// encryption goes block by block here.
 
 // Each block encrypted on its own, in place.
 bool encryptBlocks(const CipherContext& ctx, uint8_t* blocks, size_t blockCount) {
     switch (ctx.algorithm) {
     case CIPHER_AES256: return aesEncryptBlocks(ctx.aes, blocks, blockCount);
-    case CIPHER_SERPENT:
-        for (size_t n = 0; n < blockCount; ++n) {
-            if (!serpentEncryptBlock(ctx.serpent, blocks + CIPHER_BLOCK_BYTES * n)) return false;
-        }
-        return true;
+    case CIPHER_SERPENT: return serpentEncryptBlocks(ctx.serpent, blocks, blockCount);
     }
     return false;
 }
@@ -59,14 +57,15 @@ bool cbcDecrypt(const CipherContext& ctx, const uint8_t* iv, const uint8_t* inpu
                 size_t blockCount) {
     switch (ctx.algorithm) {
     case CIPHER_AES256: return aesCbcDecrypt(ctx.aes, iv, input, output, blockCount);
-    case CIPHER_SERPENT:
-        for (size_t n = 0; n < blockCount; ++n) {
-            uint8_t* block = output + CIPHER_BLOCK_BYTES * n;
-            std::memcpy(block, input + CIPHER_BLOCK_BYTES * n, CIPHER_BLOCK_BYTES);
-            if (!serpentDecryptBlock(ctx.serpent, block)) return false;
-            xorBlock(block, n == 0 ? iv : input + CIPHER_BLOCK_BYTES * (n - 1));
-        }
-        return true;
+    case CIPHER_SERPENT: {
+        // The Serpent function advances its chaining block; the caller's IV stays as it is.
+        uint8_t chaining[CIPHER_BLOCK_BYTES];
+        std::memcpy(chaining, iv, CIPHER_BLOCK_BYTES);
+        const bool decrypted =
+            serpentCbcDecryptInto(ctx.serpent, chaining, input, output, CIPHER_BLOCK_BYTES * blockCount);
+        secureWipe(chaining, sizeof chaining);
+        return decrypted;
+    }
     }
     return false;
 }
