@@ -112,7 +112,8 @@ void BM_SerpentCbcEncryptLanes(benchmark::State& state) {
     reportRate(state, laneBytes * laneCount);
 }
 
-void allPaths(benchmark::internal::Benchmark* b, std::vector<int64_t> seconds) {
+// Every path, with each of the given second arguments (or none).
+void allPaths(benchmark::internal::Benchmark* b, const std::vector<int64_t>& seconds) {
     for (int64_t path : {SERPENT_PATH_PORTABLE, SERPENT_PATH_SSE2, SERPENT_PATH_AVX2}) {
         if (seconds.empty()) {
             b->Arg(path);
@@ -122,11 +123,13 @@ void allPaths(benchmark::internal::Benchmark* b, std::vector<int64_t> seconds) {
     }
 }
 
+void pathsAndSizes(benchmark::internal::Benchmark* b) { allPaths(b, {4096, CHUNK_BYTES}); }
+void pathsOnly(benchmark::internal::Benchmark* b) { allPaths(b, {}); }
+void pathsAndLaneCounts(benchmark::internal::Benchmark* b) { allPaths(b, {1, 4, 8, 16}); }
+
 }  // namespace
 
-BENCHMARK(BM_SerpentEncryptBlocks)->Apply([](benchmark::internal::Benchmark* b) { allPaths(b, {4096, CHUNK_BYTES}); });
-BENCHMARK(BM_SerpentDecryptBlocks)->Apply([](benchmark::internal::Benchmark* b) { allPaths(b, {4096, CHUNK_BYTES}); });
-BENCHMARK(BM_SerpentCbcDecryptChunk)->Apply([](benchmark::internal::Benchmark* b) { allPaths(b, {}); })->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SerpentCbcEncryptLanes)
-    ->Apply([](benchmark::internal::Benchmark* b) { allPaths(b, {1, 4, 8, 16}); })
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SerpentEncryptBlocks)->Apply(pathsAndSizes);
+BENCHMARK(BM_SerpentDecryptBlocks)->Apply(pathsAndSizes);
+BENCHMARK(BM_SerpentCbcDecryptChunk)->Apply(pathsOnly)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SerpentCbcEncryptLanes)->Apply(pathsAndLaneCounts)->Unit(benchmark::kMillisecond);

@@ -1,8 +1,6 @@
-// Serpent over SIMD lanes: the round functions written once for GCC vector types of 32-bit words
-// (4 words for SSE2, 8 for AVX2), with each vector element one block's word, and the entry points
-// that choose among them and the portable loop. Blocks go into bitslice form by a 4×4 transpose
-// of 32-bit words (within each 128-bit half for AVX2), so word j of every block of a group shares
-// one vector and each S-box circuit and rotation acts on all the group's blocks at once.
+// Serpent on many blocks at once in bitslice form over SIMD lanes (a vector per word of the block,
+// an element per block): the paths, the choice among them, CBC decryption and CBC lanes. The key
+// schedule and the single-block cipher, which the portable path uses, are crypto/serpent.cpp's.
 
 #include "crypto/serpent_simd.h"
 
@@ -21,6 +19,11 @@
 namespace {
 
 constexpr size_t BLOCK = SERPENT_BLOCK_BYTES;
+// Up to this many blocks (or lanes) go through the portable code one by one: a SIMD group takes
+// about as long as three single blocks do.
+constexpr size_t PORTABLE_MAX_BLOCKS = 2;
+// The most blocks a step of CBC lanes takes: two AVX2 groups.
+constexpr size_t LANE_SLOTS_MAX = 2 * SERPENT_AVX2_GROUP_BLOCKS;
 
 bool lengthIsWholeBlocks(size_t length) { return length % BLOCK == 0; }
 
@@ -29,6 +32,8 @@ void xorBlock(uint8_t* target, const uint8_t* source) {
 }
 
 // --- Portable loop ---
+//
+// The callers have checked that the schedule is valid, so the block functions cannot fail here.
 
 void portableEncryptBlocks(const SerpentKeySchedule& schedule, uint8_t* blocks, size_t count) {
     for (size_t i = 0; i < count; ++i) (void)serpentEncryptBlock(schedule, blocks + BLOCK * i);
@@ -291,20 +296,6 @@ SERPENT_SIMD_INLINE void inverseSbox(Bitslice<V>& s) {
     if constexpr (BOX == 5) inverseSbox5(s.x0, s.x1, s.x2, s.x3);
     if constexpr (BOX == 6) inverseSbox6(s.x0, s.x1, s.x2, s.x3);
     if constexpr (BOX == 7) inverseSbox7(s.x0, s.x1, s.x2, s.x3);
-}
-
-template <class V>
-SERPENT_SIMD_INLINE void linearTransform(Bitslice<V>& s) {
-    rotateLeft<13>(s.x0);
-    rotateLeft<3>(s.x2);
-    s.x1 ^= s.x0 ^ s.x2;
-    s.x3 ^= s.x2 ^ (s.x0 << 3);
-    rotateLeft<1>(s.x1);
-    rotateLeft<7>(s.x3);
-    s.x0 ^= s.x1 ^ s.x3;
-    s.x2 ^= s.x3 ^ (s.x1 << 7);
-    rotateLeft<5>(s.x0);
-    rotateLeft<22>(s.x2);
 }
 
 template <class V>
@@ -596,7 +587,9 @@ SERPENT_SIMD_INLINE void cryptBlocksTogether(const uint8_t* subkeys, uint8_t* bl
 
 template <bool ENCRYPT, class V>
 SERPENT_SIMD_INLINE void cryptGroups(const uint8_t* subkeys, uint8_t* blocks, size_t groups) {
-    for (; groups >= 2; groups -= 2, blocks += 2 * sizeof(Group<V>)) cryptBlocksTogether<ENCRYPT, V, 2>(subkeys, blocks);
+    for (; groups >= 2; groups -= 2, blocks += 2 * sizeof(Group<V>)) {
+        cryptBlocksTogether<ENCRYPT, V, 2>(subkeys, blocks);
+    }
     if (groups == 1) cryptBlocksTogether<ENCRYPT, V, 1>(subkeys, blocks);
 }
 
@@ -633,7 +626,6 @@ SERPENT_SIMD_INLINE void cbcDecryptGroups(const uint8_t* subkeys, uint8_t iv[16]
 // Where each slot of a phase starts: its first plaintext block and the block that is chained to
 // it. Every step moves each slot on by its stride: 16 through a lane's data, or 0 to keep an idle
 // slot on one spare block. Slot s is in group s / (blocks per group).
-constexpr size_t LANE_SLOTS_MAX = 2 * SERPENT_AVX2_GROUP_BLOCKS;
 
 struct LaneSlots {
     uint8_t* block[LANE_SLOTS_MAX];
@@ -711,10 +703,6 @@ SERPENT_SIMD_INLINE void laneSteps(const uint8_t* subkeys, const LaneSlots& slot
 
 // --- Paths over any number of blocks ---
 
-// Up to this many blocks (or lanes) go through the portable code one by one: a SIMD group takes
-// about as long as three single blocks do.
-constexpr size_t PORTABLE_MAX_BLOCKS = 2;
-
 #if SERPENT_SIMD_X86
 
 enum GroupKind { GROUP_SSE2, GROUP_AVX2 };
@@ -732,7 +720,7 @@ GroupKind widestGroup(SerpentPath path) { return path == SERPENT_PATH_AVX2 ? GRO
 // The group for the blocks left after the widest whole groups: the narrowest that holds them.
 GroupKind tailGroup(size_t count) { return count > SERPENT_SSE2_GROUP_BLOCKS ? GROUP_AVX2 : GROUP_SSE2; }
 
-void cryptGroups(GroupKind kind, bool encrypt, const uint8_t* subkeys, uint8_t* blocks, size_t groups) {
+void runCryptGroups(GroupKind kind, bool encrypt, const uint8_t* subkeys, uint8_t* blocks, size_t groups) {
     switch (kind) {
     case GROUP_SSE2:
         if (encrypt) sse2EncryptGroups(subkeys, blocks, groups);
@@ -745,8 +733,8 @@ void cryptGroups(GroupKind kind, bool encrypt, const uint8_t* subkeys, uint8_t* 
     }
 }
 
-void cbcDecryptGroups(GroupKind kind, const uint8_t* subkeys, uint8_t iv[16], const uint8_t* in, uint8_t* out,
-                      size_t groups) {
+void runCbcDecryptGroups(GroupKind kind, const uint8_t* subkeys, uint8_t iv[16], const uint8_t* in, uint8_t* out,
+                         size_t groups) {
     switch (kind) {
     case GROUP_SSE2: sse2CbcDecryptGroups(subkeys, iv, in, out, groups); break;
     case GROUP_AVX2: avx2CbcDecryptGroups(subkeys, iv, in, out, groups); break;
@@ -758,7 +746,7 @@ void simdCryptBlocks(SerpentPath path, bool encrypt, const SerpentKeySchedule& s
     const uint8_t* subkeys = schedule.subkeys.data();
     const GroupKind widest = widestGroup(path);
     const size_t whole = count / groupBlocksOf(widest);
-    cryptGroups(widest, encrypt, subkeys, blocks, whole);
+    runCryptGroups(widest, encrypt, subkeys, blocks, whole);
     blocks += BLOCK * groupBlocksOf(widest) * whole;
     count -= groupBlocksOf(widest) * whole;
     if (count <= PORTABLE_MAX_BLOCKS) {
@@ -768,12 +756,12 @@ void simdCryptBlocks(SerpentPath path, bool encrypt, const SerpentKeySchedule& s
     }
     const GroupKind tail = tailGroup(count);
     if (count == groupBlocksOf(tail)) {
-        cryptGroups(tail, encrypt, subkeys, blocks, 1);
+        runCryptGroups(tail, encrypt, subkeys, blocks, 1);
         return;
     }
     uint8_t padded[BLOCK * SERPENT_AVX2_GROUP_BLOCKS] = {};
     std::memcpy(padded, blocks, BLOCK * count);
-    cryptGroups(tail, encrypt, subkeys, padded, 1);
+    runCryptGroups(tail, encrypt, subkeys, padded, 1);
     std::memcpy(blocks, padded, BLOCK * count);
     secureWipe(padded, sizeof padded);
 }
@@ -783,7 +771,7 @@ void simdCbcDecrypt(SerpentPath path, const SerpentKeySchedule& schedule, uint8_
     const uint8_t* subkeys = schedule.subkeys.data();
     const GroupKind widest = widestGroup(path);
     const size_t whole = count / groupBlocksOf(widest);
-    cbcDecryptGroups(widest, subkeys, iv, in, out, whole);
+    runCbcDecryptGroups(widest, subkeys, iv, in, out, whole);
     in += BLOCK * groupBlocksOf(widest) * whole;
     out += BLOCK * groupBlocksOf(widest) * whole;
     count -= groupBlocksOf(widest) * whole;
@@ -793,7 +781,7 @@ void simdCbcDecrypt(SerpentPath path, const SerpentKeySchedule& schedule, uint8_
     }
     const GroupKind tail = tailGroup(count);
     if (count == groupBlocksOf(tail)) {
-        cbcDecryptGroups(tail, subkeys, iv, in, out, 1);
+        runCbcDecryptGroups(tail, subkeys, iv, in, out, 1);
         return;
     }
     // The padded group ends on a zero block, which the kernel leaves in iv: the chain goes on
@@ -801,7 +789,7 @@ void simdCbcDecrypt(SerpentPath path, const SerpentKeySchedule& schedule, uint8_
     uint8_t input[BLOCK * SERPENT_AVX2_GROUP_BLOCKS] = {};
     uint8_t output[BLOCK * SERPENT_AVX2_GROUP_BLOCKS];
     std::memcpy(input, in, BLOCK * count);
-    cbcDecryptGroups(tail, subkeys, iv, input, output, 1);
+    runCbcDecryptGroups(tail, subkeys, iv, input, output, 1);
     std::memcpy(out, output, BLOCK * count);
     std::memcpy(iv, input + BLOCK * (count - 1), BLOCK);
     secureWipe(output, sizeof output);

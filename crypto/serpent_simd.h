@@ -1,9 +1,6 @@
-// Serpent on many blocks at once: independent blocks (ECB), CBC decryption of one buffer, and CBC
-// encryption of several independent chains side by side. Owns the choice among the bitslice paths
-// over SIMD lanes (SSE2: four blocks per 128-bit group, AVX2: eight per 256-bit group) and the
-// portable block-by-block loop over crypto/serpent.h, which every path matches byte for byte.
-// Constant-time like crypto/serpent.h: no table look-ups and no branch or address that depends on
-// key or data (only on counts and lengths).
+// Serpent on many blocks at once: independent blocks, CBC decryption of a buffer and CBC encryption
+// of several chains side by side, on bitslice paths over SIMD lanes (SSE2, AVX2) that give the same
+// bytes as crypto/serpent.h. Constant-time like it: nothing branches on or indexes by key or data.
 #pragma once
 
 #include <cstddef>
@@ -64,19 +61,21 @@ SerpentPath serpentBestPath();
 // CBC encryption of laneCount independent chains: within each lane, ciphertext block i =
 // E(plaintext block i XOR ciphertext block i − 1), block −1 being the lane's chainingBlock, exactly
 // as encrypting the lanes one after the other. One block of each of several lanes goes through the
-// cipher at once, so the work runs in parallel only across lanes; lanes of different lengths are
-// fine (the shorter ones finish early and the rest go on with fewer). lanes MUST point at laneCount
-// records. Fails with false when a lane's length is not a multiple of 16 (nothing written); with a
-// schedule that is not valid every lane's data and chaining block are set to zero and the result is
-// false.
+// cipher at once, so the work runs in parallel only across lanes: AVX2 needs 16 lanes to run at
+// full speed, SSE2 8. Lanes of different lengths are fine: the lanes with the most blocks left go
+// first, and the rest go on with fewer. lanes MUST point at laneCount records; the records' data
+// and length are left as they were. Fails with false when a lane's length is not a multiple of 16
+// (nothing written); with a schedule that is not valid every lane's data and chaining block are
+// set to zero and the result is false.
 [[nodiscard]] bool serpentCbcEncryptLanes(const SerpentKeySchedule& schedule, SerpentCbcLane* lanes,
                                           size_t laneCount);
 
 // The same four operations on one given path, for tests and benchmarks: the results are the same
 // bytes as above. A path that is not available (serpentPathAvailable) makes each of them return
-// false without reading or writing anything. The SIMD paths finish a count that is not a whole
-// number of groups with one narrower or padded group; the lanes of serpentCbcEncryptLanesOn run
-// only on that path's widths, so a single lane still goes through a whole SIMD group.
+// false without reading or writing anything. A SIMD path runs its widest groups (two of them side
+// by side where there are enough blocks), then what is left in one narrower or zero-padded group;
+// but one or two blocks left over, or one or two lanes still going, take the portable code, which
+// is faster for so few.
 [[nodiscard]] bool serpentEncryptBlocksOn(SerpentPath path, const SerpentKeySchedule& schedule, uint8_t* blocks,
                                           size_t count);
 [[nodiscard]] bool serpentDecryptBlocksOn(SerpentPath path, const SerpentKeySchedule& schedule, uint8_t* blocks,

@@ -348,7 +348,8 @@ TEST_P(SerpentSimdPath, LengthsThatAreNotWholeBlocksAreRefusedUnchanged) {
 
         // A bad lane anywhere refuses the whole call before any lane is touched.
         Bytes first = original;
-        SerpentCbcLane lanes[2] = {SerpentCbcLane{{}, first.data(), BLOCK * 2}, SerpentCbcLane{{}, data.data(), length}};
+        SerpentCbcLane lanes[2] = {SerpentCbcLane{{}, first.data(), BLOCK * 2},
+                                   SerpentCbcLane{{}, data.data(), length}};
         std::memcpy(lanes[0].chainingBlock, iv.data(), BLOCK);
         std::memcpy(lanes[1].chainingBlock, iv.data(), BLOCK);
         EXPECT_FALSE(serpentCbcEncryptLanesOn(path(), schedule, lanes, 2));
