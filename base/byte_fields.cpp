@@ -21,6 +21,12 @@ uint32_t remaining(const ByteReader& reader) {
 
 }  // namespace
 
+void appendU16(SecureBuffer& out, uint16_t v) {
+    uint8_t bytes[2];
+    store16Le(bytes, v);
+    out.append(bytes, 2);
+}
+
 void appendU32(SecureBuffer& out, uint32_t v) {
     uint8_t bytes[4];
     store32Le(bytes, v);

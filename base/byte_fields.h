@@ -7,6 +7,9 @@
 
 #include "base/secure_buffer.h"
 
+// Appends the two bytes of v, least significant first.
+void appendU16(SecureBuffer& out, uint16_t v);
+
 // Appends the four bytes of v, least significant first.
 void appendU32(SecureBuffer& out, uint32_t v);
 

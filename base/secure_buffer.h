@@ -67,7 +67,7 @@ public:
     uint8_t& at(uint32_t i);
     uint8_t at(uint32_t i) const;
     // False at once for different sizes; otherwise compares every byte with no early exit.
-    bool constantTimeEquals(const SecureBuffer& other) const;
+    [[nodiscard]] bool constantTimeEquals(const SecureBuffer& other) const;
 
 private:
     // Replaces the allocation with a fresh one of newSize bytes holding keep bytes of the old

@@ -89,24 +89,6 @@ void dropLast(SecureBuffer& text, uint32_t count) {
     text.data()[length - count] = 0;
 }
 
-bool findText(const SecureBuffer& text, const SecureBuffer& pattern, uint32_t& position) {
-    if (pattern.size() <= 1 || pattern.size() > text.size()) return false;
-    if (pattern.size() == text.size()) {
-        if (!text.constantTimeEquals(pattern)) return false;
-        position = 0;
-        return true;
-    }
-    uint32_t textChars = textLength(text);
-    uint32_t patternChars = textLength(pattern);
-    for (uint32_t start = 0; start + patternChars <= textChars; ++start) {
-        if (std::memcmp(text.data() + start, pattern.data(), patternChars) == 0) {
-            position = start;
-            return true;
-        }
-    }
-    return false;
-}
-
 SecureBuffer decimalText(uint32_t n) {
     char digits[11];
     int count = 0;

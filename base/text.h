@@ -42,11 +42,6 @@ void trimRight(SecureBuffer& text);
 // Removes the last count characters; count >= textLength gives the empty text.
 void dropLast(SecureBuffer& text, uint32_t count);
 
-// Whether pattern occurs in text, and where first. An empty pattern (size 0 or 1) is never
-// found; a pattern of the text's own size is found only when the two are equal. position is
-// written only when the pattern is found.
-bool findText(const SecureBuffer& text, const SecureBuffer& pattern, uint32_t& position);
-
 // n in decimal digits, most significant first, plus NUL.
 SecureBuffer decimalText(uint32_t n);
 

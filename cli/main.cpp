@@ -12,9 +12,10 @@
 int main() {
     int count = 0;
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    std::vector<std::string> utf8(static_cast<size_t>(count));
+    const size_t argumentCount = count > 0 ? static_cast<size_t>(count) : 0;
+    std::vector<std::string> utf8(argumentCount);
     std::vector<const char*> args;
-    for (int i = 0; i < count; ++i) {
+    for (size_t i = 0; i < argumentCount; ++i) {
         int bytes = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
         utf8[i].resize(bytes > 0 ? static_cast<size_t>(bytes) : 1);
         WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, utf8[i].data(), bytes, nullptr, nullptr);

@@ -75,8 +75,8 @@ bool buildHeader(SecureBuffer& masterKey, const PipelineOptions& options, KeyMod
 
     SecureBuffer built;
     appendField(built, magicBytes());
-    const uint8_t fixed[] = {static_cast<uint8_t>(CONTAINER_VERSION), static_cast<uint8_t>(CONTAINER_VERSION >> 8),
-                             static_cast<uint8_t>(options.cipher), static_cast<uint8_t>(options.compress ? 1 : 0),
+    appendU16(built, CONTAINER_VERSION);
+    const uint8_t fixed[] = {static_cast<uint8_t>(options.cipher), static_cast<uint8_t>(options.compress ? 1 : 0),
                              static_cast<uint8_t>(keyMode)};
     built.append(fixed, sizeof fixed);
     if (keyMode == KEY_MODE_PASSPHRASE) appendField(built, salt);

@@ -18,8 +18,7 @@ constexpr uint32_t PATH_UNIT_BYTES = 1;
 // Attempts at a free temporary name before giving up.
 constexpr int TEMPORARY_NAME_ATTEMPTS = 100;
 
-}  // namespace
-
+// path with an ASCII suffix appended, in the platform's native path form.
 NativePath nativePathWithSuffix(const NativePath& path, const char* asciiSuffix) {
     if (path.size() < PATH_UNIT_BYTES) return NativePath();
     NativePath result = path.slice(path.size() - PATH_UNIT_BYTES, 0);  // without the terminator
@@ -31,6 +30,8 @@ NativePath nativePathWithSuffix(const NativePath& path, const char* asciiSuffix)
     }
     return result;
 }
+
+}  // namespace
 
 TargetFile::~TargetFile() { targetDiscard(*this); }
 

@@ -28,6 +28,3 @@ struct TargetFile {
 
 // Closes and removes the temporary file, if one was created and not committed.
 void targetDiscard(TargetFile& target);
-
-// path with an ASCII suffix appended, in the platform's native path form.
-NativePath nativePathWithSuffix(const NativePath& path, const char* asciiSuffix);

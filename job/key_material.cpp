@@ -17,6 +17,16 @@ SecureBuffer magicBytes() {
     return SecureBuffer(reinterpret_cast<const uint8_t*>(KEY_FILE_MAGIC), sizeof KEY_FILE_MAGIC - 1);
 }
 
+// The key file payload for keyId and key.
+SecureBuffer keyFilePayload(const SecureBuffer& keyId, const SecureBuffer& key) {
+    SecureBuffer payload;
+    appendField(payload, magicBytes());
+    appendU16(payload, KEY_FILE_VERSION);
+    appendField(payload, keyId);
+    appendField(payload, key);
+    return payload;
+}
+
 }  // namespace
 
 const char* keyMaterialMessage(KeyMaterialStatus status) {
@@ -40,16 +50,6 @@ KeyMaterialStatus readKeyFile(const char* path, SecureBuffer& key) {
     skipField(reader);
     key = readFieldDeclared(reader);
     return KEY_MATERIAL_OK;
-}
-
-SecureBuffer keyFilePayload(const SecureBuffer& keyId, const SecureBuffer& key) {
-    SecureBuffer payload;
-    appendField(payload, magicBytes());
-    const uint8_t version[2] = {static_cast<uint8_t>(KEY_FILE_VERSION), static_cast<uint8_t>(KEY_FILE_VERSION >> 8)};
-    payload.append(version, sizeof version);
-    appendField(payload, keyId);
-    appendField(payload, key);
-    return payload;
 }
 
 KeyMaterialStatus writeKeyFile(RandomGenerator& generator, const char* path, const SecureBuffer& keyId) {

@@ -28,6 +28,26 @@
 
 namespace {
 
+// The dialog's result when the user closes it; WinMain ignores it.
+constexpr INT_PTR MAIN_WINDOW_CLOSED = 1;
+// Paths are read from a field or a drop into a buffer of this many bytes, the NUL included.
+constexpr uint32_t PATH_FIELD_BYTES = 260;
+// The password character of hidden passphrases (BLACK CIRCLE); it has no ANSI form, so it is set
+// with the wide message.
+constexpr wchar_t PASSWORD_CIRCLE = 0x25CF;
+constexpr uint32_t ENCRYPTED_EXTENSION_CHARS = sizeof TEXT_ENCRYPTED_EXTENSION - 1;
+
+// Shows the characters of both passphrase fields as black circles (hidden) or as plain text, and
+// repaints them. The check box is left to the caller.
+void setPassphraseHidden(HWND window, bool hidden) {
+    const WPARAM character = hidden ? PASSWORD_CIRCLE : 0;
+    for (int id : {IDC_MAIN_PASSPHRASE, IDC_MAIN_PASSPHRASE_REPEAT}) {
+        HWND field = GetDlgItem(window, id);
+        SendMessageW(field, EM_SETPASSWORDCHAR, character, 0);
+        InvalidateRect(field, nullptr, TRUE);
+    }
+}
+
 // Puts a fresh key code into the key-code field (the method stays as it is).
 void generateKeyCode(HWND window) {
     SecureBuffer code;
@@ -53,15 +73,6 @@ void generatePassphrase(HWND window) {
     SetDlgItemTextA(window, IDC_MAIN_PASSPHRASE, textPointer(passphrase));
     SetDlgItemTextA(window, IDC_MAIN_PASSPHRASE_REPEAT, "");
 }
-
-// The dialog's result when the user closes it; WinMain ignores it.
-constexpr INT_PTR MAIN_WINDOW_CLOSED = 1;
-// Paths are read from a field or a drop into a buffer of this many bytes, the NUL included.
-constexpr uint32_t PATH_FIELD_BYTES = 260;
-// The password character of hidden passphrases (BLACK CIRCLE); it has no ANSI form, so it is set
-// with the wide message.
-constexpr wchar_t PASSWORD_CIRCLE = 0x25CF;
-constexpr uint32_t ENCRYPTED_EXTENSION_CHARS = sizeof TEXT_ENCRYPTED_EXTENSION - 1;
 
 // The controls that each key method enables; the other methods' controls are disabled.
 struct MethodControls {
@@ -236,13 +247,4 @@ INT_PTR CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 void runMainWindow() {
     DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(IDD_MAIN), nullptr, mainWindowProc, 0);
-}
-
-void setPassphraseHidden(HWND window, bool hidden) {
-    const WPARAM character = hidden ? PASSWORD_CIRCLE : 0;
-    for (int id : {IDC_MAIN_PASSPHRASE, IDC_MAIN_PASSPHRASE_REPEAT}) {
-        HWND field = GetDlgItem(window, id);
-        SendMessageW(field, EM_SETPASSWORDCHAR, character, 0);
-        InvalidateRect(field, nullptr, TRUE);
-    }
 }

@@ -7,7 +7,3 @@
 
 // Shows the main window and returns when the user has closed it.
 void runMainWindow();
-
-// Shows the characters of both passphrase fields of window (the main window) as black circles
-// (hidden) or as plain text, and repaints them. The check box is left to the caller.
-void setPassphraseHidden(HWND window, bool hidden);

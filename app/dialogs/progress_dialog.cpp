@@ -32,7 +32,7 @@ const char* statusText() {
 
 BOOL onProgressInit(HWND dialog) {
     centerOnMainWindow(dialog);
-    globalJob.progress.done = 0;
+    globalJob.progress.lastFinishedChunk = 0;
     globalJob.progress.total = 0;
     SendDlgItemMessageA(dialog, IDC_PROGRESS_BAR, PBM_SETPOS, 0, 0);
     progressState.rangeSet = false;
@@ -64,7 +64,7 @@ void onProgressTimer(HWND dialog) {
         SendDlgItemMessageA(dialog, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, last));
         progressState.rangeSet = true;
     }
-    const uint32_t done = globalJob.progress.done.load(std::memory_order_relaxed);
+    const uint32_t done = globalJob.progress.lastFinishedChunk.load(std::memory_order_relaxed);
     SendDlgItemMessageA(dialog, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(done), 0);
 }
 

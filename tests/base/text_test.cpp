@@ -101,28 +101,3 @@ TEST(Text, PointerAndLength) {
     EXPECT_EQ(textLength(SecureBuffer()), 0u);
 }
 
-TEST(Text, FindText) {
-    struct Row {
-        const char* name;
-        SecureBuffer haystack, pattern;
-        bool found;
-        uint32_t position;
-    };
-    const Row rows[] = {
-        {"suffix", text("a.txt.encrypted"), text(".encrypted"), true, 5},
-        {"first of two", text("abab"), text("b"), true, 1},
-        {"empty pattern text", text("abc"), text(""), false, 0},
-        {"empty pattern buffer", text("abc"), SecureBuffer(), false, 0},
-        {"longer pattern", text("ab"), text("abc"), false, 0},
-        {"same length equal", text("abc"), text("abc"), true, 0},
-        {"same length different", text("abc"), text("abd"), false, 0},
-        {"absent", text("abc"), text("x"), false, 0},
-        {"at the end", text("abc"), text("bc"), true, 1},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        uint32_t position = 99;
-        EXPECT_EQ(findText(row.haystack, row.pattern, position), row.found);
-        EXPECT_EQ(position, row.found ? row.position : 99u);
-    }
-}
