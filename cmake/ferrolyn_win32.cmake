@@ -32,7 +32,7 @@ target_include_directories(Ferrolyn PRIVATE ${FERROLYN_SOURCE}/resources)
 target_link_libraries(Ferrolyn PRIVATE ferrolyn_app)
 ferrolyn_product_target(Ferrolyn)
 target_link_options(Ferrolyn PRIVATE -static)
-# Windows file names ignore case: keep it apart from the command-line tool's ferrolyn.exe.
+# Its own folder keeps the desktop program apart from the console tool ferrolyn-cli.exe.
 set_target_properties(Ferrolyn PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/desktop)
 set_source_files_properties(${FERROLYN_SOURCE}/resources/ferrolyn.rc PROPERTIES OBJECT_DEPENDS
   "${FERROLYN_SOURCE}/resources/resource_ids.h;${FERROLYN_SOURCE}/resources/ferrolyn.manifest;${FERROLYN_SOURCE}/resources/ferrolyn.ico;${FERROLYN_SOURCE}/resources/banner.bmp")

@@ -47,7 +47,7 @@ void sessionInit(CryptoSession& session, const SecureBuffer& key, RandomGenerato
     cipherInit(*session.cipher, algorithm, cipherKey);
     session.mac = std::make_unique<HmacSha256>();
     hmacInit(*session.mac, macKey);
-    session.valid = session.cipher->valid && !session.mac->invalid;
+    session.valid = session.cipher->valid && session.mac->valid;
 }
 
 bool sessionEncryptChunk(CryptoSession& session, SecureBuffer& buffer) {

@@ -29,7 +29,7 @@ SecureBuffer midstateOf(const SecureBuffer& keyBlock, Sha256Engine engine) {
 }
 
 bool keyed(const HmacSha256& ctx) {
-    return !ctx.invalid && ctx.innerMidstate.size() == HMAC_MIDSTATE_BYTES &&
+    return ctx.valid && ctx.innerMidstate.size() == HMAC_MIDSTATE_BYTES &&
            ctx.outerMidstate.size() == HMAC_MIDSTATE_BYTES;
 }
 
@@ -55,16 +55,14 @@ void hmacInit(HmacSha256& ctx, const SecureBuffer& key) { hmacInit(ctx, key, sha
 void hmacInit(HmacSha256& ctx, const SecureBuffer& key, Sha256Engine engine) {
     releaseBuffers(ctx);
     ctx.engine = engine;
-    ctx.invalid = false;
-    if (key.size() < HMAC_MIN_KEY_BYTES || key.size() > HMAC_MAX_KEY_BYTES) {
-        ctx.invalid = true;
-        return;
-    }
+    ctx.valid = false;
+    if (key.size() < HMAC_MIN_KEY_BYTES || key.size() > HMAC_MAX_KEY_BYTES) return;
     // A throw part-way leaves outerMidstate empty, so the context computes no tags.
     ctx.innerKeyBlock = padKey(key, INNER_PAD);
     ctx.outerKeyBlock = padKey(key, OUTER_PAD);
     ctx.innerMidstate = midstateOf(ctx.innerKeyBlock, engine);
     ctx.outerMidstate = midstateOf(ctx.outerKeyBlock, engine);
+    ctx.valid = true;
 }
 
 SecureBuffer hmacCompute(const HmacSha256& ctx, const uint8_t* message, uint32_t length) {
@@ -101,4 +99,7 @@ void hmacLoadMidstate(const SecureBuffer& midstate, uint32_t state[8]) {
     for (uint32_t j = 0; j < 8; ++j) state[j] = load32Le(midstate.data() + 4 * j);
 }
 
-void hmacRelease(HmacSha256& ctx) { releaseBuffers(ctx); }
+void hmacRelease(HmacSha256& ctx) {
+    releaseBuffers(ctx);
+    ctx.valid = false;
+}

@@ -16,30 +16,30 @@ constexpr uint32_t HMAC_MIDSTATE_BYTES = 32;
 // A keyed context. It keeps the two padded key blocks and the SHA-256 state after each of them
 // alone (the midstates), never the key; a tag then costs only the message's compressions and two
 // to finish. A midstate holds the eight state words, each least-significant byte first (an
-// in-memory choice; no format depends on it). Every buffer is empty when the context is invalid
-// or released.
+// in-memory choice; no format depends on it). Every buffer is empty when the context is not valid
+// (never keyed, refused or released).
 struct HmacSha256 {
     SecureBuffer innerKeyBlock;  // 64 bytes of K0 ^ 0x36
     SecureBuffer outerKeyBlock;  // 64 bytes of K0 ^ 0x5c
     SecureBuffer innerMidstate;  // the inner key block compressed from the initial hash value
     SecureBuffer outerMidstate;  // the outer key block compressed from the initial hash value
     Sha256Engine engine = SHA256_ENGINE_PORTABLE;
-    bool invalid = false;
+    bool valid = false;  // set once a key has been taken
 };
 
 // Keys ctx, computing with the preferred SHA-256 engine or with the one given, which MUST be
-// available (sha256EngineAvailable). A key outside 16..64 bytes leaves every buffer empty and sets
-// invalid, and every later operation fails. May throw 0 when memory runs out.
+// available (sha256EngineAvailable). A key outside 16..64 bytes leaves every buffer empty and the
+// context not valid, and every later operation fails. May throw 0 when memory runs out.
 void hmacInit(HmacSha256& ctx, const SecureBuffer& key);
 void hmacInit(HmacSha256& ctx, const SecureBuffer& key, Sha256Engine engine);
 
-// The 32-byte tag of length bytes at message; empty when ctx is invalid or released. message may
+// The 32-byte tag of length bytes at message; empty when ctx is not valid. message may
 // be null only when length is 0.
 SecureBuffer hmacCompute(const HmacSha256& ctx, const uint8_t* message, uint32_t length);
 SecureBuffer hmacCompute(const HmacSha256& ctx, const SecureBuffer& message);
 
 // Whether tag is the tag of message, compared over every byte with no early exit. False when
-// ctx is invalid or released or tag has another length.
+// ctx is not valid or tag has another length.
 [[nodiscard]] bool hmacVerify(const HmacSha256& ctx, const SecureBuffer& message, const SecureBuffer& tag);
 [[nodiscard]] bool hmacVerify(const HmacSha256& ctx, const uint8_t* message, uint32_t length,
                               const SecureBuffer& tag);

@@ -60,7 +60,7 @@ TEST_P(HmacEngines, MidstatesGiveTheTagOfWholeHashes) {
         const SecureBuffer key = bufferOf(testsupport::randomBytes(rng, keyBytes));
         HmacSha256 ctx;
         hmacInit(ctx, key, engine);
-        ASSERT_FALSE(ctx.invalid);
+        ASSERT_TRUE(ctx.valid);
         EXPECT_EQ(ctx.engine, engine);
         for (uint32_t length : {0u, 1u, 31u, 55u, 56u, 63u, 64u, 65u, 119u, 120u, 200u}) {
             SCOPED_TRACE(std::to_string(keyBytes) + "-byte key, " + std::to_string(length) + "-byte message");
@@ -104,7 +104,7 @@ TEST(Hmac, KeyLengthDecidesValidity) {
         SCOPED_TRACE(row.keyBytes);
         HmacSha256 ctx;
         hmacInit(ctx, patternKey(row.keyBytes));
-        EXPECT_EQ(ctx.invalid, !row.valid);
+        EXPECT_EQ(ctx.valid, row.valid);
         SecureBuffer tag = hmacCompute(ctx, message);
         EXPECT_EQ(tag.size(), row.valid ? 32u : 0u);
         EXPECT_EQ(hmacVerify(ctx, message, tag), row.valid);

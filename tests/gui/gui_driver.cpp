@@ -3,7 +3,7 @@
 // resources (every dialog template, the menu, the icon, the banner, the manifest), then the user's
 // workflow and the secondary dialogs (workflow_scenarios, dialog_scenarios). Saves one screenshot
 // per dialog. Usage: gui_driver FERROLYN_EXE SCREENSHOT_FOLDER TOOL_EXE SCRATCH_FOLDER (Windows
-// paths; TOOL_EXE is the command-line tool ferrolyn.exe, SCRATCH_FOLDER an empty folder).
+// paths; TOOL_EXE is the command-line tool ferrolyn-cli.exe, SCRATCH_FOLDER an empty folder).
 // Prints every failed check and ends with "N passed, N failed"; exits 1 when a check failed.
 
 #include <windows.h>

@@ -26,7 +26,7 @@ constexpr DWORD TOOL_TIMEOUT_MS = 600000;
 struct Paths {
     std::wstring program;     // Ferrolyn.exe
     std::wstring shots;       // screenshots go here
-    std::wstring tool;        // the command-line tool ferrolyn.exe
+    std::wstring tool;        // the command-line tool ferrolyn-cli.exe
     std::wstring scratch;     // a folder of the driver's own for source, target and key files
     std::wstring workFolder;  // local application data + "\QX_wd", where Ferrolyn keeps its files
     std::wstring seedFile;

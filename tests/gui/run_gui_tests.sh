@@ -47,7 +47,7 @@ echo "== window operations"
 echo "== Ferrolyn.exe"
 mkdir -p "$work/scratch"
 "$wine_run" "$prefix" "$build/tests/gui/gui_driver.exe" "$(windows_path "$build/desktop/Ferrolyn.exe")" \
-    "$(windows_path "$shots")" "$(windows_path "$build/ferrolyn.exe")" "$(windows_path "$work/scratch")" || status=1
+    "$(windows_path "$shots")" "$(windows_path "$build/ferrolyn-cli.exe")" "$(windows_path "$work/scratch")" || status=1
 
 # ImageMagick's convert; /usr/bin first, where Debian puts it.
 convert=convert
