@@ -1,8 +1,5 @@
-// libFuzzer entry point for decompressBlock. Not part of the default build; for example:
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -I. \
-//       tests/fuzz/decompress_block_fuzz.cpp codec/*.cpp base/secure_buffer.cpp -o decompress_fuzz
-//   ./decompress_fuzz -max_len=4096 -rss_limit_mb=256
-// A decoded chunk is compressed again and decoded once more, which must give it back.
+// libFuzzer target: any bytes as a compressed chunk. A decoded chunk is compressed again and
+// decoded once more, which must give it back. Built and run by tools/fuzz.sh.
 
 #include <cstddef>
 #include <cstdint>
