@@ -1,10 +1,11 @@
 // Allocators that tests install under SecureBuffer: one records the largest request, one refuses
-// large requests as an exhausted heap would. Both pass the rest on to malloc and free, which is
+// large requests as an exhausted heap would, one audits that every region comes back wiped. Both pass the rest on to malloc and free, which is
 // what SecureBuffer uses otherwise, so buffers made before or after one is installed are released
 // correctly either way.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 
 #include "base/secure_buffer.h"
@@ -53,6 +54,53 @@ private:
     static void release(void* memory, size_t) { std::free(memory); }
 
     SecureBufferAllocator previous_;
+};
+
+// Routes SecureBuffer's memory through a counting allocator for its lifetime and records any
+// region given back with a non-zero byte in it. SecureBuffer requires that allocators change
+// only while no buffer lives: construct it before the test's first buffer and let it end after
+// the last one.
+class AllocationAudit {
+public:
+    AllocationAudit() {
+        counters() = Counters{};
+        previous_ = setSecureBufferAllocator({obtain, release});
+    }
+    ~AllocationAudit() { setSecureBufferAllocator(previous_); }
+    AllocationAudit(const AllocationAudit&) = delete;
+    AllocationAudit& operator=(const AllocationAudit&) = delete;
+
+    static int64_t outstanding() { return counters().obtained - counters().released; }
+    static int64_t releasedWithData() { return counters().releasedWithData; }
+    static int64_t released() { return counters().released; }
+
+private:
+    struct Counters {
+        int64_t obtained = 0;
+        int64_t released = 0;
+        int64_t releasedWithData = 0;
+    };
+    static Counters& counters() {
+        static Counters state;
+        return state;
+    }
+    static void* obtain(size_t bytes) {
+        ++counters().obtained;
+        return std::malloc(bytes);
+    }
+    static void release(void* memory, size_t bytes) {
+        const auto* p = static_cast<const uint8_t*>(memory);
+        for (size_t i = 0; i < bytes; ++i) {
+            if (p[i] != 0) {
+                ++counters().releasedWithData;
+                break;
+            }
+        }
+        ++counters().released;
+        std::free(memory);
+    }
+
+    SecureBufferAllocator previous_{};
 };
 
 }  // namespace testsupport

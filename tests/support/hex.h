@@ -2,15 +2,19 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/secure_buffer.h"
 
 namespace testsupport {
 
-inline std::vector<uint8_t> fromHex(const std::string& hex) {
+// The bytes that hex spells; spaces may group the digits. Any other character, or an odd number
+// of digits, is a typo in a test table, not a test outcome: the test program stops.
+inline std::vector<uint8_t> fromHex(std::string_view hex) {
     std::vector<uint8_t> bytes;
     int high = -1;
     for (char c : hex) {
@@ -18,7 +22,8 @@ inline std::vector<uint8_t> fromHex(const std::string& hex) {
         if (c >= '0' && c <= '9') v = c - '0';
         else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
         else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-        else continue;  // spaces group the digits
+        else if (c == ' ' || c == '\n') continue;
+        else std::abort();
         if (high < 0) {
             high = v;
         } else {
@@ -26,6 +31,7 @@ inline std::vector<uint8_t> fromHex(const std::string& hex) {
             high = -1;
         }
     }
+    if (high >= 0) std::abort();
     return bytes;
 }
 
@@ -42,7 +48,7 @@ inline std::string toHex(const uint8_t* data, size_t size) {
 inline std::string toHex(const SecureBuffer& b) { return toHex(b.data(), b.size()); }
 inline std::string toHex(const std::vector<uint8_t>& b) { return toHex(b.data(), b.size()); }
 
-inline SecureBuffer bufferFromHex(const std::string& hex) {
+inline SecureBuffer bufferFromHex(std::string_view hex) {
     std::vector<uint8_t> bytes = fromHex(hex);
     return SecureBuffer(bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
