@@ -4,15 +4,23 @@
 
 #include <utility>
 
+#include <cstring>
+#include <vector>
+
 #include "base/byte_order.h"
 #include "base/scope_exit.h"
 #include "codec/framing.h"
+#include "container/chunk_pipeline.h"
 #include "container/encryption.h"
 #include "container/target_file.h"
 
 namespace {
 
 constexpr uint32_t CHUNK_INDEX_BYTES = 4;
+// The smallest sealed blob: IV, one padded block, tag.
+constexpr uint32_t MIN_SEALED_BYTES = SEALED_OVERHEAD_BYTES + CIPHER_BLOCK_BYTES;
+// The table's tag is checked over pieces of at most this size.
+constexpr uint32_t TABLE_PIECE_BYTES = 65536;
 
 bool fail(JobResult& result, JobResult code) {
     result = code;
@@ -26,6 +34,36 @@ bool readU32(ContainerReader& reader, uint32_t& value) {
     return true;
 }
 
+// Whether a table of tableBytes can be a sealed table of a container with remaining bytes after
+// the table size field: a sealed blob's size, within the file, and no larger than the table of as
+// many chunks as the bytes behind it could hold.
+bool tableSizeFits(uint32_t tableBytes, uint64_t remaining) {
+    if (tableBytes < MIN_SEALED_BYTES || (tableBytes - SEALED_OVERHEAD_BYTES) % CIPHER_BLOCK_BYTES != 0 ||
+        tableBytes > remaining) {
+        return false;
+    }
+    const uint64_t mostChunks = (remaining - tableBytes) / MIN_SEALED_BYTES;
+    // tableAreaSize in 64 bits: a sealed payload of a count and one size per chunk.
+    const uint64_t largestTable = (4 * mostChunks + 4) / CIPHER_BLOCK_BYTES * CIPHER_BLOCK_BYTES + MIN_SEALED_BYTES;
+    return tableBytes <= largestTable;
+}
+
+// Reads the tableBytes of the sealed table and checks its tag, keeping nothing of it.
+bool tableTagHolds(ContainerReader& reader, uint32_t tableBytes) {
+    SealedTagStream stream;
+    if (!sessionTagStart(reader.session, stream)) return false;
+    const uint32_t authenticated = tableBytes - SEALED_TAG_BYTES;
+    SecureBuffer piece = SecureBuffer::zeros(authenticated < TABLE_PIECE_BYTES ? authenticated : TABLE_PIECE_BYTES);
+    for (uint32_t done = 0; done < authenticated;) {
+        const uint32_t count = authenticated - done < piece.size() ? authenticated - done : piece.size();
+        if (!readExactInto(reader, piece.data(), count)) return false;
+        sessionTagAbsorb(stream, piece.data(), count);
+        done += count;
+    }
+    SecureBuffer tag;
+    return readExact(reader, SEALED_TAG_BYTES, tag) && sessionTagMatches(reader.session, stream, tag);
+}
+
 }  // namespace
 
 bool openReader(ContainerReader& reader, const NativePath& path) {
@@ -34,7 +72,16 @@ bool openReader(ContainerReader& reader, const NativePath& path) {
         (void)platformClose(reader.file);
         return false;
     }
+    reader.fileSize = size;
     reader.remaining = size;
+    return true;
+}
+
+bool readExactInto(ContainerReader& reader, uint8_t* data, uint32_t count) {
+    if (count > reader.remaining) return false;
+    uint32_t got = 0;
+    if (count != 0 && (!platformRead(reader.file, data, count, got) || got != count)) return false;
+    reader.remaining -= count;
     return true;
 }
 
@@ -64,9 +111,14 @@ bool openTable(ContainerReader& reader, const SecureBuffer& masterKey, RandomGen
     if (!reader.headerRead || reader.tableRead || reader.nextIndex != 0) return false;
     sessionInit(reader.session, masterKey, generator, cipher);
     uint32_t tableBytes = 0;
+    if (!readU32(reader, tableBytes) || !tableSizeFits(tableBytes, reader.remaining)) return false;
+    // Checked once in pieces, then read again whole; the second reading is checked again, so a file
+    // that changes in between is refused rather than trusted.
+    const uint64_t tableStart = reader.fileSize - reader.remaining;
+    if (!tableTagHolds(reader, tableBytes) || !platformSeek(reader.file, tableStart)) return false;
+    reader.remaining += tableBytes;
     SecureBuffer table;
-    if (!readU32(reader, tableBytes) || !readExact(reader, tableBytes, table) ||
-        !sessionDecryptChunk(reader.session, table) || table.size() < 4) {
+    if (!readExact(reader, tableBytes, table) || !sessionDecryptChunk(reader.session, table) || table.size() < 4) {
         return false;
     }
     const uint32_t n = load32Le(table.data());
@@ -104,6 +156,126 @@ void closeReader(ContainerReader& reader) {
 
 namespace {
 
+// --- The parallel pipeline ---
+
+// Reader thread: the sealed chunks in file order, each into a slot, as long as the file holds them.
+// Stops after the chunk during which a cancel was seen.
+void readSealedChunks(ChunkQueue& queue, ContainerReader& reader, const JobProgress* progress) {
+    for (ChunkSlot* slot = chunkQueueTakeFree(queue); slot != nullptr; slot = chunkQueueTakeFree(queue)) {
+        try {
+            const uint32_t sealedBytes = reader.sealedSizes[slot->index];
+            // A size beyond the file would ask for memory the file cannot fill.
+            if (sealedBytes > reader.remaining) {
+                chunkSlotFail(*slot, RESULT_READ_ERROR);
+            } else {
+                chunkSlotReserve(*slot, sealedBytes);
+                if (!readExactInto(reader, slot->storage.data(), sealedBytes)) {
+                    chunkSlotFail(*slot, RESULT_READ_ERROR);
+                } else {
+                    slot->used = sealedBytes;
+                }
+            }
+        } catch (...) {
+            chunkSlotFail(*slot, RESULT_READ_ERROR);
+        }
+        chunkQueueSubmit(queue, *slot);
+        if (isCancelRequested(progress)) break;
+    }
+    chunkQueueEndInput(queue);
+}
+
+// Opens one chunk in its slot: tag, decryption, its own index, then the codec when the container
+// is compressed. False for any of them; the slot's bytes are wiped then.
+bool openSlot(const CryptoSession& session, bool compressed, ChunkSlot& slot) {
+    uint32_t payloadBytes = 0;
+    if (!sessionOpenInPlace(session, slot.storage.data(), slot.used, payloadBytes)) return false;
+    const uint8_t* payload = slot.storage.data() + SEALED_IV_BYTES;
+    if (payloadBytes < CHUNK_INDEX_BYTES || load32Be(payload) != slot.index) {
+        secureWipe(slot.storage.data(), slot.used);
+        return false;
+    }
+    slot.resultOffset = SEALED_IV_BYTES + CHUNK_INDEX_BYTES;
+    slot.resultBytes = payloadBytes - CHUNK_INDEX_BYTES;
+    if (compressed && slot.resultBytes != 0) {
+        slot.produced.assign(slot.storage.data() + slot.resultOffset, slot.resultBytes);
+        if (!decompressBlock(slot.produced)) return false;
+    }
+    return true;
+}
+
+// Worker thread: opens the chunks it takes, one at a time (CBC decryption runs many blocks at
+// once within a chunk).
+void openChunks(ChunkQueue& queue, const CryptoSession& session, bool compressed) {
+    std::vector<ChunkSlot*> taken;
+    taken.reserve(1);
+    while (chunkQueueTakeWork(queue, 1, taken)) {
+        for (ChunkSlot* slot : taken) {
+            try {
+                if (!openSlot(session, compressed, *slot)) chunkSlotFail(*slot, RESULT_READ_ERROR);
+            } catch (...) {
+                chunkSlotFail(*slot, RESULT_READ_ERROR);
+            }
+        }
+        chunkQueueFinish(queue, taken);
+    }
+}
+
+// Runs the chunks of a container whose table is read through the threads; target is null when
+// nothing is written. PARALLEL_NOT_STARTED when the threads could not be started; nothing has been
+// read then. Otherwise ok and result say how the job ended.
+ParallelOutcome decryptChunksParallel(const PipelineOptions& options, uint32_t workers, ContainerReader& reader,
+                                      bool compressed, TargetFile* target, bool& ok, JobResult& result) {
+    const uint32_t chunkCount = reader.chunkCount;
+    ChunkQueue queue;
+    chunkQueueInit(queue, pipelineSlotCount(workers, 1), chunkCount);
+    ChunkThreads threads(queue);
+    const CryptoSession& session = reader.session;
+    for (uint32_t w = 0; w < workers; ++w) {
+        if (!threads.start([&queue, &session, compressed] { openChunks(queue, session, compressed); })) {
+            threads.stopAndJoin();
+            return PARALLEL_NOT_STARTED;
+        }
+    }
+    if (!threads.start([&queue, &reader, &options] { readSealedChunks(queue, reader, options.progress); })) {
+        threads.stopAndJoin();
+        return PARALLEL_NOT_STARTED;
+    }
+
+    ok = false;
+    uint32_t written = 0;
+    for (ChunkSlot* slot = chunkQueueTakeNext(queue); slot != nullptr; slot = chunkQueueTakeNext(queue)) {
+        if (slot->failed) {
+            result = slot->failure;
+            return PARALLEL_RAN;
+        }
+        if (target != nullptr) {
+            const bool fromCodec = compressed && slot->resultBytes != 0;
+            const uint8_t* data = fromCodec ? slot->produced.data() : slot->storage.data() + slot->resultOffset;
+            const uint32_t bytes = fromCodec ? slot->produced.size() : slot->resultBytes;
+            if (!platformWrite(target->file, data, bytes)) {
+                result = RESULT_WRITE_ERROR;
+                return PARALLEL_RAN;
+            }
+        }
+        const uint32_t index = slot->index;
+        chunkQueueRelease(queue, *slot);
+        ++written;
+        reportChunkFinished(options.progress, index, chunkCount);
+        if (isCancelRequested(options.progress)) {
+            result = RESULT_CANCELLED;
+            return PARALLEL_RAN;
+        }
+    }
+    if (chunkQueueAborted(queue, result)) return PARALLEL_RAN;
+    if (written != chunkCount) {
+        result = RESULT_CANCELLED;
+        return PARALLEL_RAN;
+    }
+    threads.join();
+    ok = true;
+    return PARALLEL_RAN;
+}
+
 // The decryption itself; with no target path it checks everything and writes nothing.
 bool decryptInto(const PipelineOptions& options, const JobKey& key, const NativePath& sourcePath,
                  const NativePath* targetPath, JobResult& result) {
@@ -129,6 +301,16 @@ bool decryptInto(const PipelineOptions& options, const JobKey& key, const Native
     TargetFile target;
     if (targetPath != nullptr && !targetCreate(target, *targetPath)) return fail(result, RESULT_WRITE_ERROR);
 
+    const uint32_t workers = pipelineWorkerCount(options);
+    if (workers > 1 && chunkCount > 0) {
+        bool ok = false;
+        if (decryptChunksParallel(options, workers, reader, compressed, targetPath != nullptr ? &target : nullptr, ok,
+                                  result) == PARALLEL_RAN) {
+            if (!ok) return false;
+            if (targetPath != nullptr && !targetCommit(target)) return fail(result, RESULT_WRITE_ERROR);
+            return true;
+        }
+    }
     for (uint32_t i = 0; i < chunkCount; ++i) {
         SecureBuffer chunk;
         if (!readChunk(reader, chunk)) return fail(result, RESULT_READ_ERROR);

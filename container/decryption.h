@@ -18,6 +18,7 @@
 struct ContainerReader {
     CryptoSession session;
     PlatformFile file;
+    uint64_t fileSize = 0;
     uint64_t remaining = 0;
     bool headerRead = false;
     bool tableRead = false;
@@ -33,6 +34,9 @@ struct ContainerReader {
 // on a read error, a short count, or a count larger than what is left of the file.
 [[nodiscard]] bool readExact(ContainerReader& reader, uint32_t count, SecureBuffer& out);
 
+// As readExact, into count bytes at data that the caller provides.
+[[nodiscard]] bool readExactInto(ContainerReader& reader, uint8_t* data, uint32_t count);
+
 // Reads the header size and the header bytes, the container's opening; header receives the bytes.
 // False on a read error or a size above MAX_HEADER_SIZE or what is left of the file. Only once,
 // first thing.
@@ -40,6 +44,11 @@ struct ContainerReader {
 
 // Keys the session and reads, authenticates and decodes the chunk table; count receives the chunk
 // count. The table payload must be exactly 4 + 4n bytes. Only after the header, only once.
+// The table's size is refused unless it is a sealed blob's size and the rest of the file could
+// hold as many chunks as such a table lists (every sealed chunk has at least 64 bytes). Its tag
+// is then checked over the table read in pieces, keeping nothing; only an authentic table is read
+// again whole and decrypted. So a forged size costs at most reading what the file holds, never
+// memory of that size.
 [[nodiscard]] bool openTable(ContainerReader& reader, const SecureBuffer& masterKey, RandomGenerator* generator,
                              CipherAlgorithm cipher, uint32_t& count);
 
@@ -51,6 +60,9 @@ void closeReader(ContainerReader& reader);
 
 // Decrypts the container at sourcePath into targetPath with key; the cipher and compression come
 // from the container. options.cipher and options.compress are unused.
+// With more than one worker (options.workers) one thread reads the chunks in order, the workers
+// check, decrypt and decompress them side by side, and this thread writes them in order; the first
+// bad chunk in file order decides the result, as with one worker.
 // True: the whole plaintext is under targetPath. False: result holds the first failure and no file
 // of this job remains; a file that already had the target's name is unchanged, and nothing is
 // created before the key and the table have been checked.

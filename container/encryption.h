@@ -28,6 +28,10 @@ struct SourceReader {
 // (the file shrank or a read failed).
 [[nodiscard]] bool sourceReadNextChunk(SourceReader& reader, SecureBuffer& out);
 
+// As sourceReadNextChunk, into count bytes at data that the caller provides: count receives
+// min(2 MiB, remaining), and data MUST have room for that many.
+[[nodiscard]] bool sourceReadNextChunkInto(SourceReader& reader, uint8_t* data, uint32_t& count);
+
 void sourceClose(SourceReader& reader);
 
 // The container being written: created → valid → header written → chunks 0..n-1 → table.
@@ -55,6 +59,10 @@ struct ContainerWriter {
 // table.
 [[nodiscard]] bool writeChunk(ContainerWriter& writer, const SecureBuffer& data);
 
+// Appends a chunk that is sealed already (its index inside), for pipelines that seal elsewhere. Unlike
+// writeChunk it leaves the table to the caller's writeTable.
+[[nodiscard]] bool writeSealedChunk(ContainerWriter& writer, const uint8_t* sealed, uint32_t sealedBytes);
+
 // Seals the table of sealed sizes and writes it into the reserved area. Only once all chunks are in.
 [[nodiscard]] bool writeTable(ContainerWriter& writer);
 
@@ -65,6 +73,10 @@ struct ContainerWriter {
 void closeWriter(ContainerWriter& writer);
 
 // Encrypts the file at sourcePath into a container at targetPath with key.
+// With more than one worker (options.workers) one thread reads the chunks and draws their IVs in
+// chunk order, the workers compress and seal them side by side, and this thread writes them in
+// order; the container is the same, byte for byte, as with one worker from the same generator
+// state. At most pipelineSlotCount chunks are in memory at once.
 // True: the container is complete under targetPath. False: result holds the first failure and no
 // file of this job remains; a file that already had the target's name is unchanged.
 // Failures: source unreadable or shrinking, codec failure → RESULT_READ_ERROR; key-file key not 32

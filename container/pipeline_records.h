@@ -30,12 +30,15 @@ struct JobProgress {
 };
 
 // What a pipeline is run with. progress may be null: the pipeline then neither reports nor can be
-// cancelled.
+// cancelled. workers is the number of threads that compress, seal or open chunks side by side:
+// 0 asks for one per processor, 1 runs the whole job on the calling thread. Every count gives the
+// same container from the same generator state.
 struct PipelineOptions {
     RandomGenerator* generator = nullptr;
     bool compress = false;
     CipherAlgorithm cipher = CIPHER_AES256;
     JobProgress* progress = nullptr;
+    uint32_t workers = 0;
 };
 
 // Why a job failed; the first failing step of a pipeline decides.

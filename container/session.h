@@ -11,6 +11,7 @@
 #include "base/secure_buffer.h"
 #include "crypto/cipher.h"
 #include "crypto/hmac.h"
+#include "crypto/sha256.h"
 
 struct RandomGenerator;
 
@@ -50,6 +51,64 @@ void sessionInit(CryptoSession& session, const SecureBuffer& key, RandomGenerato
 // failure (session not valid, fewer than 64 bytes, wrong tag, bad padding) wipes buffer and returns
 // false.
 [[nodiscard]] bool sessionDecryptChunk(CryptoSession& session, SecureBuffer& buffer);
+
+// --- Sealing and opening in place, for the parallel pipelines ---
+// The same blobs as sessionEncryptChunk and sessionDecryptChunk, worked on in the caller's memory,
+// with the IV drawn apart from the sealing. These read the session's cipher and MAC contexts and
+// never its valid flag, so one thread may draw IVs while several others seal or open at once.
+
+// Bytes of the sealed blob of a payload of payloadBytes: 16 × (n / 16 + 1) + 48.
+constexpr uint64_t sealedBlobBytes(uint32_t payloadBytes) {
+    return uint64_t{CIPHER_BLOCK_BYTES} * (payloadBytes / CIPHER_BLOCK_BYTES + 1) + SEALED_OVERHEAD_BYTES;
+}
+
+// Draws the next IV into iv exactly as sessionEncryptChunk draws one, so that IVs drawn here in
+// chunk order give the same container as sealing the chunks one by one. False, with iv zeroed,
+// when the session is not valid or has no generator, or the generator cannot give 16 bytes; a
+// generator that is not ready also leaves the session no longer valid.
+[[nodiscard]] bool sessionDrawIv(CryptoSession& session, uint8_t iv[SEALED_IV_BYTES]);
+
+// One blob to seal in place: the IV in blob[0..16), the payload in blob[16..16 + payloadBytes),
+// and room up to sealedBlobBytes(payloadBytes), which sealing fills with the padding and the tag.
+struct SealRegion {
+    uint8_t* blob;
+    uint32_t payloadBytes;
+};
+
+// Seals each region in place into the blob that sessionEncryptChunk would make with that IV.
+// Serpent chunks go through its CBC lanes side by side. regions MUST NOT overlap, and each MUST
+// have the room above. False when the session's contexts are not keyed, or the payload is too long
+// for a 32-bit blob; the regions are then wiped.
+[[nodiscard]] bool sessionSealInPlace(const CryptoSession& session, SealRegion* regions, size_t count);
+
+// Opens the sealed blob of blobBytes bytes at blob in place, with sessionDecryptChunk's checks:
+// the tag first, then the decryption and the padding. On success the payload is at
+// blob + SEALED_IV_BYTES and payloadBytes holds its length. On failure (contexts not keyed, fewer
+// than 64 bytes, a length that is no whole number of blocks, wrong tag, bad padding) the blob is
+// wiped and payloadBytes is 0.
+[[nodiscard]] bool sessionOpenInPlace(const CryptoSession& session, uint8_t* blob, uint32_t blobBytes,
+                                      uint32_t& payloadBytes);
+
+// A tag computed over bytes that arrive in pieces: sessionTagStart, sessionTagAbsorb for each
+// piece of IV and ciphertext in order, then sessionTagMatches with the blob's last 32 bytes. The
+// running hash is wiped when the stream ends or is destroyed.
+struct SealedTagStream {
+    SealedTagStream() = default;
+    SealedTagStream(const SealedTagStream&) = delete;
+    SealedTagStream& operator=(const SealedTagStream&) = delete;
+    ~SealedTagStream();
+
+    Sha256Context inner;
+    bool started = false;
+};
+
+// Starts the tag of a new blob. False when the session's MAC context is not keyed.
+[[nodiscard]] bool sessionTagStart(const CryptoSession& session, SealedTagStream& stream);
+
+void sessionTagAbsorb(SealedTagStream& stream, const uint8_t* data, uint32_t length);
+
+// Whether tag is the tag of everything absorbed, compared over every byte. Ends the stream.
+[[nodiscard]] bool sessionTagMatches(const CryptoSession& session, SealedTagStream& stream, const SecureBuffer& tag);
 
 // Wipes and frees the cipher and MAC contexts and forgets the generator.
 void sessionRelease(CryptoSession& session);
