@@ -14,6 +14,8 @@ namespace {
 uint16_t lastPointerX = 0;
 uint16_t lastPointerY = 0;
 
+SeedFileWriter seedFileWriter = writeBlobFile;
+
 uint32_t calendarTimeLow() { return static_cast<uint32_t>(platformCalendarSeconds()); }
 
 // Clock values go in as an event: the bytes of t in the order 0, 2, 1, 3, then four zeros.
@@ -47,8 +49,10 @@ bool saveSeedFile() {
     if (!generate(globalRandomGenerator, seed, SEED_FILE_BYTES, CIPHER_AES256)) return false;
     SecureBuffer payload;
     appendField(payload, seed);
-    return writeBlobFile(SEED_FILE_NAME, payload);
+    return seedFileWriter(SEED_FILE_NAME, payload);
 }
+
+void setSeedFileWriter(SeedFileWriter writer) { seedFileWriter = writer != nullptr ? writer : writeBlobFile; }
 
 bool addSystemRandomness() {
     SecureBuffer bytes = SecureBuffer::zeros(SYSTEM_RANDOM_BYTES);

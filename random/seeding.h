@@ -27,6 +27,14 @@ constexpr char SEED_FILE_NAME[] = "rand.bin";
 // nothing, when the generator is not ready; false when the file cannot be written.
 [[nodiscard]] bool saveSeedFile();
 
+// Writes a seed file: the path and the blob's payload; false when the file was not written whole.
+using SeedFileWriter = bool (*)(const char* path, const SecureBuffer& payload);
+
+// Replaces the function that writes "rand.bin" (writeBlobFile); null restores it. A seam for tests,
+// which make the rewrite fail whatever the process's rights on the file. Set it only while no
+// other thread seeds or saves.
+void setSeedFileWriter(SeedFileWriter writer);
+
 // Mixes 32 bytes of operating-system randomness and the calendar time, without credit.
 [[nodiscard]] bool addSystemRandomness();
 

@@ -150,24 +150,15 @@ TEST_F(Seeding, StartWithAShortSeedLeavesTheFileAlone) {
 }
 
 // A seed file that was read but cannot be replaced would be used again on the next start, so the
-// start fails. A read-only file is the usual case. Where the process may write read-only files
-// anyway (an administrator, root), no file can be made unwritable by permissions, and the test
-// has nothing to show.
+// start fails. The writer fails the way a read-only file or a full disk makes it fail, whatever
+// the rights of the process (CI runs as root).
 TEST_F(Seeding, SeedFileThatCannotBeRewrittenFailsTheStart) {
     const Bytes before = seedFile(seedBytes(SEED_FILE_BYTES));
     writeFileBytes("rand.bin", before);
-    fs::permissions("rand.bin", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                    fs::perm_options::remove);
-    struct RestoreWrite {
-        ~RestoreWrite() {
-            std::error_code ignored;
-            fs::permissions("rand.bin", fs::perms::owner_write, fs::perm_options::add, ignored);
-        }
-    } restoreWrite;
-    {
-        std::ofstream probe("rand.bin", std::ios::binary | std::ios::app);
-        if (probe.is_open()) GTEST_SKIP() << "this process may write read-only files";
-    }
+    struct FailingWriter {
+        FailingWriter() { setSeedFileWriter([](const char*, const SecureBuffer&) { return false; }); }
+        ~FailingWriter() { setSeedFileWriter(nullptr); }
+    } failingWriter;
     EXPECT_FALSE(initRandomGenerator());
     EXPECT_TRUE(readFileBytes("rand.bin") == before);
 }
