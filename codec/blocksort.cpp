@@ -1,6 +1,13 @@
-// Block-sorting stage. The sort is a top-down merge sort with an exchange sort for ranges of at
-// most four; its exact comparisons decide both the budget spent and where equal rotations of a
-// periodic block end up, so neither the order of comparisons nor their count may change.
+// Block-sorting stage. The rotations of a block are sorted as the suffixes of its least rotation:
+// when a block is not periodic, that rotation is a Lyndon word, and for a Lyndon word the order
+// of the suffixes is the order of the rotations. A periodic block is sorted through one period.
+//
+// A block that is not periodic has a single sorted order of its rotations, so this gives the same
+// last column and primary index as any other correct sort, the budgeted merge sort that earlier
+// writers of the format used among them. A periodic block has groups of equal rotations; the
+// last column is the same whatever their order, and only the primary index, which row of its
+// group rotation 0 takes, may differ from such a writer. Every row of the group decodes to the
+// same block.
 
 #include "codec/blocksort.h"
 
@@ -9,6 +16,7 @@
 
 #include "base/byte_order.h"
 #include "base/scope_exit.h"
+#include "codec/suffix_sort.h"
 #include "codec/word_array.h"
 
 namespace {
@@ -16,8 +24,6 @@ namespace {
 constexpr uint32_t BLOCK_SORT_HEADER_BYTES = 2;
 constexpr uint32_t BLOCK_SORT_INDEX_BYTES = 3;
 constexpr uint32_t BLOCK_SORT_COPIED_MAX_BYTES = 3;  // shorter blocks are not transformed
-constexpr uint32_t BLOCK_SORT_EXCHANGE_MAX_RANGE = 4;
-constexpr uint32_t BLOCK_SORT_KEY_BYTES = 4;
 
 // The stream's 24-bit little-endian primary indexes; byte_order.h has no 24-bit helper.
 uint32_t blockSortLoadIndex(const uint8_t* field) {
@@ -31,146 +37,101 @@ void blockSortStoreIndex(uint8_t* field, uint32_t primaryIndex) {
     field[2] = static_cast<uint8_t>(primaryIndex >> 16);
 }
 
-// One block's sort. index holds rotation starts; merge has room for floor(length / 2) + 1.
-struct BlockSorter {
-    const uint32_t* keys;
-    uint32_t* index;
-    uint32_t* merge;
-    uint32_t length;
-    uint64_t budget;
-    bool exhausted;
+uint32_t blockSortGcd(uint32_t a, uint32_t b) {
+    while (b != 0) {
+        const uint32_t rest = a % b;
+        a = b;
+        b = rest;
+    }
+    return a;
+}
+
+// Start of the least rotation of block[0..length), by two candidates i and j that skip every
+// start shown to be greater than the other's. Linear in the length. When the block is periodic
+// two candidates compare equal over a whole length; distance then receives how far apart they
+// are (a multiple of the period), otherwise 0.
+uint32_t blockSortLeastRotation(const uint8_t* block, uint32_t length, uint32_t& distance) {
+    uint32_t i = 0;
+    uint32_t j = 1;
+    uint32_t k = 0;
+    while (i < length && j < length && k < length) {
+        uint32_t a = i + k;
+        if (a >= length) a -= length;
+        uint32_t b = j + k;
+        if (b >= length) b -= length;
+        const uint8_t x = block[a];
+        const uint8_t y = block[b];
+        if (x == y) {
+            ++k;
+            continue;
+        }
+        if (x > y) {
+            i += k + 1;
+        } else {
+            j += k + 1;
+        }
+        if (i == j) ++j;
+        k = 0;
+    }
+    distance = k >= length ? (i > j ? i - j : j - i) : 0;
+    return i < j ? i : j;
+}
+
+// Working memory of the rotation sort for blocks of up to a given length.
+struct BlockSortWork {
+    uint32_t* order;   // suffix array of the least rotation
+    uint8_t* rotated;  // the block from its least rotation on
 };
 
-// Orders rotations a and b whose first keys are equal: negative, zero (equal rotations) or
-// positive. Each key compared costs a unit of budget. When the budget runs out the sorter is
-// marked exhausted and the result means nothing.
-int blockSortCompareTail(BlockSorter& s, uint32_t a, uint32_t b) {
-    const uint32_t length = s.length;
-    for (uint32_t offset = BLOCK_SORT_KEY_BYTES; offset < length; offset += BLOCK_SORT_KEY_BYTES) {
-        if (s.budget == 0) {
-            s.exhausted = true;
-            return 0;
-        }
-        --s.budget;
-        // a, b < length and length >= 4, so one subtraction brings each back into the block.
-        a += BLOCK_SORT_KEY_BYTES;
-        if (a >= length) a -= length;
-        b += BLOCK_SORT_KEY_BYTES;
-        if (b >= length) b -= length;
-        const uint32_t keyA = s.keys[a];
-        const uint32_t keyB = s.keys[b];
-        if (keyA != keyB) return keyA < keyB ? -1 : 1;
+// Writes the last column of block[0..length) (length >= 1) to out and returns the row of
+// rotation 0, the first of its group in a periodic block.
+uint32_t blockSortRotations(const uint8_t* block, uint32_t length, BlockSortWork& work,
+                            uint8_t* out) {
+    uint32_t distance = 0;
+    const uint32_t least = blockSortLeastRotation(block, length, distance);
+    if (distance != 0) {
+        // The block is copies of its first `period` bytes (that period may repeat in turn):
+        // each row of the period's sort stands for `copies` equal rows.
+        const uint32_t period = blockSortGcd(distance, length);
+        const uint32_t copies = length / period;
+        const uint32_t periodRow = blockSortRotations(block, period, work, out);
+        for (uint32_t row = period; row-- > 0;) std::memset(out + row * copies, out[row], copies);
+        return periodRow * copies;
     }
-    return 0;
+    uint8_t* rotated = work.rotated;
+    std::memcpy(rotated, block + least, length - least);
+    std::memcpy(rotated + (length - least), block, least);
+    uint32_t* order = work.order;
+    suffixSort(rotated, length, order, out);
+    // Rotation 0 of the block is rotation (length - least) mod length of the rotated copy.
+    const uint32_t zeroStart = least == 0 ? 0 : length - least;
+    uint32_t primaryIndex = 0;
+    while (order[primaryIndex] != zeroStart) ++primaryIndex;
+    return primaryIndex;
 }
 
-// The full comparison; the first key comparison is free.
-int blockSortCompare(BlockSorter& s, uint32_t a, uint32_t b) {
-    const uint32_t keyA = s.keys[a];
-    const uint32_t keyB = s.keys[b];
-    if (keyA != keyB) return keyA < keyB ? -1 : 1;
-    return blockSortCompareTail(s, a, b);
-}
+// --- Inverse ---
 
-// Sorts index[lo..hi] (inclusive). Recursion depth is about log2 of the block length.
-void blockSortRange(BlockSorter& s, uint32_t lo, uint32_t hi) {
-    uint32_t* index = s.index;
-    if (hi - lo + 1 <= BLOCK_SORT_EXCHANGE_MAX_RANGE) {
-        for (uint32_t p = lo; p < hi; ++p) {
-            for (uint32_t i = p + 1; i <= hi; ++i) {
-                const int order = blockSortCompare(s, index[p], index[i]);
-                if (s.exhausted) return;
-                if (order > 0) std::swap(index[p], index[i]);
-            }
-        }
-        return;
-    }
-    const uint32_t mid = lo + (hi - lo) / 2;
-    blockSortRange(s, lo, mid);
-    if (s.exhausted) return;
-    blockSortRange(s, mid + 1, hi);
-    if (s.exhausted) return;
+// links[i] of a block being restored: the row that precedes row i (rank of L[i] among equal
+// bytes plus the number of smaller bytes) in the low bits, L[i] itself in the top byte, and
+// BLOCK_SORT_START_MARK on the rows where a walk starts.
+constexpr uint32_t BLOCK_SORT_ROW_MASK = (1u << 21) - 1;
+constexpr uint32_t BLOCK_SORT_START_MARK = 1u << 23;
+static_assert(BLOCK_SORT_SIZE <= BLOCK_SORT_ROW_MASK + 1, "a row number must fit below the mark");
 
-    // The same comparisons as blockSortCompare in the same order, with the first key of each
-    // run's head kept in a register: a random key load is the sort's main cost.
-    const uint32_t leftCount = mid - lo + 1;
-    uint32_t* merge = s.merge;
-    const uint32_t* keys = s.keys;
-    std::memcpy(merge, index + lo, leftCount * sizeof(uint32_t));
-    uint32_t left = 0;
-    uint32_t right = mid + 1;
-    uint32_t out = lo;
-    uint32_t fromLeft = merge[0];
-    uint32_t fromRight = index[right];
-    uint32_t keyLeft = keys[fromLeft];
-    uint32_t keyRight = keys[fromRight];
-    for (;;) {
-        int order;
-        if (keyLeft != keyRight) {
-            order = keyLeft < keyRight ? -1 : 1;
-        } else {
-            order = blockSortCompareTail(s, fromLeft, fromRight);
-            if (s.exhausted) return;
-        }
-        if (order <= 0) {
-            index[out++] = fromLeft;
-            if (++left == leftCount) return;  // the rest of the right run is in place
-            fromLeft = merge[left];
-            keyLeft = keys[fromLeft];
-        } else {
-            index[out++] = fromRight;
-            if (++right > hi) break;
-            fromRight = index[right];
-            keyRight = keys[fromRight];
-        }
-    }
-    while (left < leftCount) index[out++] = merge[left++];
-}
+// Blocks up to this length are restored by one walk; their links fit the processor's caches.
+constexpr uint32_t BLOCK_SORT_ONE_WALK_MAX_BYTES = 65536;
+// Longer blocks are walked from this many rows at once, so that the walks' memory accesses,
+// each a cache miss, overlap.
+constexpr uint32_t BLOCK_SORT_WALKS = 64;
+// Each walk writes into pieces of this size, taken from a shared pool as it needs them.
+constexpr uint32_t BLOCK_SORT_PIECE_BYTES = 4096;
+constexpr uint32_t BLOCK_SORT_NO_PIECE = UINT32_MAX;
 
-// Key of rotation r: the bytes at r..r+3, cyclically, the first in the most significant place.
-void blockSortBuildKeys(const uint8_t* block, uint32_t length, uint32_t* keys) {
-    for (uint32_t r = 0; r + BLOCK_SORT_KEY_BYTES <= length; ++r) keys[r] = load32Be(block + r);
-    for (uint32_t r = length - (BLOCK_SORT_KEY_BYTES - 1); r < length; ++r) {
-        uint32_t key = 0;
-        for (uint32_t k = 0; k < BLOCK_SORT_KEY_BYTES; ++k) {
-            uint32_t position = r + k;
-            if (position >= length) position -= length;
-            key = (key << 8) | block[position];
-        }
-        keys[r] = key;
-    }
-}
-
-// Transforms one block of length >= 4 into out; false when its budget runs out.
-bool blockSortOneBlock(const uint8_t* block, uint32_t length, CodecWordArray& keys,
-                       CodecWordArray& index, CodecWordArray& merge, uint8_t* out,
-                       uint32_t& primaryIndex) {
-    blockSortBuildKeys(block, length, keys.data());
-    for (uint32_t i = 0; i < length; ++i) index[i] = i;
-    uint64_t budget = BLOCK_SORT_BUDGET_STEPS_PER_BYTE * length;
-    if (budget < BLOCK_SORT_BUDGET_MIN_STEPS) budget = BLOCK_SORT_BUDGET_MIN_STEPS;
-    BlockSorter sorter = {keys.data(), index.data(), merge.data(), length, budget, false};
-    blockSortRange(sorter, 0, length - 1);
-    if (sorter.exhausted) return false;
-    primaryIndex = 0;
-    for (uint32_t i = 0; i < length; ++i) {
-        const uint32_t start = index[i];
-        if (start == 0) primaryIndex = i;
-        out[i] = block[start == 0 ? length - 1 : start - 1];
-    }
-    return true;
-}
-
-// Restores one block of length >= 4 from its last column; primaryIndex < length. Any last column
-// and index give some output: every step stays inside the block.
-// links[i] holds the row that precedes row i (rank of L[i] among equal bytes plus the number of
-// smaller bytes, below 2^21) with L[i] itself in the top byte, so the walk, which is bound by
-// memory latency, loads one word per output byte.
-void blockSortInvertBlock(const uint8_t* lastColumn, uint32_t length, uint32_t primaryIndex,
-                          CodecWordArray& links, uint8_t* out) {
-    static_assert(BLOCK_SORT_SIZE <= (1u << 24), "a row number must leave the top byte free");
-    uint32_t counts[256] = {};
-    ScopeExit wipeCounts([&] { secureWipe(counts, sizeof counts); });
+// Fills links for the last column and returns nothing; counts is a 256-entry scratch table.
+void blockSortBuildLinks(const uint8_t* lastColumn, uint32_t length, uint32_t* links,
+                         uint32_t (&counts)[256]) {
+    for (uint32_t c = 0; c < 256; ++c) counts[c] = 0;
     for (uint32_t i = 0; i < length; ++i) ++counts[lastColumn[i]];
     // counts[c] becomes the first row whose rotation starts with c.
     uint32_t total = 0;
@@ -183,13 +144,176 @@ void blockSortInvertBlock(const uint8_t* lastColumn, uint32_t length, uint32_t p
         const uint32_t value = lastColumn[i];
         links[i] = counts[value]++ | (value << 24);
     }
+}
+
+// The walk from the primary index: the block's bytes from the last to the first.
+void blockSortWalkOnce(const uint32_t* links, uint32_t length, uint32_t primaryIndex,
+                       uint8_t* out) {
     uint32_t row = primaryIndex;
     for (uint32_t t = 0; t < length; ++t) {
         const uint32_t link = links[row];
         out[length - 1 - t] = static_cast<uint8_t>(link >> 24);
-        row = link & 0xFFFFFF;
+        row = link & BLOCK_SORT_ROW_MASK;
     }
     secureWipe(&row, sizeof row);
+}
+
+// One of several walks: from its start row up to, not including, the next start row on its
+// cycle. Its bytes come last to first; they gather in a cache line of the walk's own (writing
+// single bytes straight to scattered places stalls the processor on every line it has not yet
+// fetched) and go, a line at a time, backwards into pieces of the pool. piece is the walk's
+// current piece, previousPiece in the pool links it to the walk's earlier one.
+struct BlockSortWalk {
+    uint32_t startRow;
+    uint32_t endRow;
+    uint32_t bytes;
+    uint32_t piece;
+    uint8_t* pieceBegin;
+    uint8_t* cursor;  // the piece's bytes so far start here
+};
+
+constexpr uint32_t BLOCK_SORT_LINE_BYTES = 64;
+
+// Pieces are numbered through two areas: the block's own last column, free once the links are
+// built, then a spare area of BLOCK_SORT_WALKS + 1 pieces, since each walk may leave one piece
+// partly empty.
+struct BlockSortPiecePool {
+    uint8_t* region;
+    uint32_t regionPieces;
+    uint8_t* spare;
+    uint32_t* previousPiece;
+    uint32_t nextFree;
+};
+
+uint8_t* blockSortPieceBegin(const BlockSortPiecePool& pool, uint32_t piece) {
+    return piece < pool.regionPieces
+               ? pool.region + static_cast<size_t>(piece) * BLOCK_SORT_PIECE_BYTES
+               : pool.spare + static_cast<size_t>(piece - pool.regionPieces) * BLOCK_SORT_PIECE_BYTES;
+}
+
+void blockSortTakePiece(BlockSortPiecePool& pool, BlockSortWalk& walk) {
+    const uint32_t piece = pool.nextFree++;
+    pool.previousPiece[piece] = walk.piece;
+    walk.piece = piece;
+    walk.pieceBegin = blockSortPieceBegin(pool, piece);
+    walk.cursor = walk.pieceBegin + BLOCK_SORT_PIECE_BYTES;
+}
+
+// Puts count <= BLOCK_SORT_LINE_BYTES bytes in front of the walk's bytes so far. Only the
+// walk's very first bytes come in a short line, so every piece but the last stays full.
+void blockSortPutLine(BlockSortPiecePool& pool, BlockSortWalk& walk, const uint8_t* bytes,
+                      uint32_t count) {
+    if (walk.piece == BLOCK_SORT_NO_PIECE ||
+        static_cast<uint32_t>(walk.cursor - walk.pieceBegin) < count) {
+        blockSortTakePiece(pool, walk);
+    }
+    walk.cursor -= count;
+    std::memcpy(walk.cursor, bytes, count);
+}
+
+// Copies a finished walk's bytes, first to last, to out.
+void blockSortCopyWalk(const BlockSortPiecePool& pool, const BlockSortWalk& walk, uint8_t* out) {
+    const uint8_t* pieceEnd = walk.pieceBegin + BLOCK_SORT_PIECE_BYTES;
+    const uint32_t partial = static_cast<uint32_t>(pieceEnd - walk.cursor);
+    std::memcpy(out, walk.cursor, partial);
+    out += partial;
+    for (uint32_t piece = pool.previousPiece[walk.piece]; piece != BLOCK_SORT_NO_PIECE;
+         piece = pool.previousPiece[piece]) {
+        std::memcpy(out, blockSortPieceBegin(pool, piece), BLOCK_SORT_PIECE_BYTES);
+        out += BLOCK_SORT_PIECE_BYTES;
+    }
+}
+
+// The state of the walks that the stepping loop touches, kept apart from the rest.
+struct BlockSortWalkers {
+    uint32_t row[BLOCK_SORT_WALKS];          // next row to visit
+    uint32_t lineStart[BLOCK_SORT_WALKS];    // the line's bytes so far start here
+    uint32_t active[BLOCK_SORT_WALKS];       // walks still going, in no order
+    alignas(BLOCK_SORT_LINE_BYTES) uint8_t line[BLOCK_SORT_WALKS][BLOCK_SORT_LINE_BYTES];
+};
+
+// Restores a block of more than BLOCK_SORT_ONE_WALK_MAX_BYTES with the same result as
+// blockSortWalkOnce. Walks start at the primary index and at rows spread over the block; the
+// walk from the primary index ends where another begins, that one ends where a third begins,
+// and so on around the primary index's cycle of rows. When that cycle is shorter than the block
+// (a periodic block, or a last column no encoder made) the single walk would go round it again,
+// and the bytes are repeated to match. lastColumn is overwritten.
+void blockSortWalkMany(uint32_t* links, uint32_t length, uint32_t primaryIndex,
+                       uint8_t* lastColumn, uint8_t* spare, uint32_t* previousPiece,
+                       uint8_t* out) {
+    BlockSortWalk walks[BLOCK_SORT_WALKS];
+    BlockSortWalkers w;
+    ScopeExit wipeWalks([&] {
+        secureWipe(walks, sizeof walks);
+        secureWipe(&w, sizeof w);
+    });
+    BlockSortPiecePool pool = {lastColumn, length / BLOCK_SORT_PIECE_BYTES, spare, previousPiece, 0};
+
+    // Walk 0 starts at the primary index; the others at rows a 64th of the block apart, which
+    // are distinct because the block is longer than 64 rows.
+    uint32_t walkCount = 0;
+    for (uint32_t k = 0; k < BLOCK_SORT_WALKS; ++k) {
+        const uint32_t start =
+            k == 0 ? primaryIndex
+                   : static_cast<uint32_t>(static_cast<uint64_t>(length) * k / BLOCK_SORT_WALKS);
+        if (k != 0 && start == primaryIndex) continue;
+        walks[walkCount] = BlockSortWalk{start, 0, 0, BLOCK_SORT_NO_PIECE, nullptr, nullptr};
+        links[start] |= BLOCK_SORT_START_MARK;
+        ++walkCount;
+    }
+    // Each walk takes its start row's byte, then goes on until it meets a marked row.
+    for (uint32_t k = 0; k < walkCount; ++k) {
+        const uint32_t link = links[walks[k].startRow];
+        w.line[k][BLOCK_SORT_LINE_BYTES - 1] = static_cast<uint8_t>(link >> 24);
+        w.lineStart[k] = BLOCK_SORT_LINE_BYTES - 1;
+        w.row[k] = link & BLOCK_SORT_ROW_MASK;
+        w.active[k] = k;
+    }
+    uint32_t activeCount = walkCount;
+    while (activeCount > 0) {
+        for (uint32_t a = 0; a < activeCount;) {
+            const uint32_t k = w.active[a];
+            const uint32_t link = links[w.row[k]];
+            if ((link & BLOCK_SORT_START_MARK) != 0) {
+                BlockSortWalk& walk = walks[k];
+                walk.endRow = w.row[k];
+                const uint32_t start = w.lineStart[k];
+                blockSortPutLine(pool, walk, w.line[k] + start, BLOCK_SORT_LINE_BYTES - start);
+                w.active[a] = w.active[--activeCount];
+                continue;
+            }
+            const uint32_t position = --w.lineStart[k];
+            w.line[k][position] = static_cast<uint8_t>(link >> 24);
+            w.row[k] = link & BLOCK_SORT_ROW_MASK;
+            // Fetched while the other walks take their steps, so that many fetches are in
+            // flight at once.
+            __builtin_prefetch(links + w.row[k]);
+            if (position == 0) {
+                blockSortPutLine(pool, walks[k], w.line[k], BLOCK_SORT_LINE_BYTES);
+                w.lineStart[k] = BLOCK_SORT_LINE_BYTES;
+            }
+            ++a;
+        }
+    }
+
+    // Chain the walks from the primary index's, placing each before the one it came from.
+    uint32_t position = length;
+    uint32_t k = 0;
+    do {
+        BlockSortWalk& walk = walks[k];
+        walk.bytes = static_cast<uint32_t>(walk.pieceBegin + BLOCK_SORT_PIECE_BYTES - walk.cursor);
+        for (uint32_t piece = pool.previousPiece[walk.piece]; piece != BLOCK_SORT_NO_PIECE;
+             piece = pool.previousPiece[piece]) {
+            walk.bytes += BLOCK_SORT_PIECE_BYTES;
+        }
+        position -= walk.bytes;  // the walks of one cycle add up to at most the block
+        blockSortCopyWalk(pool, walk, out + position);
+        uint32_t next = 0;
+        while (walks[next].startRow != walk.endRow) ++next;  // endRow is some walk's start
+        k = next;
+    } while (k != 0);
+    const uint32_t cycle = length - position;
+    for (uint32_t i = position; i-- > 0;) out[i] = out[i + cycle];
 }
 
 uint32_t blockSortBlockLength(uint32_t totalBytes, uint32_t block) {
@@ -210,9 +334,10 @@ bool blockSortEncode(SecureBuffer& buffer) {
     SecureBuffer out;
     out.allocate(static_cast<uint32_t>(encodedBytes));
     const uint32_t largest = blockSortBlockLength(size, 0);
-    CodecWordArray keys(largest);
-    CodecWordArray index(largest);
-    CodecWordArray merge(largest / 2 + 1);
+    CodecWordArray order(largest);
+    SecureBuffer rotated;
+    rotated.allocate(largest);
+    BlockSortWork work = {order.data(), rotated.data()};
 
     const uint8_t* in = buffer.data();
     uint8_t* header = out.data();
@@ -225,9 +350,8 @@ bool blockSortEncode(SecureBuffer& buffer) {
         uint32_t primaryIndex = 0;
         if (length <= BLOCK_SORT_COPIED_MAX_BYTES) {
             std::memcpy(payload + start, in + start, length);
-        } else if (!blockSortOneBlock(in + start, length, keys, index, merge, payload + start,
-                                      primaryIndex)) {
-            return false;
+        } else {
+            primaryIndex = blockSortRotations(in + start, length, work, payload + start);
         }
         blockSortStoreIndex(header + BLOCK_SORT_HEADER_BYTES + BLOCK_SORT_INDEX_BYTES * k,
                             primaryIndex);
@@ -256,8 +380,17 @@ bool blockSortDecode(SecureBuffer& buffer) {
 
     SecureBuffer out;
     out.allocate(payloadBytes);
-    CodecWordArray links(blockSortBlockLength(payloadBytes, 0));
-    const uint8_t* payload = in + tableBytes;
+    const uint32_t largest = blockSortBlockLength(payloadBytes, 0);
+    CodecWordArray links(largest);
+    // The walks of a long block write into its own last column once the links hold it, and
+    // into this spare area.
+    const bool manyWalks = largest > BLOCK_SORT_ONE_WALK_MAX_BYTES;
+    SecureBuffer spare;
+    if (manyWalks) spare.allocate((BLOCK_SORT_WALKS + 1) * BLOCK_SORT_PIECE_BYTES);
+    CodecWordArray previousPiece(manyWalks ? largest / BLOCK_SORT_PIECE_BYTES + BLOCK_SORT_WALKS + 1 : 0);
+    uint32_t counts[256];
+    ScopeExit wipeCounts([&] { secureWipe(counts, sizeof counts); });
+    uint8_t* payload = buffer.data() + tableBytes;
     for (uint32_t k = 0; k < blocks; ++k) {
         const uint32_t primaryIndex =
             blockSortLoadIndex(in + BLOCK_SORT_HEADER_BYTES + BLOCK_SORT_INDEX_BYTES * k);
@@ -265,8 +398,14 @@ bool blockSortDecode(SecureBuffer& buffer) {
         const uint32_t length = blockSortBlockLength(payloadBytes, k);
         if (length <= BLOCK_SORT_COPIED_MAX_BYTES) {
             std::memcpy(out.data() + start, payload + start, length);
+            continue;
+        }
+        blockSortBuildLinks(payload + start, length, links.data(), counts);
+        if (length <= BLOCK_SORT_ONE_WALK_MAX_BYTES) {
+            blockSortWalkOnce(links.data(), length, primaryIndex, out.data() + start);
         } else {
-            blockSortInvertBlock(payload + start, length, primaryIndex, links, out.data() + start);
+            blockSortWalkMany(links.data(), length, primaryIndex, payload + start, spare.data(),
+                              previousPiece.data(), out.data() + start);
         }
     }
     buffer = std::move(out);

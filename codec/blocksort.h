@@ -1,5 +1,6 @@
-// The block-sorting stage of the codec: a Burrows-Wheeler transform of each 2 MiB block, sorted
-// by a merge sort under a per-block work budget. Owns the block-sort stream layout.
+// The block-sorting stage of the codec: a Burrows-Wheeler transform of each 2 MiB block, its
+// rotations sorted through a suffix sort in time linear in the block whatever its content. Owns
+// the block-sort stream layout.
 #pragma once
 
 #include <cstdint>
@@ -8,9 +9,6 @@
 
 constexpr uint32_t BLOCK_SORT_SIZE = 2097152;  // bytes per block (2^21); the last may be shorter
 constexpr uint32_t BLOCK_SORT_MAX_BLOCKS = 65535;  // the block count is stored in 16 bits
-// Extra comparison steps a block's sort may take, per byte of the block and at least.
-constexpr uint64_t BLOCK_SORT_BUDGET_STEPS_PER_BYTE = 40;
-constexpr uint64_t BLOCK_SORT_BUDGET_MIN_STEPS = 1000;
 
 // Bytes of the stream that blockSortEncode makes from inputBytes >= 1 bytes: the 16-bit block
 // count, a 24-bit primary index per block, then the transformed blocks.
@@ -19,13 +17,15 @@ constexpr uint64_t blockSortEncodedBytes(uint64_t inputBytes) {
 }
 
 // Stream: block count B (16-bit little-endian), B primary indexes (24-bit little-endian), then
-// each block's last column. A block of at most 3 bytes is copied with primary index 0.
-// Pre:  buffer is not empty (an empty buffer gives false).
-// Post: true: buffer holds the stream. false: some block's rotations were too alike to sort
-//       within its budget of max(40 x block bytes, 1000) extra comparison steps; the buffer is
-//       unchanged (the caller falls back to coding without the block sort).
+// each block's last column: the byte before each rotation, the rotations in ascending order. A
+// block of at most 3 bytes is copied with primary index 0. The primary index is the row of
+// rotation 0; in a periodic block, whose rotations repeat, it is the first row of the equal
+// rotations (any of them decodes to the same block).
+// Pre:  buffer is not empty (an empty buffer gives false and stays empty).
+// Post: true: buffer holds the stream.
 // Throws 0 when memory runs out; the buffer then keeps its old contents. Working memory is about
-// ten bytes per byte of the largest block, wiped before release.
+// five bytes per byte of the largest block, plus up to four while the suffix sort recurses, all
+// wiped before release.
 [[nodiscard]] bool blockSortEncode(SecureBuffer& buffer);
 
 // Inverse of blockSortEncode.

@@ -61,12 +61,10 @@ bool compressBlock(SecureBuffer& buffer, CompressionMethod mode) {
         SecureBuffer original(buffer);
         runLengthEncode(buffer);
         if (mode == METHOD_BLOCKSORT) {
-            if (blockSortEncode(buffer)) {
-                moveToFrontEncode(buffer);
-                runLengthEncode(buffer);
-            } else {
-                method = METHOD_HUFFMAN;
-            }
+            // The run-length output of a non-empty chunk is never empty.
+            if (!blockSortEncode(buffer)) return false;
+            moveToFrontEncode(buffer);
+            runLengthEncode(buffer);
         }
         if (!huffmanEncode(buffer)) return false;
         if (original.size() <= buffer.size()) {

@@ -14,9 +14,9 @@ enum CompressionMethod : uint8_t {
 
 constexpr uint32_t CODEC_CHUNK_MAX_BYTES = 2097152;  // the pipelines' chunk size, 2 MiB
 
-// Compresses one chunk in place. mode asks for a method; METHOD_BLOCKSORT still gives
-// METHOD_HUFFMAN when a block's rotations are too alike to sort within the budget, and either
-// gives METHOD_STORED when coding does not make the chunk smaller.
+// Compresses one chunk in place. mode asks for a method; METHOD_HUFFMAN and METHOD_BLOCKSORT
+// give METHOD_STORED when coding does not make the chunk smaller. This encoder never falls back
+// from METHOD_BLOCKSORT to METHOD_HUFFMAN (the decoder still reads both).
 // Pre:  buffer holds at most CODEC_CHUNK_MAX_BYTES bytes; mode is one of the three methods.
 // Post: true: an empty buffer stays empty (no method byte); otherwise buffer holds the method
 //       byte and its payload. false: the buffer is too long, mode is not a method, or the

@@ -51,13 +51,15 @@ std::vector<SecureBuffer> seedStreams() {
     std::vector<SecureBuffer> streams = {
         compressed(englishLikeText(700, 50), METHOD_BLOCKSORT),
         compressed(runsAndText, METHOD_BLOCKSORT),
-        compressed(cyclic("banana", 300), METHOD_BLOCKSORT),  // method 1
+        compressed(cyclic("banana", 300), METHOD_HUFFMAN),
         compressed(englishLikeText(500, 53), METHOD_HUFFMAN),
+        compressed(cyclic("banana", 300), METHOD_BLOCKSORT),  // a periodic block
     };
     EXPECT_EQ(streams[0].data()[0], METHOD_BLOCKSORT);
     EXPECT_EQ(streams[1].data()[0], METHOD_BLOCKSORT);
     EXPECT_EQ(streams[2].data()[0], METHOD_HUFFMAN);
     EXPECT_EQ(streams[3].data()[0], METHOD_HUFFMAN);
+    EXPECT_EQ(streams[4].data()[0], METHOD_BLOCKSORT);
     return streams;
 }
 
