@@ -1,12 +1,13 @@
 // Huffman stage. The encoder builds its tree in a singly linked list exactly as the stream format
-// requires and emits codes from a table; the decoder parses the tree without recursion and walks
-// it bit by bit.
+// requires and emits codes from a table; the decoder parses the tree without recursion and
+// decodes through a table of the tree's first levels, walking deeper paths bit by bit.
 
 #include "codec/huffman.h"
 
 #include <cstring>
 #include <utility>
 
+#include "base/byte_order.h"
 #include "base/scope_exit.h"
 
 namespace {
@@ -242,6 +243,111 @@ bool huffmanReadTree(HuffmanBitReader& r, HuffmanTree& tree) {
     return ok;
 }
 
+// --- Table decoding ---
+
+// The decoding table is indexed by the next HUFFMAN_TABLE_BITS bits of the stream, the first in
+// bit 0. An entry is either a leaf reached within those bits (its value and code length) or the
+// internal node reached after all of them, from which the walk goes on bit by bit.
+constexpr uint32_t HUFFMAN_TABLE_BITS = 11;
+constexpr uint32_t HUFFMAN_TABLE_ENTRIES = 1u << HUFFMAN_TABLE_BITS;
+constexpr uint32_t HUFFMAN_TABLE_LEAF = 0x8000;  // in the entry's node field
+// Below this many output bytes the table costs more to build than it saves.
+constexpr uint32_t HUFFMAN_TABLE_MIN_BYTES = 4096;
+// Bits of a 64-bit window that are valid after shifting out up to 7 bits of its first byte.
+constexpr uint32_t HUFFMAN_WINDOW_BITS = 57;
+
+struct HuffmanTableEntry {
+    uint16_t node;    // the node reached, or HUFFMAN_TABLE_LEAF | value
+    uint16_t length;  // bits consumed
+};
+
+// Fills the table from the tree, which is not a single leaf.
+void huffmanBuildTable(const HuffmanTree& tree, HuffmanTableEntry* table) {
+    struct Pending {
+        uint16_t node;
+        uint16_t depth;
+        uint32_t path;  // step k in bit k
+    };
+    // Depth-first; at most one pending right subtree per level, and the walk stops at the
+    // table's depth, so the stack never holds more than that many plus one.
+    Pending stack[HUFFMAN_TABLE_BITS + 1];
+    ScopeExit wipeStack([&] { secureWipe(stack, sizeof stack); });
+    uint32_t depth = 0;
+    stack[depth++] = Pending{tree.root, 0, 0};
+    while (depth > 0) {
+        const Pending item = stack[--depth];
+        const HuffmanNode& node = tree.nodes[item.node];
+        if (node.leaf || item.depth == HUFFMAN_TABLE_BITS) {
+            const HuffmanTableEntry entry = {
+                static_cast<uint16_t>(node.leaf ? (HUFFMAN_TABLE_LEAF | node.value) : item.node),
+                item.depth};
+            // Every index whose low depth bits are the path.
+            for (uint32_t index = item.path; index < HUFFMAN_TABLE_ENTRIES; index += 1u << item.depth) {
+                table[index] = entry;
+            }
+            continue;
+        }
+        const uint16_t next = static_cast<uint16_t>(item.depth + 1);
+        stack[depth++] = Pending{node.child[1], next, item.path | (1u << item.depth)};
+        stack[depth++] = Pending{node.child[0], next, item.path};
+    }
+}
+
+// Walks from node reading bits at bit onwards until a leaf; false when a bit at or beyond
+// endBit would be needed.
+bool huffmanWalk(const uint8_t* in, uint64_t& bit, uint64_t endBit, const HuffmanNode* nodes,
+                 const HuffmanNode* node, uint8_t& value) {
+    while (!node->leaf) {
+        if (bit == endBit) return false;
+        const uint32_t step = (in[bit >> 3] >> (bit & 7)) & 1;
+        node = &nodes[node->child[step]];
+        ++bit;
+    }
+    value = node->value;
+    return true;
+}
+
+// Decodes n bytes of a tree with several leaves from bit on; false when the bits run out.
+bool huffmanDecodeBytes(const uint8_t* in, uint32_t size, uint64_t bit, const HuffmanTree& tree,
+                        uint32_t n, uint8_t* out) {
+    const HuffmanNode* nodes = tree.nodes;
+    const HuffmanNode* root = &nodes[tree.root];
+    const uint64_t endBit = 8 * static_cast<uint64_t>(size);
+    uint32_t i = 0;
+    if (n >= HUFFMAN_TABLE_MIN_BYTES) {
+        HuffmanTableEntry table[HUFFMAN_TABLE_ENTRIES];
+        ScopeExit wipeTable([&] { secureWipe(table, sizeof table); });
+        huffmanBuildTable(tree, table);
+        // While eight bytes can be loaded at the position, every bit a table lookup consumes is
+        // inside the stream.
+        while (i < n && (bit >> 3) + 8 <= size) {
+            const uint8_t* at = in + (bit >> 3);
+            uint64_t window = (static_cast<uint64_t>(load32Le(at)) |
+                               (static_cast<uint64_t>(load32Le(at + 4)) << 32)) >> (bit & 7);
+            uint32_t available = HUFFMAN_WINDOW_BITS;
+            while (available >= HUFFMAN_TABLE_BITS && i < n) {
+                const HuffmanTableEntry entry = table[window & (HUFFMAN_TABLE_ENTRIES - 1)];
+                if ((entry.node & HUFFMAN_TABLE_LEAF) == 0) {
+                    bit += entry.length;
+                    if (!huffmanWalk(in, bit, endBit, nodes, &nodes[entry.node], out[i])) {
+                        return false;
+                    }
+                    ++i;
+                    break;  // the window no longer matches the position
+                }
+                out[i++] = static_cast<uint8_t>(entry.node);
+                window >>= entry.length;
+                available -= entry.length;
+                bit += entry.length;
+            }
+        }
+    }
+    for (; i < n; ++i) {
+        if (!huffmanWalk(in, bit, endBit, nodes, root, out[i])) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool huffmanEncode(SecureBuffer& buffer) {
@@ -305,29 +411,16 @@ bool huffmanDecode(SecureBuffer& buffer, uint32_t maxOutputBytes) {
     ScopeExit wipeTree([&] { secureWipe(&tree, sizeof tree); });
     if (!huffmanReadTree(reader, tree)) return false;
     if (n > maxOutputBytes) return false;
-    const HuffmanNode* nodes = tree.nodes;
-    const HuffmanNode& root = nodes[tree.root];
+    const HuffmanNode& root = tree.nodes[tree.root];
     // Every code of a tree with several leaves is at least one bit long.
     if (!root.leaf && n > reader.endBit - reader.position) return false;
 
     SecureBuffer out;
     if (n != 0) out.allocate(n);
-    uint8_t* bytes = out.data();
     if (root.leaf) {
-        if (n != 0) std::memset(bytes, root.value, n);
-    } else {
-        uint64_t bit = reader.position;
-        const uint64_t endBit = reader.endBit;
-        for (uint32_t i = 0; i < n; ++i) {
-            const HuffmanNode* node = &root;
-            while (!node->leaf) {
-                if (bit == endBit) return false;
-                const uint32_t step = (in[bit >> 3] >> (bit & 7)) & 1;
-                node = &nodes[node->child[step]];
-                ++bit;
-            }
-            bytes[i] = node->value;
-        }
+        if (n != 0) std::memset(out.data(), root.value, n);
+    } else if (!huffmanDecodeBytes(in, size, reader.position, tree, n, out.data())) {
+        return false;
     }
     buffer = std::move(out);
     return true;

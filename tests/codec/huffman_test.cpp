@@ -1,12 +1,17 @@
-// Huffman stage: the stream format's vectors, the tree construction rule, and a decoder that
-// refuses what no encoder makes without reading or allocating past what the stream carries.
+// Huffman stage: the stream format's vectors, the tree construction rule, a decoder that refuses
+// what no encoder makes without reading or allocating past what the stream carries, and its
+// table-driven decoding against a bit-by-bit tree walk.
 
 #include "codec/huffman.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
+#include <random>
 #include <vector>
 
+#include "codec_references.h"
 #include "codec_test_support.h"
 
 using namespace codectest;
@@ -284,6 +289,90 @@ TEST(Huffman, DecodeHonoursTheOutputLimit) {
         if (ok) {
             EXPECT_TRUE(stream.constantTimeEquals(repeated(0x7A, row.n)));
         }
+    }
+}
+
+// Decodes with huffmanDecode and with the reference walk; both must agree on success and bytes.
+void expectSameAsReference(const SecureBuffer& stream, uint32_t limit) {
+    SecureBuffer buffer(stream);
+    const bool ok = huffmanDecode(buffer, limit);
+    const std::optional<Bytes> expected =
+        referenceHuffmanDecode(Bytes(stream.data(), stream.data() + stream.size()), limit);
+    ASSERT_EQ(ok, expected.has_value()) << hexOf(stream, 16);
+    if (ok) {
+        ASSERT_EQ(Bytes(buffer.data(), buffer.data() + buffer.size()), *expected);
+    } else {
+        EXPECT_TRUE(buffer.constantTimeEquals(stream));
+    }
+}
+
+TEST(Huffman, TableDecodingMatchesTheTreeWalk) {
+    // Inputs whose trees are shallow, deeper than the table (codes of 12 to 25 bits), and with
+    // only two leaves; sizes on both sides of where the table is used.
+    std::vector<SecureBuffer> inputs;
+    std::mt19937 generator(24);
+    for (uint32_t size : {100u, 4095u, 4096u, 4097u, 70000u}) {
+        inputs.push_back(randomBytes(size, size));
+        inputs.push_back(englishLikeText(size, size));
+        SecureBuffer skewed = randomBytes(size, size + 1);
+        for (uint32_t i = 0; i < skewed.size(); ++i) {
+            // Value v with probability about 2^-(v+1): codes as long as the counts allow.
+            const uint32_t r = generator();
+            skewed.data()[i] = static_cast<uint8_t>(r == 0 ? 31 : __builtin_ctz(r));
+        }
+        inputs.push_back(skewed);
+        SecureBuffer two = randomBytes(size, size + 2);
+        for (uint32_t i = 0; i < two.size(); ++i) two.data()[i] = two.data()[i] < 3 ? 0x41 : 0x42;
+        inputs.push_back(two);
+    }
+    {
+        // Fibonacci counts: a tree 25 levels deep.
+        std::vector<uint8_t> bytes;
+        uint32_t a = 1, b = 1;
+        for (uint32_t value = 0; value < 26; ++value) {
+            bytes.insert(bytes.end(), a, static_cast<uint8_t>(value));
+            const uint32_t next = a + b;
+            a = b;
+            b = next;
+        }
+        std::shuffle(bytes.begin(), bytes.end(), generator);
+        inputs.emplace_back(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    }
+    for (const SecureBuffer& input : inputs) {
+        SCOPED_TRACE(input.size());
+        SecureBuffer stream(input);
+        ASSERT_TRUE(huffmanEncode(stream));
+        expectSameAsReference(stream, NO_LIMIT);
+        // The end of the stream falls at every place in the last bytes, where the table
+        // decoder hands over to the walk, and in the middle.
+        for (uint32_t cut = 1; cut <= 24 && cut < stream.size(); ++cut) {
+            expectSameAsReference(stream.slice(stream.size() - cut, 0), NO_LIMIT);
+        }
+        expectSameAsReference(stream.slice(stream.size() / 2, 0), NO_LIMIT);
+        // Flipped bits change codes and lengths: either both decode the same or both fail.
+        for (uint32_t trial = 0; trial < 20; ++trial) {
+            SecureBuffer flipped(stream);
+            const uint32_t bit = generator() % (8 * flipped.size());
+            flipped.data()[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
+            expectSameAsReference(flipped, NO_LIMIT);
+        }
+        expectSameAsReference(stream, input.size() - 1);
+    }
+    // Random bits behind a valid header and tree: codes read from noise.
+    for (uint32_t trial = 0; trial < 200; ++trial) {
+        BitBuilder b;
+        const uint32_t n = 4096 + generator() % 20000;
+        b.header(1 + (n > 0xFFFF ? 1 : 0), n);
+        b.internal();
+        b.internal();
+        b.leaf(0x10);
+        b.internal();
+        b.leaf(0x20);
+        b.leaf(0x30);
+        b.leaf(0x40);
+        const uint32_t noiseBits = n + generator() % (2 * n);
+        for (uint32_t i = 0; i < noiseBits; ++i) b.put(generator() & 1, 1);
+        expectSameAsReference(b.buffer(), NO_LIMIT);
     }
 }
 
