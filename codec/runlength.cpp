@@ -1,9 +1,12 @@
-// Run-length stage. Both directions walk the data twice: once to measure the output exactly, once
-// to write it, so each allocates one buffer of the final size and never grows one.
+// Run-length stage. The encoder writes into a buffer of the longest possible stream, then keeps
+// what it used. The decoder walks the stream twice, once to measure the output and once to
+// write it, so that it allocates only what a stream has been shown to hold. Both pass over
+// literal bytes a stretch at a time, up to the next escape.
 
 #include "codec/runlength.h"
 
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "base/scope_exit.h"
@@ -13,11 +16,26 @@ namespace {
 constexpr uint32_t RUN_LENGTH_MIN_RUN_BYTES = 4;
 constexpr uint32_t RUN_LENGTH_MAX_RUN_BYTES = RUN_LENGTH_MIN_RUN_BYTES + 255;
 
-// The least frequent byte value, the highest one on a tie.
-uint8_t runLengthChooseEscape(const uint8_t* in, uint32_t size) {
-    uint32_t counts[256] = {};
-    ScopeExit wipeCounts([&] { secureWipe(counts, sizeof counts); });
-    for (uint32_t i = 0; i < size; ++i) ++counts[in[i]];
+// Counts of every byte value, in four tables so that repeated values do not wait on each
+// other's increments.
+void runLengthCount(const uint8_t* in, uint32_t size, uint32_t (&counts)[256]) {
+    uint32_t partial[4][256] = {};
+    ScopeExit wipePartial([&] { secureWipe(partial, sizeof partial); });
+    uint32_t i = 0;
+    for (; i + 4 <= size; i += 4) {
+        ++partial[0][in[i]];
+        ++partial[1][in[i + 1]];
+        ++partial[2][in[i + 2]];
+        ++partial[3][in[i + 3]];
+    }
+    for (; i < size; ++i) ++partial[0][in[i]];
+    for (uint32_t value = 0; value < 256; ++value) {
+        counts[value] = partial[0][value] + partial[1][value] + partial[2][value] + partial[3][value];
+    }
+}
+
+// The least frequent value of counts, the highest one on a tie.
+uint8_t runLengthChooseEscape(const uint32_t (&counts)[256]) {
     uint8_t escape = 0;
     uint32_t fewest = counts[0];
     for (uint32_t value = 0; value < 256; ++value) {
@@ -29,36 +47,37 @@ uint8_t runLengthChooseEscape(const uint8_t* in, uint32_t size) {
     return escape;
 }
 
-// Walks the tokens for in[0..size) and returns the stream length; writes them to out when out
-// is not null (out must then hold that many bytes).
-uint64_t runLengthEncodeTokens(const uint8_t* in, uint32_t size, uint8_t escape, uint8_t* out) {
-    uint64_t length = 1;
-    if (out != nullptr) out[0] = escape;
+// Writes the stream of in[0..size) to out, which must hold 1 + size + (occurrences of escape)
+// bytes, and returns its length.
+uint32_t runLengthEncodeTokens(const uint8_t* in, uint32_t size, uint8_t escape, uint8_t* out) {
+    uint32_t length = 1;
+    out[0] = escape;
     uint32_t i = 0;
     while (i < size) {
         const uint8_t value = in[i];
         if (value == escape) {
-            if (out != nullptr) {
-                out[length] = escape;
-                out[length + 1] = escape;
-            }
+            out[length] = escape;
+            out[length + 1] = escape;
             length += 2;
             ++i;
             continue;
         }
-        uint32_t run = 1;
+        // Most bytes differ from the next one: a literal.
+        if (i + 1 == size || in[i + 1] != value) {
+            out[length++] = value;
+            ++i;
+            continue;
+        }
+        uint32_t run = 2;
         while (run < RUN_LENGTH_MAX_RUN_BYTES && i + run < size && in[i + run] == value) ++run;
         if (run >= RUN_LENGTH_MIN_RUN_BYTES) {
-            if (out != nullptr) {
-                out[length] = escape;
-                out[length + 1] = value;
-                out[length + 2] = static_cast<uint8_t>(run - RUN_LENGTH_MIN_RUN_BYTES);
-            }
+            out[length] = escape;
+            out[length + 1] = value;
+            out[length + 2] = static_cast<uint8_t>(run - RUN_LENGTH_MIN_RUN_BYTES);
             length += 3;
             i += run;
         } else {
-            if (out != nullptr) out[length] = value;
-            length += 1;
+            out[length++] = value;
             ++i;
         }
     }
@@ -73,13 +92,17 @@ bool runLengthDecodeTokens(const uint8_t* in, uint32_t size, uint64_t limit, uin
     uint64_t length = 0;
     uint32_t i = 1;
     while (i < size) {
-        const uint8_t value = in[i];
-        if (value != escape) {
-            if (length + 1 > limit) return false;
-            if (out != nullptr) out[length] = value;
-            length += 1;
-            i += 1;
-            continue;
+        // Literals up to the next escape.
+        const void* found = std::memchr(in + i, escape, size - i);
+        const uint32_t literalsEnd =
+            found == nullptr ? size : static_cast<uint32_t>(static_cast<const uint8_t*>(found) - in);
+        const uint32_t literals = literalsEnd - i;
+        if (literals != 0) {
+            if (length + literals > limit) return false;
+            if (out != nullptr) std::memcpy(out + length, in + i, literals);
+            length += literals;
+            i = literalsEnd;
+            if (i == size) break;
         }
         if (size - i < 2) return false;
         const uint8_t next = in[i + 1];
@@ -93,9 +116,7 @@ bool runLengthDecodeTokens(const uint8_t* in, uint32_t size, uint64_t limit, uin
         if (size - i < 3) return false;
         const uint32_t run = in[i + 2] + RUN_LENGTH_MIN_RUN_BYTES;
         if (length + run > limit) return false;
-        if (out != nullptr) {
-            for (uint32_t k = 0; k < run; ++k) out[length + k] = next;
-        }
+        if (out != nullptr) std::memset(out + length, next, run);
         length += run;
         i += 3;
     }
@@ -108,12 +129,17 @@ bool runLengthDecodeTokens(const uint8_t* in, uint32_t size, uint64_t limit, uin
 void runLengthEncode(SecureBuffer& buffer) {
     const uint32_t size = buffer.size();
     if (size == 0) return;
-    const uint8_t escape = runLengthChooseEscape(buffer.data(), size);
-    const uint64_t length = runLengthEncodeTokens(buffer.data(), size, escape, nullptr);
-    if (length > UINT32_MAX) throw 0;
+    uint32_t counts[256];
+    ScopeExit wipeCounts([&] { secureWipe(counts, sizeof counts); });
+    runLengthCount(buffer.data(), size, counts);
+    const uint8_t escape = runLengthChooseEscape(counts);
+    // Each escape in the input takes two bytes; nothing else takes more than one.
+    const uint64_t longest = 1 + static_cast<uint64_t>(size) + counts[escape];
+    if (longest > UINT32_MAX) throw 0;
     SecureBuffer out;
-    out.allocate(static_cast<uint32_t>(length));
-    runLengthEncodeTokens(buffer.data(), size, escape, out.data());
+    out.allocate(static_cast<uint32_t>(longest));
+    const uint32_t length = runLengthEncodeTokens(buffer.data(), size, escape, out.data());
+    if (length != out.size()) out.resize(length);
     buffer = std::move(out);
 }
 

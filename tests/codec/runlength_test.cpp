@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <random>
 #include <vector>
 
+#include "codec_references.h"
 #include "codec_test_support.h"
 
 using namespace codectest;
@@ -196,6 +199,35 @@ TEST(RunLength, RoundTripsAndStaysWithinItsBound) {
         EXPECT_LE(buffer.size(), runLengthEncodedMaxBytes(row.input.size()));
         ASSERT_TRUE(runLengthDecode(buffer, row.input.size()));
         EXPECT_TRUE(buffer.constantTimeEquals(row.input));
+    }
+}
+
+TEST(RunLength, MatchesAPlainCoder) {
+    // Runs of every length up to 600 of literals and of the rarest value, between stretches of
+    // literals; and streams the encoder never makes (tokens in any order, cut at every place).
+    std::mt19937 generator(4);
+    for (uint32_t trial = 0; trial < 300; ++trial) {
+        Bytes input;
+        const uint32_t alphabet = 1 + generator() % (trial % 3 == 0 ? 4 : 256);
+        while (input.size() < 3000) {
+            const uint8_t value = static_cast<uint8_t>(generator() % alphabet);
+            const uint32_t length = generator() % 4 == 0 ? 1 + generator() % 600 : 1 + generator() % 3;
+            input.insert(input.end(), length, value);
+        }
+        SecureBuffer buffer(input.data(), static_cast<uint32_t>(input.size()));
+        runLengthEncode(buffer);
+        const Bytes expected = referenceRunLengthEncode(input);
+        ASSERT_EQ(Bytes(buffer.data(), buffer.data() + buffer.size()), expected) << trial;
+        ASSERT_TRUE(runLengthDecode(buffer, NO_LIMIT));
+        ASSERT_EQ(Bytes(buffer.data(), buffer.data() + buffer.size()), input);
+    }
+    for (uint32_t trial = 0; trial < 2000; ++trial) {
+        Bytes stream(1 + generator() % 60);
+        for (uint8_t& b : stream) b = static_cast<uint8_t>(generator() % 4);
+        SecureBuffer buffer(stream.data(), static_cast<uint32_t>(stream.size()));
+        const std::optional<Bytes> expected = referenceRunLengthDecode(stream);
+        ASSERT_EQ(runLengthDecode(buffer, NO_LIMIT), expected.has_value());
+        if (expected) ASSERT_EQ(Bytes(buffer.data(), buffer.data() + buffer.size()), *expected);
     }
 }
 
