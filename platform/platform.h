@@ -1,11 +1,13 @@
 // The thin operating-system layer under the core: files by native path, system random bytes,
 // the working directory and clocks. One implementation for Win32 (platform_win32.cpp), one for
 // POSIX (platform_posix.cpp); nothing else in the core calls the operating system directly.
+// Every failing file operation records its cause (platform/failures.h).
 #pragma once
 
 #include <cstdint>
 
 #include "base/secure_buffer.h"
+#include "platform/failures.h"
 
 // A native path: on Windows UTF-16LE code units, on POSIX the path's bytes; always followed by a
 // terminating zero unit (two zero bytes on Windows, one on POSIX). Paths are secrets and live in
@@ -26,13 +28,19 @@ struct PlatformFile {
     bool valid = false;
 };
 
+// The three opening calls accept regular files only: a folder, FIFO, socket or device is refused
+// (CAUSE_IS_DIRECTORY, CAUSE_NOT_REGULAR_FILE) without waiting for the other end of a FIFO and
+// before any byte is read or written.
+
 // Opens an existing file for reading, shared for reading only. False when it cannot be opened.
 [[nodiscard]] bool platformOpenRead(const NativePath& path, PlatformFile& file);
 
 // Creates a file for writing, not shared, truncating an existing one.
 [[nodiscard]] bool platformCreateWrite(const NativePath& path, PlatformFile& file);
 
-// Creates a new file for writing, not shared; fails when anything already has that name.
+// Creates a new file for writing, not shared; fails when anything already has that name. The file
+// counts as unfinished (see platformRemoveUnfinishedFiles) until it is renamed or deleted through
+// this layer.
 [[nodiscard]] bool platformCreateNew(const NativePath& path, PlatformFile& file);
 
 // Reads up to count bytes into data; got receives the number read (0 at the end of the file).
@@ -54,8 +62,16 @@ bool platformClose(PlatformFile& file);
 // Deletes the file at path.
 bool platformDelete(const NativePath& path);
 
-// Renames from over to, replacing an existing file at to.
+// Renames from over to, replacing an existing regular file at to; a folder, FIFO or device at to
+// is left alone and the call fails.
 [[nodiscard]] bool platformRenameOver(const NativePath& from, const NativePath& to);
+
+// Removes the unfinished files (made by platformCreateNew, neither renamed nor deleted since) of
+// the process, for a program that is about to end at once. Safe in a POSIX signal handler and in
+// a Windows console control handler while other threads still write those files; the files are
+// gone by the time the process has ended (on Windows they vanish as their handles close). At
+// most four unfinished files, and on POSIX only paths below 4096 bytes, are known to it.
+void platformRemoveUnfinishedFiles();
 
 // Whether the two paths name the same existing file (Windows: volume serial and file index;
 // POSIX: device and inode). False when either does not exist.

@@ -8,36 +8,124 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
 
 #include "base/text.h"
+#include "platform/failures.h"
 #include "platform/platform.h"
 
 namespace {
 
 const char* pathPointer(const NativePath& path) { return textPointer(path); }
 
-bool openWith(const NativePath& path, int flags, PlatformFile& file) {
+PlatformFailureCause causeOf(int error) {
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR: return CAUSE_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EROFS: return CAUSE_ACCESS_DENIED;
+    case ENOSPC:
+    case EDQUOT: return CAUSE_DISK_FULL;
+    case EISDIR: return CAUSE_IS_DIRECTORY;
+    // A FIFO opened for writing without a reader, or a device that is not there.
+    case ENXIO: return CAUSE_NOT_REGULAR_FILE;
+    default: return CAUSE_OTHER;
+    }
+}
+
+bool failWithErrno(PlatformOperation operation) {
+    const int error = errno;
+    platformRecordFailure(operation, causeOf(error), error);
+    errno = error;
+    return false;
+}
+
+// Why a file of this type is not one the layer opens; CAUSE_NONE for a regular file.
+PlatformFailureCause causeOfType(mode_t mode) {
+    if (S_ISREG(mode)) return CAUSE_NONE;
+    return S_ISDIR(mode) ? CAUSE_IS_DIRECTORY : CAUSE_NOT_REGULAR_FILE;
+}
+
+bool openWith(const NativePath& path, int flags, PlatformOperation operation, PlatformFile& file) {
     file = PlatformFile();
     const char* p = pathPointer(path);
-    if (p == nullptr || *p == 0) return false;
+    if (p == nullptr || *p == 0) {
+        platformRecordFailure(operation, CAUSE_NOT_FOUND, ENOENT);
+        return false;
+    }
+    if (platformFaultInjected(operation)) return false;
     int fd;
+    // O_NONBLOCK keeps the open itself from waiting, as it would for a FIFO without a writer or
+    // reader on the other side; the type is checked before anything else happens.
     do {
-        fd = ::open(p, flags | O_CLOEXEC, 0644);
+        fd = ::open(p, flags | O_CLOEXEC | O_NONBLOCK, 0644);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return false;
+    if (fd < 0) return failWithErrno(operation);
     struct stat info;
-    // Only regular files are containers or targets; a directory or device is refused.
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (::fstat(fd, &info) != 0) {
+        (void)failWithErrno(operation);
+        ::close(fd);
+        return false;
+    }
+    // Only regular files are sources, containers or targets; a folder, FIFO or device is refused.
+    const PlatformFailureCause typeCause = causeOfType(info.st_mode);
+    const int statusFlags = ::fcntl(fd, F_GETFL);
+    if (typeCause != CAUSE_NONE || statusFlags < 0 || ::fcntl(fd, F_SETFL, statusFlags & ~O_NONBLOCK) != 0) {
+        if (typeCause != CAUSE_NONE) platformRecordFailure(operation, typeCause, 0);
+        else (void)failWithErrno(operation);
         ::close(fd);
         return false;
     }
     file.handle = fd;
     file.valid = true;
     return true;
+}
+
+// --- Files not yet finished ---
+
+// A file made by platformCreateNew, from its creation to its rename or deletion, so that an
+// interrupt can remove it. Slot states: free, being changed, holding a path. Only lock-free
+// atomics and unlink are used on the signal handler's side.
+constexpr int SLOT_FREE = 0;
+constexpr int SLOT_BUSY = 1;
+constexpr int SLOT_HELD = 2;
+constexpr size_t UNFINISHED_PATH_BYTES = 4096;  // PATH_MAX on Linux; longer paths are not tracked
+constexpr int UNFINISHED_SLOTS = 4;
+
+struct UnfinishedFile {
+    std::atomic<int> state{SLOT_FREE};
+    char path[UNFINISHED_PATH_BYTES] = {};
+};
+static_assert(std::atomic<int>::is_always_lock_free, "the interrupt handler needs lock-free slots");
+
+UnfinishedFile unfinishedFiles[UNFINISHED_SLOTS];
+
+void trackUnfinished(const char* path) {
+    const size_t length = std::strlen(path);
+    if (length >= UNFINISHED_PATH_BYTES) return;
+    for (UnfinishedFile& slot : unfinishedFiles) {
+        int expected = SLOT_FREE;
+        if (!slot.state.compare_exchange_strong(expected, SLOT_BUSY)) continue;
+        std::memcpy(slot.path, path, length + 1);
+        slot.state.store(SLOT_HELD);
+        return;
+    }
+}
+
+void untrackUnfinished(const char* path) {
+    for (UnfinishedFile& slot : unfinishedFiles) {
+        if (slot.state.load() != SLOT_HELD || std::strcmp(slot.path, path) != 0) continue;
+        int expected = SLOT_HELD;
+        if (!slot.state.compare_exchange_strong(expected, SLOT_BUSY)) continue;
+        secureWipe(slot.path, sizeof slot.path);
+        slot.state.store(SLOT_FREE);
+        return;
+    }
 }
 
 bool identity(const NativePath& path, struct stat& info) {
@@ -60,23 +148,28 @@ NativePath nativePathFromText(const SecureBuffer& text) {
 
 NativePath nativePathFromUtf8(const char* utf8) { return fromNulTerminated(utf8); }
 
-bool platformOpenRead(const NativePath& path, PlatformFile& file) { return openWith(path, O_RDONLY, file); }
+bool platformOpenRead(const NativePath& path, PlatformFile& file) {
+    return openWith(path, O_RDONLY, PLATFORM_OPEN, file);
+}
 
 bool platformCreateWrite(const NativePath& path, PlatformFile& file) {
-    return openWith(path, O_WRONLY | O_CREAT | O_TRUNC, file);
+    return openWith(path, O_WRONLY | O_CREAT | O_TRUNC, PLATFORM_CREATE, file);
 }
 
 bool platformCreateNew(const NativePath& path, PlatformFile& file) {
-    return openWith(path, O_WRONLY | O_CREAT | O_EXCL, file);
+    if (!openWith(path, O_WRONLY | O_CREAT | O_EXCL, PLATFORM_CREATE, file)) return false;
+    trackUnfinished(pathPointer(path));
+    return true;
 }
 
 bool platformRead(PlatformFile& file, uint8_t* data, uint32_t count, uint32_t& got) {
     got = 0;
     if (!file.valid) return false;
+    if (platformFaultInjected(PLATFORM_READ)) return false;
     while (got < count) {
         ssize_t n = ::read(static_cast<int>(file.handle), data + got, count - got);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
+        if (n < 0) return failWithErrno(PLATFORM_READ);
         if (n == 0) break;
         got += static_cast<uint32_t>(n);
     }
@@ -85,11 +178,16 @@ bool platformRead(PlatformFile& file, uint8_t* data, uint32_t count, uint32_t& g
 
 bool platformWrite(PlatformFile& file, const uint8_t* data, uint32_t count) {
     if (!file.valid) return false;
+    if (platformFaultInjected(PLATFORM_WRITE)) return false;
     uint32_t written = 0;
     while (written < count) {
         ssize_t n = ::write(static_cast<int>(file.handle), data + written, count - written);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0) return failWithErrno(PLATFORM_WRITE);
+        if (n == 0) {
+            platformRecordFailure(PLATFORM_WRITE, CAUSE_DISK_FULL, ENOSPC);
+            return false;
+        }
         written += static_cast<uint32_t>(n);
     }
     return true;
@@ -109,20 +207,41 @@ bool platformFileSize(PlatformFile& file, uint64_t& size) {
 
 bool platformClose(PlatformFile& file) {
     if (!file.valid) return true;
+    const bool injected = platformFaultInjected(PLATFORM_CLOSE);
+    // The descriptor is released even when close reports an error; retrying could close another.
     bool ok = ::close(static_cast<int>(file.handle)) == 0;
+    if (!ok) (void)failWithErrno(PLATFORM_CLOSE);
     file = PlatformFile();
-    return ok;
+    return ok && !injected;
 }
 
 bool platformDelete(const NativePath& path) {
     const char* p = pathPointer(path);
-    return p != nullptr && ::unlink(p) == 0;
+    if (p == nullptr || ::unlink(p) != 0) return false;
+    untrackUnfinished(p);
+    return true;
 }
 
 bool platformRenameOver(const NativePath& from, const NativePath& to) {
     const char* a = pathPointer(from);
     const char* b = pathPointer(to);
-    return a != nullptr && b != nullptr && ::rename(a, b) == 0;
+    if (a == nullptr || b == nullptr) return false;
+    if (platformFaultInjected(PLATFORM_RENAME)) return false;
+    // A folder, FIFO or device under the target's name is not replaced.
+    struct stat existing;
+    if (::stat(b, &existing) == 0 && causeOfType(existing.st_mode) != CAUSE_NONE) {
+        platformRecordFailure(PLATFORM_RENAME, causeOfType(existing.st_mode), 0);
+        return false;
+    }
+    if (::rename(a, b) != 0) return failWithErrno(PLATFORM_RENAME);
+    untrackUnfinished(a);
+    return true;
+}
+
+void platformRemoveUnfinishedFiles() {
+    for (UnfinishedFile& slot : unfinishedFiles) {
+        if (slot.state.load() == SLOT_HELD) (void)::unlink(slot.path);
+    }
 }
 
 bool platformSameFile(const NativePath& a, const NativePath& b) {

@@ -6,9 +6,11 @@
 #include <wincrypt.h>
 
 #include <cstring>
+#include <cwchar>
 #include <ctime>
 
 #include "base/text.h"
+#include "platform/failures.h"
 #include "platform/platform.h"
 
 namespace {
@@ -40,15 +42,110 @@ const wchar_t* widePointer(const NativePath& path) {
 
 HANDLE handleOf(const PlatformFile& file) { return reinterpret_cast<HANDLE>(file.handle); }
 
-bool openWith(const NativePath& path, DWORD access, DWORD share, DWORD disposition, PlatformFile& file) {
+PlatformFailureCause causeOf(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH: return CAUSE_NOT_FOUND;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT: return CAUSE_ACCESS_DENIED;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return CAUSE_DISK_FULL;
+    case ERROR_DIRECTORY: return CAUSE_IS_DIRECTORY;
+    default: return CAUSE_OTHER;
+    }
+}
+
+bool failWithLastError(PlatformOperation operation) {
+    const DWORD error = GetLastError();
+    platformRecordFailure(operation, causeOf(error), static_cast<int32_t>(error));
+    SetLastError(error);
+    return false;
+}
+
+bool isDirectory(const wchar_t* path) {
+    const DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool openWith(const NativePath& path, DWORD access, DWORD share, DWORD disposition, PlatformOperation operation,
+              PlatformFile& file) {
     file = PlatformFile();
     const wchar_t* p = widePointer(path);
-    if (p == nullptr) return false;
+    if (p == nullptr) {
+        platformRecordFailure(operation, CAUSE_NOT_FOUND, ERROR_INVALID_NAME);
+        return false;
+    }
+    if (platformFaultInjected(operation)) return false;
     HANDLE handle = CreateFileW(p, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
+    if (handle == INVALID_HANDLE_VALUE) {
+        // A folder is refused with "access denied"; say what it is.
+        if (GetLastError() == ERROR_ACCESS_DENIED && isDirectory(p)) {
+            platformRecordFailure(operation, CAUSE_IS_DIRECTORY, ERROR_ACCESS_DENIED);
+            return false;
+        }
+        return failWithLastError(operation);
+    }
+    // Only files on disk are sources, containers or targets; pipes and devices (CON, NUL, COM1,
+    // \\.\pipe\...) are refused before any byte moves.
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        platformRecordFailure(operation, CAUSE_NOT_REGULAR_FILE, 0);
+        CloseHandle(handle);
+        return false;
+    }
     file.handle = reinterpret_cast<intptr_t>(handle);
     file.valid = true;
     return true;
+}
+
+// --- Files not yet finished ---
+
+// A file made by platformCreateNew, from its creation to its rename or deletion. The handle is
+// kept while the file is open: a console control handler marks the open file for deletion
+// through it (it was opened with DELETE access), and removes a closed one by its path.
+constexpr LONG SLOT_FREE = 0;
+constexpr LONG SLOT_BUSY = 1;
+constexpr LONG SLOT_HELD = 2;
+constexpr size_t UNFINISHED_PATH_UNITS = 1024;  // longer paths are not tracked
+constexpr int UNFINISHED_SLOTS = 4;
+
+struct UnfinishedFile {
+    volatile LONG state = SLOT_FREE;
+    HANDLE volatile handle = INVALID_HANDLE_VALUE;
+    wchar_t path[UNFINISHED_PATH_UNITS] = {};
+};
+
+UnfinishedFile unfinishedFiles[UNFINISHED_SLOTS];
+
+void trackUnfinished(const wchar_t* path, HANDLE handle) {
+    const size_t length = wcslen(path);
+    if (length >= UNFINISHED_PATH_UNITS) return;
+    for (UnfinishedFile& slot : unfinishedFiles) {
+        if (InterlockedCompareExchange(&slot.state, SLOT_BUSY, SLOT_FREE) != SLOT_FREE) continue;
+        std::memcpy(slot.path, path, (length + 1) * sizeof(wchar_t));
+        slot.handle = handle;
+        InterlockedExchange(&slot.state, SLOT_HELD);
+        return;
+    }
+}
+
+void untrackUnfinished(const wchar_t* path) {
+    for (UnfinishedFile& slot : unfinishedFiles) {
+        if (slot.state != SLOT_HELD || wcscmp(slot.path, path) != 0) continue;
+        if (InterlockedCompareExchange(&slot.state, SLOT_BUSY, SLOT_HELD) != SLOT_HELD) continue;
+        secureWipe(slot.path, sizeof slot.path);
+        slot.handle = INVALID_HANDLE_VALUE;
+        InterlockedExchange(&slot.state, SLOT_FREE);
+        return;
+    }
+}
+
+// The handle is about to close: from now on the file is removed by its path.
+void forgetUnfinishedHandle(HANDLE handle) {
+    for (UnfinishedFile& slot : unfinishedFiles) {
+        if (slot.state == SLOT_HELD && slot.handle == handle) slot.handle = INVALID_HANDLE_VALUE;
+    }
 }
 
 bool fileIdentity(const NativePath& path, BY_HANDLE_FILE_INFORMATION& info) {
@@ -71,23 +168,27 @@ NativePath nativePathFromText(const SecureBuffer& text) { return widen(textPoint
 NativePath nativePathFromUtf8(const char* utf8) { return widen(utf8, CP_UTF8, MB_ERR_INVALID_CHARS); }
 
 bool platformOpenRead(const NativePath& path, PlatformFile& file) {
-    return openWith(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, file);
+    return openWith(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, PLATFORM_OPEN, file);
 }
 
 bool platformCreateWrite(const NativePath& path, PlatformFile& file) {
-    return openWith(path, GENERIC_WRITE, 0, CREATE_ALWAYS, file);
+    return openWith(path, GENERIC_WRITE, 0, CREATE_ALWAYS, PLATFORM_CREATE, file);
 }
 
 bool platformCreateNew(const NativePath& path, PlatformFile& file) {
-    return openWith(path, GENERIC_WRITE, 0, CREATE_NEW, file);
+    // DELETE access lets an interrupt mark the file for deletion while it is still open.
+    if (!openWith(path, GENERIC_WRITE | DELETE, 0, CREATE_NEW, PLATFORM_CREATE, file)) return false;
+    trackUnfinished(widePointer(path), handleOf(file));
+    return true;
 }
 
 bool platformRead(PlatformFile& file, uint8_t* data, uint32_t count, uint32_t& got) {
     got = 0;
     if (!file.valid) return false;
+    if (platformFaultInjected(PLATFORM_READ)) return false;
     while (got < count) {
         DWORD n = 0;
-        if (!ReadFile(handleOf(file), data + got, count - got, &n, nullptr)) return false;
+        if (!ReadFile(handleOf(file), data + got, count - got, &n, nullptr)) return failWithLastError(PLATFORM_READ);
         if (n == 0) break;
         got += n;
     }
@@ -96,10 +197,17 @@ bool platformRead(PlatformFile& file, uint8_t* data, uint32_t count, uint32_t& g
 
 bool platformWrite(PlatformFile& file, const uint8_t* data, uint32_t count) {
     if (!file.valid) return false;
+    if (platformFaultInjected(PLATFORM_WRITE)) return false;
     uint32_t written = 0;
     while (written < count) {
         DWORD n = 0;
-        if (!WriteFile(handleOf(file), data + written, count - written, &n, nullptr) || n == 0) return false;
+        if (!WriteFile(handleOf(file), data + written, count - written, &n, nullptr)) {
+            return failWithLastError(PLATFORM_WRITE);
+        }
+        if (n == 0) {
+            platformRecordFailure(PLATFORM_WRITE, CAUSE_DISK_FULL, ERROR_DISK_FULL);
+            return false;
+        }
         written += n;
     }
     return true;
@@ -121,20 +229,47 @@ bool platformFileSize(PlatformFile& file, uint64_t& size) {
 
 bool platformClose(PlatformFile& file) {
     if (!file.valid) return true;
+    const bool injected = platformFaultInjected(PLATFORM_CLOSE);
+    forgetUnfinishedHandle(handleOf(file));
     const bool ok = CloseHandle(handleOf(file)) != 0;
+    if (!ok) (void)failWithLastError(PLATFORM_CLOSE);
     file = PlatformFile();
-    return ok;
+    return ok && !injected;
 }
 
 bool platformDelete(const NativePath& path) {
     const wchar_t* p = widePointer(path);
-    return p != nullptr && DeleteFileW(p) != 0;
+    if (p == nullptr || DeleteFileW(p) == 0) return false;
+    untrackUnfinished(p);
+    return true;
 }
 
 bool platformRenameOver(const NativePath& from, const NativePath& to) {
     const wchar_t* a = widePointer(from);
     const wchar_t* b = widePointer(to);
-    return a != nullptr && b != nullptr && MoveFileExW(a, b, MOVEFILE_REPLACE_EXISTING) != 0;
+    if (a == nullptr || b == nullptr) return false;
+    if (platformFaultInjected(PLATFORM_RENAME)) return false;
+    if (isDirectory(b)) {
+        platformRecordFailure(PLATFORM_RENAME, CAUSE_IS_DIRECTORY, ERROR_ACCESS_DENIED);
+        return false;
+    }
+    if (MoveFileExW(a, b, MOVEFILE_REPLACE_EXISTING) == 0) return failWithLastError(PLATFORM_RENAME);
+    untrackUnfinished(a);
+    return true;
+}
+
+void platformRemoveUnfinishedFiles() {
+    for (UnfinishedFile& slot : unfinishedFiles) {
+        if (slot.state != SLOT_HELD) continue;
+        const HANDLE handle = slot.handle;
+        if (handle != INVALID_HANDLE_VALUE) {
+            FILE_DISPOSITION_INFO disposition;
+            disposition.DeleteFile = TRUE;
+            (void)SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
+        } else {
+            (void)DeleteFileW(slot.path);
+        }
+    }
 }
 
 bool platformSameFile(const NativePath& a, const NativePath& b) {
