@@ -31,7 +31,6 @@ std::unique_ptr<RandomGenerator> readyGenerator() {
 }
 
 // A text buffer of s with its NUL.
-SecureBuffer text(const std::string& s) { return fromNulTerminated(s.c_str()); }
 
 }  // namespace
 
@@ -182,38 +181,4 @@ TEST(KeyCheckValue, EightBytesThatFollowEveryKeyBit) {
     hmacInit(mac, key);
     EXPECT_EQ(toHex(check), toHex(hmacCompute(mac, bufferOf("PPTestValue")).slice(8, 0)));
     hmacRelease(mac);
-}
-
-TEST(KeyCode, FormatCheck) {
-    const std::string digits = "f0e1d2c3b4a5968778695a4b3c2d1e0f00112233445566778899aabbccddeeff";
-    struct Row {
-        const char* name;
-        std::string code;
-        bool wellFormed;
-    };
-    const Row rows[] = {
-        {"plain", "<" + digits + ">", true},
-        {"spaces around", "   <" + digits + ">  ", true},
-        {"upper case", "<F0E1D2C3B4A5968778695A4B3C2D1E0F00112233445566778899AABBCCDDEEFF>", true},
-        {"63 digits", "<" + digits.substr(1) + ">", false},
-        {"65 digits", "<" + digits + "0>", false},
-        {"no <", digits + "0>", false},
-        {"no >", "<" + digits + "0", false},
-        {"brackets swapped", ">" + digits + "<", false},
-        {"g among the digits", "<" + digits.substr(0, 10) + "g" + digits.substr(11) + ">", false},
-        {"space among the digits", "<" + digits.substr(0, 10) + " " + digits.substr(11) + ">", false},
-        {"tab after", "<" + digits + ">\t", false},
-        {"empty", "", false},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(isKeyCodeWellFormed(text(row.code)), row.wellFormed);
-        SecureBuffer out = bufferOf("untouched");
-        EXPECT_EQ(keyFromKeyCode(text(row.code), out), row.wellFormed);
-        if (row.wellFormed) {
-            EXPECT_EQ(toHex(out), digits);
-        } else {
-            EXPECT_EQ(toHex(out), toHex(bufferOf("untouched")));
-        }
-    }
 }

@@ -185,48 +185,6 @@ TEST(KeyMaterialMessages, EachStatusHasItsText) {
     EXPECT_EQ(keyMaterialMessage(KEY_MATERIAL_OK), nullptr);
 }
 
-TEST(KeyCodes, FormatGivesLowerCaseDigitPairs) {
-    struct Row {
-        const char* name;
-        SecureBuffer bytes;
-        std::string text;
-    };
-    const Row rows[] = {
-        {"zeros", SecureBuffer::zeros(32), "<" + std::string(64, '0') + ">"},
-        {"all ones", bufferFromHex(std::string(64, 'f')), "<" + std::string(64, 'f') + ">"},
-        {"00 to 1f", fileKey(), "<000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f>"},
-        {"the fixture key code", bufferFromHex(FIXTURE_KEY_CODE_HEX), FIXTURE_KEY_CODE},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        SecureBuffer text;
-        ASSERT_TRUE(formatKeyCode(row.bytes, text));
-        ASSERT_EQ(text.size(), 67u) << "66 characters and the NUL";
-        EXPECT_STREQ(textPointer(text), row.text.c_str());
-    }
-}
-
-TEST(KeyCodes, FormatRefusesOtherLengths) {
-    for (uint32_t length : {0u, 1u, 31u, 33u, 64u}) {
-        SCOPED_TRACE(length);
-        SecureBuffer text = fromNulTerminated("untouched");
-        EXPECT_FALSE(formatKeyCode(SecureBuffer::zeros(length), text));
-        EXPECT_STREQ(textPointer(text), "untouched");
-    }
-}
-
-TEST(KeyCodes, FormatRoundTripsThroughKeyFromKeyCode) {
-    std::mt19937 engine(11);
-    for (int i = 0; i < 50; ++i) {
-        const SecureBuffer bytes = bufferOf(randomBytes(engine, 32));
-        SecureBuffer text, back;
-        ASSERT_TRUE(formatKeyCode(bytes, text));
-        EXPECT_TRUE(isKeyCodeWellFormed(text));
-        ASSERT_TRUE(keyFromKeyCode(text, back));
-        EXPECT_EQ(toHex(back), toHex(bytes));
-    }
-}
-
 TEST(GeneratedKeyMaterial, KeyCodeIsTheGeneratorsNext32Bytes) {
     auto generator = readyGenerator(5);
     auto reference = readyGenerator(5);
