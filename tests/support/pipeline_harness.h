@@ -97,6 +97,12 @@ inline PipelineOptions optionsFor(RandomGenerator& generator, CipherAlgorithm ci
     return options;
 }
 
+// options with the given worker count: 1 runs the one-thread pipeline, more the parallel one.
+inline PipelineOptions withWorkers(PipelineOptions options, uint32_t workers) {
+    options.workers = workers;
+    return options;
+}
+
 inline bool encryptPath(const PipelineOptions& options, KeyMethod method, const KeyMaterial& material,
                         const fs::path& source, const fs::path& target, JobResult& result) {
     return encryptFile(options, method, material.keyFileKey, material.passphrase, material.keyCode,
