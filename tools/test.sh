@@ -24,7 +24,7 @@ run_tests() {  # run_tests DIR
 }
 
 echo "== native build and tests"
-build build/native
+build build/native -DFERROLYN_WERROR=ON
 run_tests build/native
 
 echo "== core tests under AddressSanitizer and UndefinedBehaviorSanitizer"
@@ -38,7 +38,7 @@ cmake --build build/tsan -j "$jobs" --target random_tests
 TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/random_tests --gtest_filter='RandomGenerator.*'
 
 echo "== Windows build: Ferrolyn.exe, core tests under Wine, GUI tests under Wine in Xvfb"
-build build/win32 -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" -DFERROLYN_BENCH=OFF
+build build/win32 -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" -DFERROLYN_BENCH=OFF -DFERROLYN_WERROR=ON
 run_tests build/win32
 echo "screenshots of every dialog: build/win32/gui/screenshots"
 
