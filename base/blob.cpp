@@ -2,23 +2,71 @@
 
 #include "base/blob.h"
 
-#include <utility>
-
+#include <algorithm>
 #include <cstdio>
+#include <utility>
+#include <vector>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "base/byte_order.h"
 #include "base/scope_exit.h"
 
 namespace {
 
-// Bytes from the current position to the end of the file, so that a damaged length field never
-// makes the reader allocate more than the file can fill.
-uint64_t bytesLeft(std::FILE* file) {
-    const long position = std::ftell(file);
-    if (position < 0 || std::fseek(file, 0, SEEK_END) != 0) return 0;
-    const long end = std::ftell(file);
-    if (end < position || std::fseek(file, position, SEEK_SET) != 0) return 0;
-    return static_cast<uint64_t>(end - position);
+// The first piece read; each further piece is as large as all that has arrived before it, up to
+// BLOB_PIECE_SIZE. So the reader never holds memory for much more than the file has delivered,
+// whatever its length field claims and whether or not the file can be measured (a pipe cannot).
+constexpr uint32_t BLOB_FIRST_PIECE_SIZE = 4096;
+
+// The payload of length bytes from file, or false when fewer arrive or the stream reports an error.
+bool readPayload(std::FILE* file, uint32_t length, SecureBuffer& payload) {
+    std::vector<SecureBuffer> pieces;
+    uint32_t arrived = 0;
+    while (arrived < length) {
+        uint32_t piece = arrived < BLOB_FIRST_PIECE_SIZE ? BLOB_FIRST_PIECE_SIZE : arrived;
+        if (piece > BLOB_PIECE_SIZE) piece = BLOB_PIECE_SIZE;
+        if (piece > length - arrived) piece = length - arrived;
+        SecureBuffer bytes = SecureBuffer::zeros(piece);
+        if (std::fread(bytes.data(), 1, piece, file) != piece) return false;
+        arrived += piece;
+        pieces.push_back(std::move(bytes));
+    }
+    if (pieces.size() == 1) {
+        payload = std::move(pieces.front());
+        return true;
+    }
+    // Everything has arrived: now the whole payload may have its one buffer.
+    SecureBuffer whole = SecureBuffer::zeros(length);
+    uint32_t offset = 0;
+    for (SecureBuffer& piece : pieces) {
+        std::copy(piece.data(), piece.data() + piece.size(), whole.data() + offset);
+        offset += piece.size();
+        piece.wipe();
+    }
+    payload = std::move(whole);
+    return true;
+}
+
+// Opens path for writing from the start as "wb" does; on POSIX the file is created readable by its
+// owner only (these files hold keys and seeds), and one that exists is made so.
+std::FILE* openForWriting(const char* path) {
+#if defined(_WIN32)
+    return std::fopen(path, "wb");
+#else
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    // A file that existed keeps its mode through open; a failure here (a file of another owner
+    // that we may write) leaves it as it was.
+    (void)::fchmod(fd, 0600);
+    std::FILE* file = ::fdopen(fd, "wb");
+    if (file == nullptr) ::close(fd);
+    return file;
+#endif
 }
 
 }  // namespace
@@ -29,21 +77,19 @@ bool readBlobFile(const char* path, ByteReader& reader) {
     if (file == nullptr) return false;
     ScopeExit closeFile([&] { std::fclose(file); });
 
-    // A short length read is not an error: missing high bytes stay zero.
+    // A short length read is not an error: missing high bytes stay zero. A read error (a folder,
+    // a failing disk) is.
     uint8_t lengthBytes[4] = {0, 0, 0, 0};
     (void)std::fread(lengthBytes, 1, sizeof lengthBytes, file);
+    if (std::ferror(file)) return false;
     const uint32_t length = load32Le(lengthBytes);
-    if (length > MAX_BLOB_SIZE || length > bytesLeft(file)) return false;
+    if (length > MAX_BLOB_SIZE) return false;
 
     SecureBuffer payload;
     try {
-        payload.allocate(length);
+        if (!readPayload(file, length, payload)) return false;
     } catch (int) {
         return false;  // a payload the process cannot hold is as unreadable as a missing one
-    }
-    for (uint32_t offset = 0; offset < length; offset += BLOB_PIECE_SIZE) {
-        const uint32_t piece = length - offset < BLOB_PIECE_SIZE ? length - offset : BLOB_PIECE_SIZE;
-        if (std::fread(payload.data() + offset, 1, piece, file) != piece) return false;
     }
     reader.input = std::move(payload);
     reader.position = 0;
@@ -52,7 +98,7 @@ bool readBlobFile(const char* path, ByteReader& reader) {
 
 bool writeBlobFile(const char* path, const SecureBuffer& bytes) {
     if (path == nullptr) return false;
-    std::FILE* file = std::fopen(path, "wb");
+    std::FILE* file = openForWriting(path);
     if (file == nullptr) return false;
     uint8_t lengthBytes[4];
     store32Le(lengthBytes, bytes.size());

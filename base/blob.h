@@ -14,12 +14,15 @@ constexpr uint32_t BLOB_PIECE_SIZE = 102400;
 
 // Reads the blob file at the ANSI path (relative names resolve in the current directory) into
 // reader: its input becomes the payload and its position 0. A file of fewer than 4 bytes reads
-// its length from the bytes present (an empty file is an empty payload). Fails, leaving reader
-// unchanged, when the file cannot be opened, the length exceeds MAX_BLOB_SIZE or what the file
-// holds (checked before anything is allocated), or the payload cannot be read in full.
+// its length from the bytes present (an empty file is an empty payload). Files that cannot be
+// measured (pipes) are read as well: the payload is read in growing pieces, so memory is taken
+// only for bytes that have arrived, whatever the length claims. Fails, leaving reader unchanged,
+// when the file cannot be opened or read, the length exceeds MAX_BLOB_SIZE, or fewer bytes
+// follow than the length says.
 [[nodiscard]] bool readBlobFile(const char* path, ByteReader& reader);
 
-// Creates or truncates the file at the ANSI path and writes bytes as a blob. False when the file
+// Creates or truncates the file at the ANSI path and writes bytes as a blob; on POSIX the file is
+// left readable and writable by its owner only (mode 0600), also when it existed. False when the file
 // cannot be opened, a payload piece is not written whole or the file does not close cleanly; a
 // partial file may remain.
 [[nodiscard]] bool writeBlobFile(const char* path, const SecureBuffer& bytes);

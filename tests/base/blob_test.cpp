@@ -1,11 +1,19 @@
 // Blob files: the length bytes the reader accepts or refuses, payloads around the 102400-byte
-// piece size in both directions, and what writing leaves on disk.
+// piece size in both directions, reading from pipes, and what writing leaves on disk.
 
 #include "base/blob.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
 
 #include "support/allocators.h"
 #include "support/files.h"
@@ -115,3 +123,90 @@ TEST_F(BlobFiles, WritingIntoAMissingFolderFails) {
     EXPECT_FALSE(writeBlobFile(nullptr, bufferFromHex("01")));
     EXPECT_EQ(fileNames(fs::current_path()), std::vector<std::string>{});
 }
+
+#if !defined(_WIN32)
+// Key files given as a pipe (a shell's process substitution, a FIFO): the reader takes what
+// arrives, in pieces, and never asks for more memory than has arrived.
+namespace {
+
+// Writes bytes into a pipe from another thread while the reader reads "/dev/fd/N".
+class PipeSource {
+public:
+    explicit PipeSource(Bytes bytes) {
+        // A reader that gives up closes its end; the writer then sees an error, not a signal.
+        ::signal(SIGPIPE, SIG_IGN);
+        if (::pipe(fds_) != 0) throw std::runtime_error("no pipe");
+        writer_ = std::thread([this, bytes = std::move(bytes)] {
+            size_t done = 0;
+            while (done < bytes.size()) {
+                const ssize_t n = ::write(fds_[1], bytes.data() + done, bytes.size() - done);
+                if (n <= 0) break;
+                done += static_cast<size_t>(n);
+            }
+            ::close(fds_[1]);
+        });
+    }
+    ~PipeSource() {
+        ::close(fds_[0]);
+        writer_.join();
+    }
+    std::string path() const { return "/dev/fd/" + std::to_string(fds_[0]); }
+
+private:
+    int fds_[2] = {-1, -1};
+    std::thread writer_;
+};
+
+Bytes blobOf(const Bytes& payload, uint32_t declared) {
+    Bytes file(4 + payload.size());
+    for (size_t i = 0; i < 4; ++i) file[i] = static_cast<uint8_t>(declared >> (8 * i));
+    std::copy(payload.begin(), payload.end(), file.begin() + 4);
+    return file;
+}
+
+}  // namespace
+
+TEST_F(BlobFiles, ReadsFromAPipe) {
+    std::mt19937 engine(11);
+    for (uint32_t size : {0u, 71u, BLOB_PIECE_SIZE, 3 * BLOB_PIECE_SIZE + 17}) {
+        SCOPED_TRACE(size);
+        const Bytes payload = randomBytes(engine, size);
+        Bytes file = blobOf(payload, size);
+        file.push_back(0x99);  // after the payload: ignored
+        PipeSource pipe(file);
+        ByteReader reader;
+        ASSERT_TRUE(readBlobFile(pipe.path().c_str(), reader));
+        EXPECT_TRUE(bytesOf(reader.input) == payload);
+    }
+}
+
+TEST_F(BlobFiles, PipeShorterThanItsLengthIsRefusedWithoutAllocatingTheLength) {
+    for (uint32_t declared : {MAX_BLOB_SIZE, 1u << 20, 72u}) {
+        SCOPED_TRACE(declared);
+        PipeSource pipe(blobOf(Bytes(71, 0x5A), declared));
+        ByteReader reader;
+        LargestRequestRecorder recorder;
+        EXPECT_FALSE(readBlobFile(pipe.path().c_str(), reader));
+        EXPECT_LT(LargestRequestRecorder::largestRequest(), 65536u);
+        EXPECT_TRUE(reader.input.empty());
+    }
+}
+
+// Key files, the seed file and the settings are readable by their owner only, like a private
+// key; a file made readable to others before is made private when it is written again.
+TEST_F(BlobFiles, WrittenFilesAreReadableByTheOwnerOnly) {
+    const mode_t previous = ::umask(022);
+    ASSERT_TRUE(writeBlobFile("new.bin", bufferFromHex("0102")));
+    writeFileBytes("old.bin", Bytes(10, 1));
+    ASSERT_EQ(::chmod("old.bin", 0644), 0);
+    ASSERT_TRUE(writeBlobFile("old.bin", bufferFromHex("0102")));
+    ::umask(previous);
+    for (const char* name : {"new.bin", "old.bin"}) {
+        SCOPED_TRACE(name);
+        struct stat info;
+        ASSERT_EQ(::stat(name, &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u);
+        EXPECT_EQ(toHex(readFileBytes(name)), "020000000102");
+    }
+}
+#endif
