@@ -11,6 +11,7 @@
 
 #include "codec/blocksort.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -77,16 +78,10 @@ uint32_t blockSortLeastRotation(const uint8_t* block, uint32_t length, uint32_t&
     return i < j ? i : j;
 }
 
-// Working memory of the rotation sort for blocks of up to a given length.
-struct BlockSortWork {
-    uint32_t* order;   // suffix array of the least rotation
-    uint8_t* rotated;  // the block from its least rotation on
-};
-
 // Writes the last column of block[0..length) (length >= 1) to out and returns the row of
-// rotation 0, the first of its group in a periodic block.
-uint32_t blockSortRotations(const uint8_t* block, uint32_t length, BlockSortWork& work,
-                            uint8_t* out) {
+// rotation 0, the first of its group in a periodic block. order holds length words. The block is
+// turned to its least rotation in place for the sort, and back again, also when the sort throws.
+uint32_t blockSortRotations(uint8_t* block, uint32_t length, uint32_t* order, uint8_t* out) {
     uint32_t distance = 0;
     const uint32_t least = blockSortLeastRotation(block, length, distance);
     if (distance != 0) {
@@ -94,16 +89,19 @@ uint32_t blockSortRotations(const uint8_t* block, uint32_t length, BlockSortWork
         // each row of the period's sort stands for `copies` equal rows.
         const uint32_t period = blockSortGcd(distance, length);
         const uint32_t copies = length / period;
-        const uint32_t periodRow = blockSortRotations(block, period, work, out);
+        const uint32_t periodRow = blockSortRotations(block, period, order, out);
         for (uint32_t row = period; row-- > 0;) std::memset(out + row * copies, out[row], copies);
         return periodRow * copies;
     }
-    uint8_t* rotated = work.rotated;
-    std::memcpy(rotated, block + least, length - least);
-    std::memcpy(rotated + (length - least), block, least);
-    uint32_t* order = work.order;
-    suffixSort(rotated, length, order, out);
-    // Rotation 0 of the block is rotation (length - least) mod length of the rotated copy.
+    std::rotate(block, block + least, block + length);
+    try {
+        suffixSort(block, length, order, out);
+    } catch (...) {
+        std::rotate(block, block + (length - least), block + length);
+        throw;
+    }
+    std::rotate(block, block + (length - least), block + length);
+    // Rotation 0 of the block is rotation (length - least) mod length of the least rotation.
     const uint32_t zeroStart = least == 0 ? 0 : length - least;
     uint32_t primaryIndex = 0;
     while (order[primaryIndex] != zeroStart) ++primaryIndex;
@@ -335,11 +333,8 @@ bool blockSortEncode(SecureBuffer& buffer) {
     out.allocate(static_cast<uint32_t>(encodedBytes));
     const uint32_t largest = blockSortBlockLength(size, 0);
     CodecWordArray order(largest);
-    SecureBuffer rotated;
-    rotated.allocate(largest);
-    BlockSortWork work = {order.data(), rotated.data()};
 
-    const uint8_t* in = buffer.data();
+    uint8_t* in = buffer.data();
     uint8_t* header = out.data();
     header[0] = static_cast<uint8_t>(blocks);  // 16-bit little-endian block count
     header[1] = static_cast<uint8_t>(blocks >> 8);
@@ -351,7 +346,7 @@ bool blockSortEncode(SecureBuffer& buffer) {
         if (length <= BLOCK_SORT_COPIED_MAX_BYTES) {
             std::memcpy(payload + start, in + start, length);
         } else {
-            primaryIndex = blockSortRotations(in + start, length, work, payload + start);
+            primaryIndex = blockSortRotations(in + start, length, order.data(), payload + start);
         }
         blockSortStoreIndex(header + BLOCK_SORT_HEADER_BYTES + BLOCK_SORT_INDEX_BYTES * k,
                             primaryIndex);

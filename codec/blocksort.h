@@ -24,8 +24,8 @@ constexpr uint64_t blockSortEncodedBytes(uint64_t inputBytes) {
 // Pre:  buffer is not empty (an empty buffer gives false and stays empty).
 // Post: true: buffer holds the stream.
 // Throws 0 when memory runs out; the buffer then keeps its old contents. Working memory is about
-// five bytes per byte of the largest block, plus up to four while the suffix sort recurses, all
-// wiped before release.
+// five bytes per byte of the largest block (the stream and the suffix order), plus at most about
+// two more while the suffix sort recurses, all wiped before release.
 [[nodiscard]] bool blockSortEncode(SecureBuffer& buffer);
 
 // Inverse of blockSortEncode.

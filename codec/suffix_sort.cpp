@@ -23,8 +23,9 @@ constexpr uint32_t SUFFIX_BYTE_ALPHABET = 256;
 // How far ahead of the scan the induced sorts fetch the text, in entries.
 constexpr uint32_t SUFFIX_PREFETCH_DISTANCE = 32;
 
-// Symbol counts and the bucket pointers of one level. counts[c] is the number of c; starts and
-// ends are rebuilt from it before each pass.
+// Symbol counts and the bucket pointers of one level; starts and ends are rebuilt from the
+// counts before each pass. Without room to keep the counts (counts is null), each pass counts
+// the text again.
 struct SuffixBuckets {
     uint32_t* counts;
     uint32_t* pointers;
@@ -39,17 +40,32 @@ struct SuffixSpare {
     uint32_t count;
 };
 
-// The bucket tables of one level, in the spare words when they fit, otherwise allocated.
+// Alphabets up to this size keep their counts in an allocated table when the spare words are
+// too few; larger ones count again rather than double what they allocate.
+constexpr uint32_t SUFFIX_KEPT_COUNTS_MAX = 65536;
+
+// The bucket tables of one level: in the spare words when they fit, otherwise allocated.
 class SuffixBucketTables {
 public:
-    SuffixBucketTables(uint32_t alphabet, SuffixSpare spare)
-        : owned_(alphabet > spare.count / 2 ? 2 * alphabet : 0) {
-        uint32_t* words = alphabet > spare.count / 2 ? owned_.data() : spare.words;
-        buckets_ = SuffixBuckets{words, words + alphabet, alphabet};
+    SuffixBucketTables(uint32_t alphabet, SuffixSpare spare) : owned_(ownedWords(alphabet, spare)) {
+        if (alphabet <= spare.count / 2) {
+            buckets_ = SuffixBuckets{spare.words, spare.words + alphabet, alphabet};
+        } else if (alphabet <= spare.count) {
+            buckets_ = SuffixBuckets{nullptr, spare.words, alphabet};
+        } else if (alphabet <= SUFFIX_KEPT_COUNTS_MAX) {
+            buckets_ = SuffixBuckets{owned_.data(), owned_.data() + alphabet, alphabet};
+        } else {
+            buckets_ = SuffixBuckets{nullptr, owned_.data(), alphabet};
+        }
     }
     SuffixBuckets& buckets() { return buckets_; }
 
 private:
+    static uint32_t ownedWords(uint32_t alphabet, SuffixSpare spare) {
+        if (alphabet <= spare.count) return 0;
+        return alphabet <= SUFFIX_KEPT_COUNTS_MAX ? 2 * alphabet : alphabet;
+    }
+
     CodecWordArray owned_;
     SuffixBuckets buckets_;
 };
@@ -77,13 +93,13 @@ private:
 };
 
 template <typename Symbol>
-void suffixCount(const Symbol* text, uint32_t length, SuffixBuckets& b) {
-    std::memset(b.counts, 0, b.alphabet * sizeof(uint32_t));
-    for (uint32_t i = 0; i < length; ++i) ++b.counts[text[i]];
+void suffixCountInto(const Symbol* text, uint32_t length, uint32_t alphabet, uint32_t* counts) {
+    std::memset(counts, 0, alphabet * sizeof(uint32_t));
+    for (uint32_t i = 0; i < length; ++i) ++counts[text[i]];
 }
 
 // Bytes repeat often; four tables keep equal neighbours from waiting on each other's increments.
-void suffixCount(const uint8_t* text, uint32_t length, SuffixBuckets& b) {
+void suffixCountInto(const uint8_t* text, uint32_t length, uint32_t alphabet, uint32_t* counts) {
     uint32_t partial[4][SUFFIX_BYTE_ALPHABET] = {};
     ScopeExit wipePartial([&] { secureWipe(partial, sizeof partial); });
     uint32_t i = 0;
@@ -94,23 +110,43 @@ void suffixCount(const uint8_t* text, uint32_t length, SuffixBuckets& b) {
         ++partial[3][text[i + 3]];
     }
     for (; i < length; ++i) ++partial[0][text[i]];
-    for (uint32_t c = 0; c < SUFFIX_BYTE_ALPHABET; ++c) {
-        b.counts[c] = partial[0][c] + partial[1][c] + partial[2][c] + partial[3][c];
+    for (uint32_t c = 0; c < alphabet; ++c) {
+        counts[c] = partial[0][c] + partial[1][c] + partial[2][c] + partial[3][c];
     }
 }
 
-void suffixBucketStarts(SuffixBuckets& b) {
+// Fills the kept counts, if the level keeps them.
+template <typename Symbol>
+void suffixCount(const Symbol* text, uint32_t length, SuffixBuckets& b) {
+    if (b.counts != nullptr) suffixCountInto(text, length, b.alphabet, b.counts);
+}
+
+// The counts for a pass: the kept ones, or counted now into the pointers, which the pass then
+// turns into starts or ends in place.
+template <typename Symbol>
+const uint32_t* suffixCountsForPass(const Symbol* text, uint32_t length, SuffixBuckets& b) {
+    if (b.counts != nullptr) return b.counts;
+    suffixCountInto(text, length, b.alphabet, b.pointers);
+    return b.pointers;
+}
+
+template <typename Symbol>
+void suffixBucketStarts(const Symbol* text, uint32_t length, SuffixBuckets& b) {
+    const uint32_t* counts = suffixCountsForPass(text, length, b);
     uint32_t sum = 0;
     for (uint32_t c = 0; c < b.alphabet; ++c) {
+        const uint32_t count = counts[c];
         b.pointers[c] = sum;
-        sum += b.counts[c];
+        sum += count;
     }
 }
 
-void suffixBucketEnds(SuffixBuckets& b) {
+template <typename Symbol>
+void suffixBucketEnds(const Symbol* text, uint32_t length, SuffixBuckets& b) {
+    const uint32_t* counts = suffixCountsForPass(text, length, b);
     uint32_t sum = 0;
     for (uint32_t c = 0; c < b.alphabet; ++c) {
-        sum += b.counts[c];
+        sum += counts[c];
         b.pointers[c] = sum;
     }
 }
@@ -147,7 +183,7 @@ uint32_t suffixFindLms(const Symbol* text, uint32_t length, SuffixLmsBits& lms) 
 // exactly when text[p - 1] >= text[p].
 template <typename Symbol>
 void suffixInduceL(const Symbol* text, uint32_t length, uint32_t* order, SuffixBuckets& b) {
-    suffixBucketStarts(b);
+    suffixBucketStarts(text, length, b);
     uint32_t* pointers = b.pointers;
     // The sentinel's suffix comes first; the position before it is L.
     order[pointers[text[length - 1]]++] = length - 1;
@@ -172,7 +208,7 @@ void suffixInduceL(const Symbol* text, uint32_t length, uint32_t* order, SuffixB
 template <typename Symbol, bool markLms>
 void suffixInduceS(const Symbol* text, uint32_t length, uint32_t* order, SuffixBuckets& b,
                    uint8_t* lastColumn) {
-    suffixBucketEnds(b);
+    suffixBucketEnds(text, length, b);
     uint32_t* pointers = b.pointers;
     for (uint32_t i = length; i-- > 0;) {
         if (i >= SUFFIX_PREFETCH_DISTANCE) {
@@ -225,7 +261,7 @@ uint32_t suffixSortLms(const Symbol* text, uint32_t length, uint32_t alphabet, u
 
         // Sort the LMS substrings: LMS positions at their bucket ends, then both inductions.
         for (uint32_t i = 0; i < length; ++i) order[i] = SUFFIX_EMPTY;
-        suffixBucketEnds(b);
+        suffixBucketEnds(text, length, b);
         lmsCount = suffixFindLms(text, length, lms);
         lms.forEach([&](uint32_t p) { order[--b.pointers[text[p]]] = p; });
         if (lmsCount == 0) return 0;
@@ -319,7 +355,7 @@ void suffixSortLevel(const Symbol* text, uint32_t length, uint32_t alphabet, uin
     for (uint32_t i = lmsCount; i < length; ++i) order[i] = SUFFIX_EMPTY;
     // The sorted LMS suffixes go to their bucket ends, the largest first. The i-th smallest
     // belongs at or after position i, so no entry is overwritten before it is moved.
-    suffixBucketEnds(b);
+    suffixBucketEnds(text, length, b);
     for (uint32_t i = lmsCount; i-- > 0;) {
         if (i >= SUFFIX_PREFETCH_DISTANCE) __builtin_prefetch(text + order[i - SUFFIX_PREFETCH_DISTANCE]);
         const uint32_t p = order[i];

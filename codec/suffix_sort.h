@@ -14,7 +14,7 @@ constexpr uint32_t SUFFIX_SORT_MAX_BYTES = 1u << 30;
 // Pre:  1 <= length <= SUFFIX_SORT_MAX_BYTES, or nothing is written; text, order and
 //       lastColumn hold length entries each and do not overlap.
 // Post: order is a permutation of 0..length-1.
-// Throws 0 when memory runs out. Working memory besides order is about length / 32 bytes, plus
-// at most about length words when the recursion's symbol tables do not fit the free part of
+// Throws 0 when memory runs out. Working memory besides order is about length / 16 bytes, plus
+// at most about length / 2 words when the recursion's symbol tables do not fit the free part of
 // order, all wiped before release.
 void suffixSort(const uint8_t* text, uint32_t length, uint32_t* order, uint8_t* lastColumn);

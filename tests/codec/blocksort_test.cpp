@@ -212,7 +212,9 @@ TEST(BlockSort, PeriodicBlocksDecodeFromEveryRowOfTheirGroup) {
         const Bytes block = bytesOf(row.block);
         const ReferenceTransform reference = referenceTransform(block);
         ASSERT_EQ(reference.equalGroupEnd - reference.equalGroupStart, row.groupSize);
-        if (row.groupStart != ANY) EXPECT_EQ(reference.equalGroupStart, row.groupStart);
+        if (row.groupStart != ANY) {
+            EXPECT_EQ(reference.equalGroupStart, row.groupStart);
+        }
         const OneBlock ours = encodeOneBlock(block);
         ASSERT_EQ(ours.lastColumn, reference.lastColumn);
         EXPECT_EQ(ours.primaryIndex, reference.equalGroupStart);
@@ -303,6 +305,29 @@ TEST(BlockSort, RoundTripsLargeBlocks) {
         ASSERT_TRUE(blockSortEncode(buffer));
         ASSERT_TRUE(blockSortDecode(buffer));
         EXPECT_TRUE(buffer.constantTimeEquals(input));
+    }
+}
+
+TEST(BlockSort, RunningOutOfMemoryLeavesTheBufferAsItWas) {
+    // The sort turns each block to its least rotation in place; when memory runs out at any
+    // allocation, the block must be turned back. These blocks do not start at their least
+    // rotation, and the long one makes the suffix sort recurse and allocate as it goes.
+    const SecureBuffer inputs[] = {englishLikeText(300000, 69), hexBuffer("7A 61 62 63 61"),
+                                   cyclic("banana", 300)};
+    for (const SecureBuffer& input : inputs) {
+        SCOPED_TRACE(input.size());
+        bool completed = false;
+        for (uint32_t grant = 0; !completed && grant < 100; ++grant) {
+            SecureBuffer buffer(input);
+            RefusingAfter heap(grant);
+            try {
+                completed = blockSortEncode(buffer);
+                EXPECT_TRUE(completed);
+            } catch (int) {
+                EXPECT_TRUE(buffer.constantTimeEquals(input)) << "after " << grant << " allocations";
+            }
+        }
+        EXPECT_TRUE(completed);
     }
 }
 

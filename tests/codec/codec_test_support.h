@@ -153,4 +153,31 @@ private:
     SecureBufferAllocator previous_;
 };
 
+// Lets the first `grant` requests through to malloc and refuses every later one, as a heap that
+// runs dry part-way through an operation.
+class RefusingAfter {
+public:
+    explicit RefusingAfter(uint32_t grant) {
+        remaining() = grant;
+        previous_ = setSecureBufferAllocator({&obtain, &release});
+    }
+    ~RefusingAfter() { setSecureBufferAllocator(previous_); }
+    RefusingAfter(const RefusingAfter&) = delete;
+    RefusingAfter& operator=(const RefusingAfter&) = delete;
+
+private:
+    static uint32_t& remaining() {
+        static uint32_t count = 0;
+        return count;
+    }
+    static void* obtain(size_t bytes) {
+        if (remaining() == 0) return nullptr;
+        --remaining();
+        return std::malloc(bytes);
+    }
+    static void release(void* memory, size_t) { std::free(memory); }
+
+    SecureBufferAllocator previous_;
+};
+
 }  // namespace codectest

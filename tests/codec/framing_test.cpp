@@ -10,6 +10,7 @@
 #include "codec/movetofront.h"
 #include "codec/runlength.h"
 #include "codec_test_support.h"
+#include "support/allocators.h"
 
 using namespace codectest;
 
@@ -239,6 +240,25 @@ TEST(Framing, RoundTripsWholeChunks) {
         ASSERT_TRUE(decompressBlock(buffer));
         EXPECT_TRUE(buffer.constantTimeEquals(row.input));
     }
+}
+
+TEST(Framing, EveryRegionComesBackWiped) {
+    // All working memory of both directions is SecureBuffer memory, wiped before release.
+    testsupport::AllocationAudit audit;
+    {
+        const SecureBuffer inputs[] = {englishLikeText(300000, 46), randomBytes(100000, 47),
+                                       cyclic("Ferrolyn krypterar en fil i taget, i block.\n", 200000),
+                                       cyclic("banana", 300)};
+        for (const SecureBuffer& input : inputs) {
+            SCOPED_TRACE(input.size());
+            SecureBuffer buffer(input);
+            ASSERT_TRUE(compressBlock(buffer, METHOD_BLOCKSORT));
+            ASSERT_TRUE(decompressBlock(buffer));
+            EXPECT_TRUE(buffer.constantTimeEquals(input));
+        }
+    }
+    EXPECT_EQ(testsupport::AllocationAudit::releasedWithData(), 0);
+    EXPECT_EQ(testsupport::AllocationAudit::outstanding(), 0);
 }
 
 TEST(Framing, RoundTripsEveryLengthUpTo64) {

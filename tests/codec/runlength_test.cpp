@@ -227,7 +227,9 @@ TEST(RunLength, MatchesAPlainCoder) {
         SecureBuffer buffer(stream.data(), static_cast<uint32_t>(stream.size()));
         const std::optional<Bytes> expected = referenceRunLengthDecode(stream);
         ASSERT_EQ(runLengthDecode(buffer, NO_LIMIT), expected.has_value());
-        if (expected) ASSERT_EQ(Bytes(buffer.data(), buffer.data() + buffer.size()), *expected);
+        if (expected) {
+            ASSERT_EQ(Bytes(buffer.data(), buffer.data() + buffer.size()), *expected);
+        }
     }
 }
 
