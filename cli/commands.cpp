@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -14,6 +15,7 @@
 #include "base/chunk.h"
 #include "base/text.h"
 #include "cli/cp1252.h"
+#include "cli/messages.h"
 #include "cli/terminal.h"
 #include "container/decryption.h"
 #include "container/key_code.h"
@@ -28,6 +30,9 @@
 
 namespace {
 
+// Printed by --version after the program's name.
+constexpr char VERSION[] = "1.0";
+
 constexpr char USAGE[] =
     "Användning:\n"
     "  ferrolyn encrypt KÄLLA -o MÅL NYCKEL [--cipher aes|serpent] [--compress | --no-compress]\n"
@@ -37,6 +42,7 @@ constexpr char USAGE[] =
     "  ferrolyn new-passphrase\n"
     "  ferrolyn verify BEHÅLLARE NYCKEL\n"
     "  ferrolyn info BEHÅLLARE\n"
+    "  ferrolyn --version\n"
     "NYCKEL är en av:\n"
     "  --key-file SÖKVÄG | --key-code-file SÖKVÄG | --passphrase-file SÖKVÄG | --passphrase\n";
 
@@ -45,8 +51,12 @@ constexpr uint32_t MAX_KEY_TEXT_FILE_BYTES = 65536;
 
 struct Options {
     std::string command;
+    // Absolute paths for the work, and the paths as the user wrote them for messages.
     std::string source;
     std::string target;
+    std::string shownSource;
+    std::string shownTarget;
+    std::string shownKeyPath;
     bool hasTarget = false;
     int keyOptions = 0;
     KeyMethod keyMethod = KEY_FILE;
@@ -158,6 +168,9 @@ bool parseOptions(int argc, const char* const* args, Options& options, const cha
     }
     if (positionals != wanted) return problem = "Fel antal argument.", false;
     options.source = positional[0];
+    options.shownSource = options.source;
+    options.shownTarget = options.target;
+    options.shownKeyPath = options.keyPath;
     // Commands that draw random bytes move into the working directory to keep the seed file there;
     // the user's paths mean what they meant where the tool was started.
     for (std::string* path : {&options.source, &options.target, &options.keyPath}) {
@@ -166,13 +179,16 @@ bool parseOptions(int argc, const char* const* args, Options& options, const cha
     return true;
 }
 
-// The first line of a small file, as the bytes it holds.
+// The first line of a small file, as the bytes it holds. False when it cannot be opened or read
+// (a folder opens on POSIX, but does not read).
 bool readFirstLine(const std::string& path, SecureBuffer& line) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) return false;
     SecureBuffer contents = SecureBuffer::zeros(MAX_KEY_TEXT_FILE_BYTES);
     const size_t got = std::fread(contents.data(), 1, contents.size(), file);
+    const bool failed = std::ferror(file) != 0;
     std::fclose(file);
+    if (failed) return false;
     contents.resize(static_cast<uint32_t>(got));
     line = firstLine(contents);
     return true;
@@ -185,14 +201,29 @@ int passphraseText(const SecureBuffer& utf8, SecureBuffer& text) {
     return EXIT_OK;
 }
 
+// The key file, key code file or passphrase file could not be read: say which and why.
+int keyFileUnreadable(const Options& options) {
+    PlatformFailure failure = messageDiagnoseRead(options.keyPath);
+    // It opens now, or it is a pipe (which the reader takes but this check does not): then it
+    // held less than it should.
+    if (failure.cause == CAUSE_NOT_REGULAR_FILE) failure = PlatformFailure();
+    const std::string message = messageWithFile(TEXT_KEY_FILE_UNREADABLE, options.shownKeyPath, failure,
+                                                FILE_ROLE_SOURCE, "filen är kortare än den anger");
+    return failWith(EXIT_READ_ERROR, message.c_str());
+}
+
 int readKeyInput(const Options& options, JobKey& key) {
     key.method = options.keyMethod;
     if (options.keyMethod == KEY_FILE) {
         const KeyMaterialStatus status = readKeyFile(options.keyPath.c_str(), key.material);
-        return status == KEY_MATERIAL_OK ? EXIT_OK : failWith(EXIT_READ_ERROR, keyMaterialMessage(status));
+        if (status == KEY_MATERIAL_OK) return EXIT_OK;
+        if (status == KEY_FILE_UNREADABLE) return keyFileUnreadable(options);
+        const std::string message =
+            messageWithFile(keyMaterialMessage(status), options.shownKeyPath, PlatformFailure(), FILE_ROLE_SOURCE);
+        return failWith(EXIT_READ_ERROR, message.c_str());
     }
     if (options.keyMethod == KEY_CODE) {
-        if (!readFirstLine(options.keyPath, key.material)) return failWith(EXIT_READ_ERROR, TEXT_KEY_FILE_UNREADABLE);
+        if (!readFirstLine(options.keyPath, key.material)) return keyFileUnreadable(options);
         if (textLength(key.material) == 0) return failWith(EXIT_USAGE, TEXT_NO_KEY_CODE);
         if (!isKeyCodeWellFormed(key.material)) return failWith(EXIT_USAGE, TEXT_BAD_KEY_CODE);
         return EXIT_OK;
@@ -206,7 +237,7 @@ int readKeyInput(const Options& options, JobKey& key) {
         if (!utf8.constantTimeEquals(again)) return failWith(EXIT_USAGE, TEXT_PASSPHRASES_DIFFER);
     } else {
         SecureBuffer line;
-        if (!readFirstLine(options.keyPath, line)) return failWith(EXIT_READ_ERROR, TEXT_KEY_FILE_UNREADABLE);
+        if (!readFirstLine(options.keyPath, line)) return keyFileUnreadable(options);
         utf8 = line.slice(textLength(line), 0);
     }
     return passphraseText(utf8, key.material);
@@ -245,7 +276,7 @@ bool runWithProgress(const Options& options, const PipelineOptions& pipeline, co
     jobProgress.lastFinishedChunk = 0;
     jobProgress.total = 0;
     jobProgress.cancelRequested = false;
-    terminalCancelOnInterrupt(&jobProgress.cancelRequested);
+    terminalCancelOnInterrupt(&jobProgress.cancelRequested, EXIT_CANCELLED);
 
     std::error_code error;
     const uintmax_t size = std::filesystem::file_size(filesystemPath(options.source), error);
@@ -284,9 +315,42 @@ int checkTarget(const Options& options, const NativePath& source, const NativePa
     std::error_code error;
     const auto status = std::filesystem::status(filesystemPath(options.target), error);
     if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-        return failWith(EXIT_WRITE_ERROR, TEXT_RESULT_WRITE_ERROR);
+        PlatformFailure failure;
+        failure.cause = std::filesystem::is_directory(status) ? CAUSE_IS_DIRECTORY : CAUSE_NOT_REGULAR_FILE;
+        const std::string message =
+            messageWithFile(TEXT_RESULT_WRITE_ERROR, options.shownTarget, failure, FILE_ROLE_TARGET);
+        return failWith(EXIT_WRITE_ERROR, message.c_str());
     }
     return EXIT_OK;
+}
+
+// The last recorded failure of the first of these operations that has one.
+PlatformFailure firstRecorded(std::initializer_list<PlatformOperation> operations) {
+    for (PlatformOperation operation : operations) {
+        const PlatformFailure failure = platformLastFailure(operation);
+        if (failure.cause != CAUSE_NONE) return failure;
+    }
+    return PlatformFailure();
+}
+
+// The message of a failed job: for read and write errors with the file and, where the platform
+// layer saw one, the cause.
+std::string jobFailureMessage(const Options& options, JobResult result) {
+    const char* message = jobResultMessage(result);
+    if (message == nullptr) return std::string();
+    if (result == RESULT_READ_ERROR) {
+        const bool container = options.command != "encrypt";
+        return messageWithFile(message, options.shownSource, firstRecorded({PLATFORM_OPEN, PLATFORM_READ}),
+                               FILE_ROLE_SOURCE,
+                               container ? "innehållet är skadat eller ingen krypterad fil"
+                                         : "filen kunde inte läsas till slutet");
+    }
+    if (result == RESULT_WRITE_ERROR) {
+        return messageWithFile(message, options.shownTarget,
+                               firstRecorded({PLATFORM_WRITE, PLATFORM_CLOSE, PLATFORM_RENAME, PLATFORM_CREATE}),
+                               FILE_ROLE_TARGET);
+    }
+    return message;
 }
 
 int runCryptoCommand(const Options& options) {
@@ -308,10 +372,12 @@ int runCryptoCommand(const Options& options) {
         pipeline.compress = options.compressOptions != 0 ? options.compress : settings.compress;
     }
     JobResult result = RESULT_READ_ERROR;
+    platformClearFailures();
     const bool ok = runWithProgress(options, pipeline, key, source, target, result);
     if (options.command == "encrypt") randomExitSave();
     if (ok) return EXIT_OK;
-    if (const char* message = jobResultMessage(result)) std::fprintf(stderr, "%s\n", message);
+    const std::string message = jobFailureMessage(options, result);
+    if (!message.empty()) std::fprintf(stderr, "%s\n", message.c_str());
     return exitStatusOf(result);
 }
 
@@ -346,8 +412,12 @@ int runNewText(bool keyCode) {
 
 int runInfo(const Options& options) {
     ContainerDescription description;
+    platformClearFailures();
     if (!describeContainer(nativePathFromUtf8(options.source.c_str()), description)) {
-        return failWith(EXIT_READ_ERROR, TEXT_RESULT_READ_ERROR);
+        const std::string message =
+            messageWithFile(TEXT_RESULT_READ_ERROR, options.shownSource, firstRecorded({PLATFORM_OPEN, PLATFORM_READ}),
+                            FILE_ROLE_SOURCE, "ingen krypterad fil");
+        return failWith(EXIT_READ_ERROR, message.c_str());
     }
     const HeaderFields& fields = description.fields;
     std::printf("Krypteringsalgoritm: %s\n", fields.cipher == CIPHER_SERPENT ? TEXT_CIPHER_SERPENT : TEXT_CIPHER_AES256);
@@ -364,6 +434,10 @@ int runInfo(const Options& options) {
 int cliRun(int argc, const char* const* args) {
     if (argc >= 2 && (std::strcmp(args[1], "--help") == 0 || std::strcmp(args[1], "-h") == 0)) {
         std::fputs(USAGE, stdout);
+        return EXIT_OK;
+    }
+    if (argc == 2 && std::strcmp(args[1], "--version") == 0) {
+        std::printf("ferrolyn %s\n", VERSION);
         return EXIT_OK;
     }
     Options options;

@@ -13,21 +13,40 @@
 #include <unistd.h>
 #endif
 
+#include "platform/platform.h"
+
 namespace {
 
 std::atomic<bool>* interruptFlag = nullptr;
+// Interrupts seen since the flag was handed over; the second one ends the process.
+std::atomic<int> interruptCount{0};
+int interruptExitStatus = 1;
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler counts with a lock-free atomic");
 
 #if defined(_WIN32)
 BOOL WINAPI onConsoleControl(DWORD type) {
     if ((type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) && interruptFlag != nullptr) {
         interruptFlag->store(true);
+        if (interruptCount.fetch_add(1) >= 1) {
+            platformRemoveUnfinishedFiles();
+            ExitProcess(static_cast<UINT>(interruptExitStatus));
+        }
         return TRUE;
     }
     return FALSE;
 }
 #else
+// Only async-signal-safe work: atomics, unlink (inside platformRemoveUnfinishedFiles), write and
+// _exit.
 void onSignal(int) {
-    if (interruptFlag != nullptr) interruptFlag->store(true);
+    if (interruptFlag == nullptr) return;
+    interruptFlag->store(true);
+    if (interruptCount.fetch_add(1) >= 1) {
+        platformRemoveUnfinishedFiles();
+        static const char newline = '\n';
+        (void)!::write(STDERR_FILENO, &newline, 1);
+        ::_exit(interruptExitStatus);
+    }
 }
 #endif
 
@@ -85,7 +104,9 @@ bool terminalReadHidden(const char* prompt, SecureBuffer& out) {
 #endif
 }
 
-void terminalCancelOnInterrupt(std::atomic<bool>* flag) {
+void terminalCancelOnInterrupt(std::atomic<bool>* flag, int exitStatus) {
+    interruptExitStatus = exitStatus;
+    interruptCount.store(0);
     interruptFlag = flag;
 #if defined(_WIN32)
     SetConsoleCtrlHandler(onConsoleControl, TRUE);

@@ -14,5 +14,7 @@ bool terminalIsTerminal(std::FILE* stream);
 [[nodiscard]] bool terminalReadHidden(const char* prompt, SecureBuffer& out);
 
 // From now on Ctrl-C (and on POSIX a termination request) sets flag instead of ending the
-// process. The flag must live as long as the process.
-void terminalCancelOnInterrupt(std::atomic<bool>* flag);
+// process. A second one ends the process at once with exitStatus, after removing the unfinished
+// files of the platform layer (a job's temporary target). The flag must live as long as the
+// process.
+void terminalCancelOnInterrupt(std::atomic<bool>* flag, int exitStatus);

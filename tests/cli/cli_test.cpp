@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -61,11 +63,14 @@ protected:
     fs::path workingDirectory() const { return dir_ / "data" / "QX_wd"; }
 
     // Runs the tool with the given arguments; the working directory lives inside the test folder.
-    int run(const std::string& arguments, std::string* output = nullptr) const {
+    // input, when given, is a shell command whose output is piped into the tool. A tool that
+    // hangs is killed after ten minutes and reported as status -1.
+    int run(const std::string& arguments, std::string* output = nullptr, const std::string& input = "") const {
         const fs::path captured = dir_ / "stdout.txt";
-        const std::string command = "cd '" + dir_.string() + "' && XDG_DATA_HOME='" + (dir_ / "data").string() +
-                                    "' '" FERROLYN_CLI "' " + arguments + " > '" + captured.string() +
-                                    "' 2> '" + (dir_ / "stderr.txt").string() + "' < /dev/null";
+        const std::string command = "cd '" + dir_.string() + "' && " + (input.empty() ? "" : input + " | ") +
+                                    "XDG_DATA_HOME='" + (dir_ / "data").string() + "' timeout -s KILL 600 '" FERROLYN_CLI
+                                    "' " + arguments + " > '" + captured.string() + "' 2> '" +
+                                    (dir_ / "stderr.txt").string() + "'" + (input.empty() ? " < /dev/null" : "");
         const int status = std::system(command.c_str());
         if (output != nullptr) {
             std::vector<char> bytes = readAll(captured);
@@ -168,6 +173,8 @@ TEST_F(Cli, ExitStatusesAndMessages) {
     writeText(at("other.txt"), "ett annat lösenord\n");
     writeText(at("bad-code.txt"), "<0123>\n");
     writeText(at("not-1252.txt"), "pil \xe2\x86\x92 ut\n");
+    writeAll(at("short.key"), {67, 0, 0, 0, 13, 0, 0, 0});
+    writeAll(at("empty.key"), {});
     struct Row {
         const char* name;
         std::string arguments;
@@ -181,9 +188,29 @@ TEST_F(Cli, ExitStatusesAndMessages) {
         {"two keys", "encrypt plain.bin -o x --key-file key.key --key-code-file code.txt", EXIT_USAGE, "en nyckel"},
         {"no key", "decrypt c.enc -o x", EXIT_USAGE, "Ange en nyckel."},
         {"bad cipher", "encrypt plain.bin -o x --key-file key.key --cipher des", EXIT_USAGE, "aes eller serpent"},
-        {"source missing", "encrypt none.bin -o x --key-file key.key", EXIT_READ, "Fel vid läsning av källfilen."},
-        {"key file missing", "encrypt plain.bin -o x --key-file none.key", EXIT_READ, "Kunde inte läsa filen."},
+        {"source missing", "encrypt none.bin -o x --key-file key.key", EXIT_READ,
+         "Fel vid läsning av källfilen \"none.bin\": filen finns inte.\n"},
+        {"source is a folder", "encrypt data -o x --key-file key.key", EXIT_READ,
+         "Fel vid läsning av källfilen \"data\": det är en mapp.\n"},
+        {"container missing", "verify none.enc --key-file key.key", EXIT_READ,
+         "Fel vid läsning av källfilen \"none.enc\": filen finns inte.\n"},
+        {"container is not one", "verify plain.bin --key-file key.key", EXIT_READ,
+         "Fel vid läsning av källfilen \"plain.bin\": innehållet är skadat eller ingen krypterad fil.\n"},
+        {"info of a missing file", "info none.enc", EXIT_READ,
+         "Fel vid läsning av källfilen \"none.enc\": filen finns inte.\n"},
+        {"key file missing", "encrypt plain.bin -o x --key-file none.key", EXIT_READ,
+         "Kunde inte läsa filen \"none.key\": filen finns inte.\n"},
+        {"key file is a folder", "encrypt plain.bin -o x --key-file data", EXIT_READ,
+         "Kunde inte läsa filen \"data\": det är en mapp.\n"},
+        {"key file shorter than it says", "encrypt plain.bin -o x --key-file short.key", EXIT_READ,
+         "Kunde inte läsa filen \"short.key\": filen är kortare än den anger.\n"},
         {"key file is not one", "encrypt plain.bin -o x --key-file plain.bin", EXIT_READ, ""},
+        {"key file of another format", "encrypt plain.bin -o x --key-file empty.key", EXIT_READ,
+         "Felaktigt format på nyckelfilen \"empty.key\".\n"},
+        {"key code file missing", "encrypt plain.bin -o x --key-code-file none.txt", EXIT_READ,
+         "Kunde inte läsa filen \"none.txt\": filen finns inte.\n"},
+        {"passphrase file is a folder", "encrypt plain.bin -o x --passphrase-file data", EXIT_READ,
+         "Kunde inte läsa filen \"data\": det är en mapp.\n"},
         {"malformed key code", "encrypt plain.bin -o x --key-code-file bad-code.txt", EXIT_USAGE,
          "Nyckelkoden har ett felaktigt format."},
         {"passphrase outside Windows-1252", "encrypt plain.bin -o x --passphrase-file not-1252.txt", EXIT_USAGE,
@@ -192,9 +219,10 @@ TEST_F(Cli, ExitStatusesAndMessages) {
          "Felaktig nyckelfil, nyckelkod eller lösenfras för den här filen."},
         {"wrong key code", "decrypt c.enc -o x --key-code-file code.txt", EXIT_WRONG_KEY, "Felaktig nyckelfil"},
         {"target folder missing", "decrypt c.enc -o nowhere/x --key-file key.key", EXIT_WRITE,
-         "Fel vid skrivning till målfilen."},
+         "Fel vid skrivning till målfilen \"nowhere/x\": mappen finns inte.\n"},
         {"target is the source", "encrypt plain.bin -o ./plain.bin --key-file key.key", EXIT_USAGE, "samma fil"},
-        {"target is a folder", "encrypt plain.bin -o data --key-file key.key", EXIT_WRITE, "målfilen"},
+        {"target is a folder", "encrypt plain.bin -o data --key-file key.key", EXIT_WRITE,
+         "Fel vid skrivning till målfilen \"data\": det är en mapp.\n"},
         {"interactive passphrase without a terminal", "encrypt plain.bin -o x --passphrase", EXIT_USAGE, "terminal"},
     };
     for (const Row& row : rows) {
@@ -222,6 +250,7 @@ TEST_F(Cli, FailuresNeverTouchAnExistingTarget) {
     damaged[damaged.size() - 100] ^= 1;  // inside the last chunk
     writeAll(at("damaged.enc"), damaged);
     EXPECT_EQ(run("verify damaged.enc --key-file key.key"), EXIT_READ);
+    EXPECT_EQ(errors(), "Fel vid läsning av källfilen \"damaged.enc\": innehållet är skadat eller ingen krypterad fil.\n");
     EXPECT_EQ(run("decrypt damaged.enc -o precious.txt --key-file key.key"), EXIT_READ);
     EXPECT_EQ(readAll(at("precious.txt")), precious) << "the chunks before the damage must not replace it";
     for (const auto& entry : fs::directory_iterator(dir_)) {
@@ -281,4 +310,75 @@ TEST_F(Cli, KeyCreationAndTheSeedFile) {
     EXPECT_EQ(std::vector<char>(seed.begin(), seed.begin() + 8), (std::vector<char>{4, 2, 0, 0, 0, 2, 0, 0}));
     ASSERT_EQ(run("new-key-code"), 0);
     EXPECT_NE(readAll(workingDirectory() / "rand.bin"), seed) << "every run leaves a fresh seed file";
+}
+
+// Sources, containers and targets that are FIFOs are refused at once instead of waiting for a
+// writer or reader on the other end (run() kills a tool that hangs, which fails the test).
+TEST_F(Cli, FifosAreRefusedWithoutWaiting) {
+    writeAll(at("plain.bin"), textBytes(5000, 1));
+    ASSERT_EQ(run("encrypt plain.bin -o c.enc --key-file key.key"), 0) << errors();
+    ASSERT_EQ(::mkfifo(at("fifo").c_str(), 0600), 0);
+    struct Row {
+        const char* name;
+        const char* arguments;
+        int status;
+        const char* message;
+    };
+    const Row rows[] = {
+        {"encrypt from a FIFO", "encrypt fifo -o x --key-file key.key", EXIT_READ,
+         "Fel vid läsning av källfilen \"fifo\": det är ingen vanlig fil.\n"},
+        {"decrypt from a FIFO", "decrypt fifo -o x --key-file key.key", EXIT_READ,
+         "Fel vid läsning av källfilen \"fifo\": det är ingen vanlig fil.\n"},
+        {"verify a FIFO", "verify fifo --key-file key.key", EXIT_READ,
+         "Fel vid läsning av källfilen \"fifo\": det är ingen vanlig fil.\n"},
+        {"info of a FIFO", "info fifo", EXIT_READ, "Fel vid läsning av källfilen \"fifo\": det är ingen vanlig fil.\n"},
+        {"encrypt into a FIFO", "encrypt plain.bin -o fifo --key-file key.key", EXIT_WRITE,
+         "Fel vid skrivning till målfilen \"fifo\": det är ingen vanlig fil.\n"},
+        {"decrypt into a FIFO", "decrypt c.enc -o fifo --key-file key.key", EXIT_WRITE,
+         "Fel vid skrivning till målfilen \"fifo\": det är ingen vanlig fil.\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(run(row.arguments), row.status);
+        EXPECT_EQ(errors(), row.message);
+        EXPECT_FALSE(fs::exists(at("x")));
+    }
+    EXPECT_TRUE(fs::is_fifo(at("fifo")));
+}
+
+// A key file that cannot be measured (a pipe, as from process substitution) is read like a file.
+TEST_F(Cli, KeyFileThroughAPipe) {
+    const std::vector<char> plain = textBytes(100000, 4);
+    writeAll(at("plain.bin"), plain);
+    ASSERT_EQ(run("encrypt plain.bin -o c.enc --key-file /dev/stdin", nullptr, "cat key.key"), 0) << errors();
+    ASSERT_EQ(run("decrypt c.enc -o back.bin --key-file key.key"), 0) << errors();
+    EXPECT_EQ(readAll(at("back.bin")), plain);
+    ASSERT_EQ(run("verify c.enc --key-file /dev/stdin", nullptr, "cat key.key"), 0) << errors();
+    EXPECT_EQ(run("verify c.enc --key-file /dev/stdin", nullptr, "head -c 60 key.key"), EXIT_READ);
+    EXPECT_EQ(errors(), "Kunde inte läsa filen \"/dev/stdin\": filen är kortare än den anger.\n");
+}
+
+// Key files and the seed file hold secrets: only their owner may read them.
+TEST_F(Cli, KeyAndSeedFilesAreReadableByTheOwnerOnly) {
+    for (const fs::path& path : {at("key.key"), workingDirectory() / "rand.bin"}) {
+        SCOPED_TRACE(path.string());
+        struct stat info;
+        ASSERT_EQ(::stat(path.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u);
+    }
+}
+
+TEST_F(Cli, AccessDeniedIsNamed) {
+    if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
+    writeAll(at("plain.bin"), textBytes(5000, 1));
+    ASSERT_EQ(::chmod(at("plain.bin").c_str(), 0), 0);
+    EXPECT_EQ(run("encrypt plain.bin -o x --key-file key.key"), EXIT_READ);
+    EXPECT_EQ(errors(), "Fel vid läsning av källfilen \"plain.bin\": åtkomst nekas.\n");
+}
+
+TEST_F(Cli, Version) {
+    std::string output;
+    EXPECT_EQ(run("--version", &output), 0);
+    EXPECT_EQ(output, "ferrolyn 1.0\n");
+    EXPECT_EQ(errors(), "");
 }
