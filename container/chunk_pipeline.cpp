@@ -30,9 +30,13 @@ void noteFailure(ChunkQueue& queue, const ChunkSlot& slot) {
 }  // namespace
 
 uint32_t pipelineWorkerCount(const PipelineOptions& options) {
-    if (options.workers != 0) return options.workers;
-    const unsigned processors = std::thread::hardware_concurrency();
-    return processors == 0 ? 1 : static_cast<uint32_t>(processors);
+    uint32_t workers = options.workers;
+    if (workers == 0) {
+        const unsigned processors = std::thread::hardware_concurrency();
+        workers = processors == 0 ? 1 : static_cast<uint32_t>(processors < PIPELINE_MAX_WORKERS ? processors
+                                                                                                 : PIPELINE_MAX_WORKERS);
+    }
+    return workers < PIPELINE_MAX_WORKERS ? workers : PIPELINE_MAX_WORKERS;
 }
 
 uint32_t pipelineSlotCount(uint32_t workerCount, uint32_t batch) { return workerCount * batch + 2; }

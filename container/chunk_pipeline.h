@@ -15,8 +15,12 @@
 #include "base/secure_buffer.h"
 #include "container/pipeline_records.h"
 
+// At most this many workers, whatever is asked or however many processors there are: each one
+// keeps a few chunks in memory.
+constexpr uint32_t PIPELINE_MAX_WORKERS = 64;
+
 // The worker threads a job runs with: options.workers, or one per processor when that is 0;
-// never fewer than 1.
+// never fewer than 1 nor more than PIPELINE_MAX_WORKERS.
 uint32_t pipelineWorkerCount(const PipelineOptions& options);
 
 // Slots for workerCount workers that each take up to batch chunks at once: every worker busy with
