@@ -54,7 +54,7 @@ uint32_t blockSortGcd(uint32_t a, uint32_t b) {
 uint32_t blockSortLeastRotation(const uint8_t* block, uint32_t length, uint32_t& distance) {
     uint32_t i = 0;
     uint32_t j = 1;
-    uint32_t k = 0;
+    uint32_t k = 0;  // rotations i and j agree in their first k bytes
     while (i < length && j < length && k < length) {
         uint32_t a = i + k;
         if (a >= length) a -= length;

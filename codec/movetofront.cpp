@@ -1,11 +1,12 @@
-// Move-to-front stage. The list is a 256-byte array searched with memchr; after block sorting
-// the values sought are mostly at or near the front, so positions 0 and 1 and short moves are
-// handled inline.
+// Move-to-front stage. The list is a 256-byte array. After block sorting the values sought are
+// mostly at or near the front: position 0, a search of the first 16 entries eight at a time and
+// short moves are handled inline, the rest with memchr and memmove.
 
 #include "codec/movetofront.h"
 
 #include <cstring>
 
+#include "base/byte_order.h"
 #include "base/scope_exit.h"
 
 namespace {
@@ -14,8 +15,30 @@ void moveToFrontInitList(uint8_t (&list)[256]) {
     for (uint32_t i = 0; i < 256; ++i) list[i] = static_cast<uint8_t>(i);
 }
 
-// Below this position an entry is moved to the front by an inline loop rather than memmove.
+// Below this position an entry is found (eight entries at a time) and moved to the front inline
+// rather than by memchr and memmove.
 constexpr uint32_t MOVE_TO_FRONT_SHORT_MOVE = 16;
+
+constexpr uint64_t MOVE_TO_FRONT_ONES = 0x0101010101010101ull;
+constexpr uint64_t MOVE_TO_FRONT_HIGHS = 0x8080808080808080ull;
+
+// Entries e..e+7 as one word, entry e in the low byte.
+uint64_t moveToFrontLoadWord(const uint8_t* entries) {
+    return load32Le(entries) | (static_cast<uint64_t>(load32Le(entries + 4)) << 32);
+}
+
+// Position of value among the first MOVE_TO_FRONT_SHORT_MOVE entries, or that count when it is
+// further on. The lowest byte flagged by the zero-byte test is exact (a borrow can only flag
+// bytes above a true zero).
+uint32_t moveToFrontFindNear(const uint8_t (&list)[256], uint8_t value) {
+    const uint64_t pattern = MOVE_TO_FRONT_ONES * value;
+    for (uint32_t at = 0; at < MOVE_TO_FRONT_SHORT_MOVE; at += 8) {
+        const uint64_t x = moveToFrontLoadWord(list + at) ^ pattern;
+        const uint64_t zero = (x - MOVE_TO_FRONT_ONES) & ~x & MOVE_TO_FRONT_HIGHS;
+        if (zero != 0) return at + static_cast<uint32_t>(__builtin_ctzll(zero)) / 8;
+    }
+    return MOVE_TO_FRONT_SHORT_MOVE;
+}
 
 // Moves list[position] to position 0, shifting the entries before it one place down.
 void moveToFrontPromote(uint8_t (&list)[256], uint32_t position) {
@@ -38,19 +61,18 @@ void moveToFrontEncode(SecureBuffer& buffer) {
     const uint32_t size = buffer.size();
     for (uint32_t i = 0; i < size; ++i) {
         const uint8_t value = bytes[i];
+        // Most values repeat the one before; then the list does not change.
         if (list[0] == value) {
             bytes[i] = 0;
             continue;
         }
-        if (list[1] == value) {
-            list[1] = list[0];
-            list[0] = value;
-            bytes[i] = 1;
-            continue;
+        uint32_t position = moveToFrontFindNear(list, value);
+        if (position == MOVE_TO_FRONT_SHORT_MOVE) {
+            // The list is a permutation of all 256 values, so memchr always finds it.
+            const auto* found = static_cast<const uint8_t*>(
+                std::memchr(list + MOVE_TO_FRONT_SHORT_MOVE, value, sizeof list - MOVE_TO_FRONT_SHORT_MOVE));
+            position = static_cast<uint32_t>(found - list);
         }
-        // The list is a permutation of all 256 values, so memchr always finds it.
-        const auto* found = static_cast<const uint8_t*>(std::memchr(list + 2, value, sizeof list - 2));
-        const uint32_t position = static_cast<uint32_t>(found - list);
         moveToFrontPromote(list, position);
         bytes[i] = static_cast<uint8_t>(position);
     }
