@@ -126,7 +126,8 @@ constexpr uint32_t BLOCK_SORT_WALKS = 64;
 constexpr uint32_t BLOCK_SORT_PIECE_BYTES = 4096;
 constexpr uint32_t BLOCK_SORT_NO_PIECE = UINT32_MAX;
 
-// Fills links for the last column and returns nothing; counts is a 256-entry scratch table.
+// Fills links for the last column; counts is a scratch table, left holding plaintext-derived
+// counts for the caller to wipe.
 void blockSortBuildLinks(const uint8_t* lastColumn, uint32_t length, uint32_t* links,
                          uint32_t (&counts)[256]) {
     for (uint32_t c = 0; c < 256; ++c) counts[c] = 0;
@@ -299,6 +300,7 @@ void blockSortWalkMany(uint32_t* links, uint32_t length, uint32_t primaryIndex,
     uint32_t k = 0;
     do {
         BlockSortWalk& walk = walks[k];
+        // Every piece but the walk's last is full.
         walk.bytes = static_cast<uint32_t>(walk.pieceBegin + BLOCK_SORT_PIECE_BYTES - walk.cursor);
         for (uint32_t piece = pool.previousPiece[walk.piece]; piece != BLOCK_SORT_NO_PIECE;
              piece = pool.previousPiece[piece]) {
