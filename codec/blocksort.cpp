@@ -324,8 +324,9 @@ uint32_t blockSortBlockLength(uint32_t totalBytes, uint32_t block) {
 
 }  // namespace
 
-bool blockSortEncode(SecureBuffer& buffer) {
-    const uint32_t size = buffer.size();
+bool blockSortEncode(SecureBuffer& block, SecureBuffer& stream) {
+    stream.wipe();
+    const uint32_t size = block.size();
     if (size == 0) return false;
     const uint32_t blocks = (size - 1) / BLOCK_SORT_SIZE + 1;  // at most 2048 for 32-bit sizes
     const uint64_t encodedBytes = blockSortEncodedBytes(size);
@@ -336,7 +337,7 @@ bool blockSortEncode(SecureBuffer& buffer) {
     const uint32_t largest = blockSortBlockLength(size, 0);
     CodecWordArray order(largest);
 
-    uint8_t* in = buffer.data();
+    uint8_t* in = block.data();
     uint8_t* header = out.data();
     header[0] = static_cast<uint8_t>(blocks);  // 16-bit little-endian block count
     header[1] = static_cast<uint8_t>(blocks >> 8);
@@ -353,7 +354,14 @@ bool blockSortEncode(SecureBuffer& buffer) {
         blockSortStoreIndex(header + BLOCK_SORT_HEADER_BYTES + BLOCK_SORT_INDEX_BYTES * k,
                             primaryIndex);
     }
-    buffer = std::move(out);
+    stream = std::move(out);
+    return true;
+}
+
+bool blockSortEncode(SecureBuffer& buffer) {
+    SecureBuffer stream;
+    if (!blockSortEncode(buffer, stream)) return false;
+    buffer = std::move(stream);
     return true;
 }
 

@@ -28,6 +28,13 @@ constexpr uint64_t blockSortEncodedBytes(uint64_t inputBytes) {
 // two more while the suffix sort recurses, all wiped before release.
 [[nodiscard]] bool blockSortEncode(SecureBuffer& buffer);
 
+// As blockSortEncode(buffer), but writes the stream to stream and leaves block as it was.
+// Pre:  block is not empty (an empty block gives false).
+// Post: true: stream holds the stream of block. false: stream is empty. block is unchanged
+//       either way, also when this throws.
+// Throws 0 when memory runs out; stream is then empty.
+[[nodiscard]] bool blockSortEncode(SecureBuffer& block, SecureBuffer& stream);
+
 // Inverse of blockSortEncode.
 // Pre:  buffer is any bytes (untrusted).
 // Post: true: buffer holds the restored bytes, never more than it held before. false: the

@@ -58,18 +58,28 @@ bool compressBlock(SecureBuffer& buffer, CompressionMethod mode) {
     }
     CompressionMethod method = mode;
     if (mode != METHOD_STORED) {
-        SecureBuffer original(buffer);
+        const uint32_t chunkBytes = buffer.size();
+        // The first run-length form stays beside the coding instead of a copy of the chunk: the
+        // block sort needs it anyway, and a chunk that coding does not shorten is restored from
+        // it.
         runLengthEncode(buffer);
+        SecureBuffer coded;
         if (mode == METHOD_BLOCKSORT) {
             // The run-length output of a non-empty chunk is never empty.
-            if (!blockSortEncode(buffer)) return false;
-            moveToFrontEncode(buffer);
-            runLengthEncode(buffer);
+            if (!blockSortEncode(buffer, coded)) return false;
+            moveToFrontEncode(coded);
+            runLengthEncode(coded);
+        } else {
+            coded = buffer;
         }
-        if (!huffmanEncode(buffer)) return false;
-        if (original.size() <= buffer.size()) {
-            buffer = std::move(original);
+        if (!huffmanEncode(coded)) return false;
+        if (chunkBytes <= coded.size()) {
+            coded.wipe();
+            // This encoder's own run-length stream, of this chunk: it decodes.
+            if (!runLengthDecode(buffer, CODEC_CHUNK_MAX_BYTES)) return false;
             method = METHOD_STORED;
+        } else {
+            buffer = std::move(coded);
         }
     }
     buffer.prependZeros(FRAMING_METHOD_BYTES);

@@ -331,6 +331,25 @@ TEST(BlockSort, RunningOutOfMemoryLeavesTheBufferAsItWas) {
     }
 }
 
+TEST(BlockSort, EncodingIntoASecondBufferLeavesTheBlock) {
+    const SecureBuffer inputs[] = {englishLikeText(100000, 70), cyclic("banana", 300), hexBuffer("7A 61"),
+                                   englishLikeText(BLOCK_SORT_SIZE + 9, 71)};
+    for (const SecureBuffer& input : inputs) {
+        SCOPED_TRACE(input.size());
+        SecureBuffer block(input);
+        SecureBuffer stream = hexBuffer("01 02 03");  // whatever it held goes
+        ASSERT_TRUE(blockSortEncode(block, stream));
+        EXPECT_TRUE(block.constantTimeEquals(input));
+        SecureBuffer inPlace(input);
+        ASSERT_TRUE(blockSortEncode(inPlace));
+        EXPECT_TRUE(stream.constantTimeEquals(inPlace));
+    }
+    SecureBuffer empty;
+    SecureBuffer stream = hexBuffer("01 02 03");
+    EXPECT_FALSE(blockSortEncode(empty, stream));
+    EXPECT_TRUE(stream.empty());
+}
+
 TEST(BlockSort, EmptyBufferIsNotEncoded) {
     SecureBuffer empty;
     EXPECT_FALSE(blockSortEncode(empty));
