@@ -4,6 +4,7 @@
 // correctly either way.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -27,12 +28,15 @@ public:
     static size_t largestRequest() { return largest(); }
 
 private:
-    static size_t& largest() {
-        static size_t bytes = 0;
+    // Worker threads of the pipelines allocate too.
+    static std::atomic<size_t>& largest() {
+        static std::atomic<size_t> bytes{0};
         return bytes;
     }
     static void* obtain(size_t bytes) {
-        if (bytes > largest()) largest() = bytes;
+        size_t seen = largest().load();
+        while (bytes > seen && !largest().compare_exchange_weak(seen, bytes)) {
+        }
         return std::malloc(bytes);
     }
     static void release(void* memory, size_t) { std::free(memory); }
@@ -63,22 +67,24 @@ private:
 class AllocationAudit {
 public:
     AllocationAudit() {
-        counters() = Counters{};
+        counters().obtained = 0;
+        counters().released = 0;
+        counters().releasedWithData = 0;
         previous_ = setSecureBufferAllocator({obtain, release});
     }
     ~AllocationAudit() { setSecureBufferAllocator(previous_); }
     AllocationAudit(const AllocationAudit&) = delete;
     AllocationAudit& operator=(const AllocationAudit&) = delete;
 
-    static int64_t outstanding() { return counters().obtained - counters().released; }
-    static int64_t releasedWithData() { return counters().releasedWithData; }
-    static int64_t released() { return counters().released; }
+    static int64_t outstanding() { return counters().obtained.load() - counters().released.load(); }
+    static int64_t releasedWithData() { return counters().releasedWithData.load(); }
+    static int64_t released() { return counters().released.load(); }
 
 private:
     struct Counters {
-        int64_t obtained = 0;
-        int64_t released = 0;
-        int64_t releasedWithData = 0;
+        std::atomic<int64_t> obtained{0};
+        std::atomic<int64_t> released{0};
+        std::atomic<int64_t> releasedWithData{0};
     };
     static Counters& counters() {
         static Counters state;
