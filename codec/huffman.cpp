@@ -157,6 +157,51 @@ void huffmanPutBits(HuffmanBitWriter& w, uint64_t bits, uint32_t count) {
     }
 }
 
+// Writes the code of each of in[0..n): 32 bits at a time, a code longer than 32 bits (which only
+// very skewed counts give) through huffmanPutBits. Between codes fewer than 32 bits wait, so one
+// code of up to 32 bits fits the accumulator.
+void huffmanPutCodes(HuffmanBitWriter& w, const uint8_t* in, uint32_t n, const HuffmanCode (&codes)[256]) {
+    uint64_t accumulator = w.accumulator;
+    uint32_t pending = w.pending;
+    uint32_t position = w.position;
+    uint8_t* out = w.out;
+    for (uint32_t i = 0; i < n; ++i) {
+        const HuffmanCode& code = codes[in[i]];
+        if (code.length > 32) {
+            while (pending >= 8) {  // huffmanPutBits wants fewer than 8 waiting
+                out[position++] = static_cast<uint8_t>(accumulator);
+                accumulator >>= 8;
+                pending -= 8;
+            }
+            w.accumulator = accumulator;
+            w.pending = pending;
+            w.position = position;
+            huffmanPutBits(w, code.bits, code.length);
+            accumulator = w.accumulator;
+            pending = w.pending;
+            position = w.position;
+            continue;
+        }
+        accumulator |= code.bits << pending;
+        pending += code.length;
+        if (pending >= 32) {
+            store32Le(out + position, static_cast<uint32_t>(accumulator));
+            position += 4;
+            accumulator >>= 32;
+            pending -= 32;
+        }
+    }
+    // Back to whole bytes pending, as huffmanPutBits leaves them.
+    while (pending >= 8) {
+        out[position++] = static_cast<uint8_t>(accumulator);
+        accumulator >>= 8;
+        pending -= 8;
+    }
+    w.accumulator = accumulator;
+    w.pending = pending;
+    w.position = position;
+}
+
 void huffmanPutTree(HuffmanBitWriter& w, const HuffmanTree& tree) {
     // Pre-order without recursion; at most one pending right subtree per level.
     uint16_t stack[HUFFMAN_MAX_LEAVES];
@@ -383,10 +428,7 @@ bool huffmanEncode(SecureBuffer& buffer) {
     huffmanPutBits(writer, sizeClass, HUFFMAN_CLASS_BITS);
     huffmanPutBits(writer, n, 8 * (sizeClass + 1));
     huffmanPutTree(writer, tree);
-    for (uint32_t i = 0; i < n; ++i) {
-        const HuffmanCode& code = codes[in[i]];
-        huffmanPutBits(writer, code.bits, code.length);
-    }
+    huffmanPutCodes(writer, in, n, codes);
     if (writer.pending > 0) out.data()[writer.position] = static_cast<uint8_t>(writer.accumulator);
     secureWipe(&writer, sizeof writer);
     buffer = std::move(out);

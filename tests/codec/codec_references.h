@@ -1,10 +1,11 @@
 // Straightforward implementations of the codec's stages, written from the stream formats alone
 // and kept slow and simple, as oracles for the fast code: suffix and rotation orders by prefix
-// doubling, the inverse block sort, move-to-front, run-length coding and a bit-by-bit Huffman
-// decoder.
+// doubling, the inverse block sort, move-to-front, run-length coding, and a Huffman encoder and
+// bit-by-bit decoder.
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <numeric>
 #include <optional>
@@ -169,6 +170,114 @@ inline std::optional<Bytes> referenceRunLengthDecode(const Bytes& stream) {
             out.insert(out.end(), stream[i + 2] + 4u, stream[i + 1]);
             i += 3;
         }
+    }
+    return out;
+}
+
+// The Huffman code of each byte value by the format's list rule: leaves in value order, the first
+// the head, later ones behind it in front of the first entry of at least their count; then the
+// two front entries merge repeatedly, the sum going behind the new head by the same rule. Code
+// bits are given first step first (bit k is step k, 1 for right). Values that do not occur get
+// length 0, as does the value of a one-leaf tree.
+struct ReferenceCode {
+    uint32_t length = 0;
+    uint64_t bits = 0;
+};
+
+struct ReferenceTree {
+    struct Node {
+        bool leaf;
+        uint8_t value;
+        uint32_t child[2];
+    };
+    std::vector<Node> nodes;
+    uint32_t root = 0;
+};
+
+inline ReferenceTree referenceHuffmanTree(const std::vector<uint64_t>& counts) {
+    ReferenceTree tree;
+    std::vector<std::pair<uint64_t, uint32_t>> list;  // count, node
+    auto insertBehindHead = [&](std::pair<uint64_t, uint32_t> entry) {
+        size_t at = 1;
+        while (at < list.size() && list[at].first < entry.first) ++at;
+        list.insert(list.begin() + static_cast<std::ptrdiff_t>(at), entry);
+    };
+    for (uint32_t v = 0; v < 256; ++v) {
+        if (counts[v] == 0) continue;
+        tree.nodes.push_back({true, static_cast<uint8_t>(v), {0, 0}});
+        const std::pair<uint64_t, uint32_t> leaf{counts[v], static_cast<uint32_t>(tree.nodes.size() - 1)};
+        if (list.empty()) {
+            list.push_back(leaf);
+        } else {
+            insertBehindHead(leaf);
+        }
+    }
+    while (list.size() > 1) {
+        const auto a = list[0];
+        const auto b = list[1];
+        list.erase(list.begin(), list.begin() + 2);
+        tree.nodes.push_back({false, 0, {a.second, b.second}});
+        const std::pair<uint64_t, uint32_t> sum{a.first + b.first, static_cast<uint32_t>(tree.nodes.size() - 1)};
+        if (list.empty()) {
+            list.push_back(sum);
+        } else {
+            insertBehindHead(sum);
+        }
+    }
+    tree.root = list[0].second;
+    return tree;
+}
+
+inline std::vector<ReferenceCode> referenceHuffmanCodes(const ReferenceTree& tree) {
+    std::vector<ReferenceCode> codes(256);
+    std::vector<std::pair<uint32_t, ReferenceCode>> stack = {{tree.root, {}}};
+    while (!stack.empty()) {
+        const auto [node, code] = stack.back();
+        stack.pop_back();
+        if (tree.nodes[node].leaf) {
+            codes[tree.nodes[node].value] = code;
+            continue;
+        }
+        for (uint32_t side = 0; side < 2; ++side) {
+            stack.push_back({tree.nodes[node].child[side],
+                             {code.length + 1, code.bits | (static_cast<uint64_t>(side) << code.length)}});
+        }
+    }
+    return codes;
+}
+
+// The whole stream: size class, n, the tree in pre-order, the codes, zero fill.
+inline Bytes referenceHuffmanEncode(const Bytes& input) {
+    if (input.empty()) return {};
+    std::vector<uint64_t> counts(256, 0);
+    for (uint8_t b : input) ++counts[b];
+    const ReferenceTree tree = referenceHuffmanTree(counts);
+    const std::vector<ReferenceCode> codes = referenceHuffmanCodes(tree);
+    std::vector<bool> bits;
+    auto put = [&](uint64_t value, uint32_t count) {
+        for (uint32_t k = 0; k < count; ++k) bits.push_back(((value >> k) & 1) != 0);
+    };
+    const uint64_t n = input.size();
+    const uint32_t sizeClass = n <= 0xFF ? 0 : n <= 0xFFFF ? 1 : n <= 0xFFFFFF ? 2 : 3;
+    put(sizeClass, 2);
+    put(n, 8 * (sizeClass + 1));
+    std::vector<uint32_t> preorder = {tree.root};
+    while (!preorder.empty()) {
+        const uint32_t node = preorder.back();
+        preorder.pop_back();
+        if (tree.nodes[node].leaf) {
+            put(1, 1);
+            put(tree.nodes[node].value, 8);
+        } else {
+            put(0, 1);
+            preorder.push_back(tree.nodes[node].child[1]);
+            preorder.push_back(tree.nodes[node].child[0]);
+        }
+    }
+    for (uint8_t b : input) put(codes[b].bits, codes[b].length);
+    Bytes out((bits.size() + 7) / 8, 0);
+    for (size_t k = 0; k < bits.size(); ++k) {
+        if (bits[k]) out[k / 8] = static_cast<uint8_t>(out[k / 8] | (1u << (k % 8)));
     }
     return out;
 }

@@ -144,6 +144,72 @@ TEST(Huffman, RoundTripsSkewedAndLargeInputs) {
     }
 }
 
+TEST(Huffman, EncodesAsThePlainEncoder) {
+    std::vector<SecureBuffer> inputs = {hexBuffer("61 61 62"), randomBytes(5000, 26), englishLikeText(70000, 27)};
+    {
+        SecureBuffer skewed = randomBytes(100000, 28);
+        std::mt19937 generator(29);
+        for (uint32_t i = 0; i < skewed.size(); ++i) {
+            const uint32_t r = generator();
+            skewed.data()[i] = static_cast<uint8_t>(r == 0 ? 31 : __builtin_ctz(r));
+        }
+        inputs.push_back(skewed);
+    }
+    for (const SecureBuffer& input : inputs) {
+        SCOPED_TRACE(input.size());
+        SecureBuffer stream(input);
+        ASSERT_TRUE(huffmanEncode(stream));
+        ASSERT_EQ(Bytes(stream.data(), stream.data() + stream.size()),
+                  referenceHuffmanEncode(Bytes(input.data(), input.data() + input.size())));
+    }
+}
+
+TEST(Huffman, CodesLongerThan32Bits) {
+    // Counts that grow like Fibonacci numbers over 35 values give a chain 34 levels deep: the
+    // two rarest values, 00 and 01, get 34-bit codes. The encoder writes codes 32 bits at a time
+    // and codes longer than that apart; each deep code here comes when 31 bits are waiting,
+    // where writing it the short way would lose bits.
+    std::vector<uint64_t> counts(256, 0);
+    uint32_t a = 1, b = 1;
+    for (uint32_t value = 0; value < 35; ++value) {
+        counts[value] = a;
+        const uint32_t next = a + b;
+        a = b;
+        b = next;
+    }
+    const std::vector<ReferenceCode> codes = referenceHuffmanCodes(referenceHuffmanTree(counts));
+    ASSERT_EQ(codes[0].length, 34u);
+    ASSERT_EQ(codes[1].length, 34u);
+    // The other values in a fixed shuffled order, with 00 and 01 each put where the bits written
+    // so far leave 31 bits waiting for a 32-bit word.
+    Bytes rest;
+    for (uint32_t value = 2; value < 35; ++value) rest.insert(rest.end(), counts[value], static_cast<uint8_t>(value));
+    std::mt19937 generator(25);
+    std::shuffle(rest.begin(), rest.end(), generator);
+    const uint64_t n = rest.size() + 2;
+    const uint32_t sizeClass = n <= 0xFFFFFF ? 2 : 3;
+    const uint64_t treeBits = 35 * 9 + 34;
+    // The fast writer starts with the bits that did not fill a byte after header and tree.
+    uint64_t waiting = (2 + 8 * (sizeClass + 1) + treeBits) % 8;
+    Bytes ordered;
+    uint32_t placed = 0;
+    for (uint8_t value : rest) {
+        if (placed < 2 && waiting % 32 == 31) {
+            ordered.push_back(static_cast<uint8_t>(placed));
+            waiting += codes[placed].length;
+            ++placed;
+        }
+        ordered.push_back(value);
+        waiting += codes[value].length;
+    }
+    ASSERT_EQ(placed, 2u) << "no place with 31 bits waiting";
+    const SecureBuffer input(ordered.data(), static_cast<uint32_t>(ordered.size()));
+    SecureBuffer stream(input);
+    ASSERT_TRUE(huffmanEncode(stream));
+    ASSERT_TRUE(huffmanDecode(stream, NO_LIMIT));
+    EXPECT_TRUE(stream.constantTimeEquals(input));
+}
+
 TEST(Huffman, SizeClassFollowsTheLength) {
     const struct Row {
         uint32_t n;
