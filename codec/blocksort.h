@@ -29,7 +29,8 @@ constexpr uint64_t blockSortEncodedBytes(uint64_t inputBytes) {
 [[nodiscard]] bool blockSortEncode(SecureBuffer& buffer);
 
 // As blockSortEncode(buffer), but writes the stream to stream and leaves block as it was.
-// Pre:  block is not empty (an empty block gives false).
+// Pre:  block is not empty (an empty block gives false); block and stream are different buffers
+//       (the same buffer for both wipes it and gives false).
 // Post: true: stream holds the stream of block. false: stream is empty. block is unchanged
 //       either way, also when this throws.
 // Throws 0 when memory runs out; stream is then empty.
