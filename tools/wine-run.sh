@@ -32,7 +32,9 @@ if [[ ! -f "$prefix/system.reg" ]]; then
     (
         flock 9
         if [[ ! -f "$prefix/system.reg" ]]; then
-            wineboot -i >/dev/null 2>&1 || true
+            # A prefix for 32-bit Windows, also where Debian's 64-bit Wine is installed beside the
+            # 32-bit one (its wineserver then serves both), which would make a 64-bit prefix.
+            WINEARCH=win32 wineboot -i >/dev/null 2>&1 || true
             install_fonts
             wineserver -w
         fi
