@@ -25,19 +25,6 @@ wine_can_start() {
     [[ -x /usr/lib/wine/wineserver32 ]] && timeout 60 /usr/lib/wine/wineserver32 --version >/dev/null 2>&1
 }
 
-# Whether the kernel itself runs 32-bit programs: the emulator's entry, if any, is switched off for
-# the look and put back as it was.
-kernel_runs_i386() {
-    local entry=/proc/sys/fs/binfmt_misc/qemu-i386 result=1 was_enabled=
-    if [[ -e $entry ]] && grep -qx enabled "$entry"; then
-        echo 0 >"$entry"
-        was_enabled=1
-    fi
-    wine_can_start && result=0
-    [[ -n $was_enabled ]] && echo 1 >"$entry"
-    return $result
-}
-
 run_tests() {  # run_tests DIR
     (cd "$1" && ctest --output-on-failure -j "$jobs")
 }
@@ -66,15 +53,9 @@ tools/fuzz.sh --smoke
 
 echo "== Windows build: Ferrolyn.exe and ferrolyn-cli.exe, core tests under Wine, GUI tests under Wine in Xvfb"
 build build/win32 -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" -DFERROLYN_BENCH=OFF -DFERROLYN_WERROR=ON
-if wine_can_start && { kernel_runs_i386 || [[ ${FERROLYN_GUI_UNDER_EMULATION:-0} == 1 ]]; }; then
+if wine_can_start; then
     run_tests build/win32
     echo "screenshots of every dialog: build/win32/gui/screenshots"
-elif wine_can_start; then
-    # Under the emulator every Wine process costs many times its native time: the core tests run,
-    # the GUI tests only when asked for (FERROLYN_GUI_UNDER_EMULATION=1).
-    echo "!! 32-bit programs run here only through an emulator: the core tests run under Wine, the GUI"
-    echo "!! tests are NOT run (FERROLYN_GUI_UNDER_EMULATION=1 runs them too)"
-    (cd build/win32 && ctest --output-on-failure -j "$jobs" -E '^gui_tests$')
 else
     # Wine's 32-bit side is a 32-bit Linux program: a kernel without 32-bit support cannot start
     # it. The Windows programs are still built (warnings as errors) and checked for their imports.
