@@ -26,14 +26,16 @@ SecureBuffer benchFromString(std::string& text) {
 // Words drawn with a skewed (roughly Zipf) distribution, sentences, commas and paragraphs.
 SecureBuffer benchEnglishText() {
     static const char* words[] = {
-        "the", "of", "and", "to", "in", "a", "is", "that", "for", "it", "as", "was", "with", "be",
-        "by", "on", "not", "he", "this", "are", "or", "his", "from", "at", "which", "but", "have",
-        "an", "had", "they", "you", "were", "their", "one", "all", "we", "can", "her", "has",
-        "there", "been", "if", "more", "when", "will", "would", "who", "so", "no", "time",
-        "people", "could", "first", "water", "after", "where", "through", "before", "between",
-        "country", "government", "important", "development", "because", "without", "another",
-        "however", "something", "following", "different", "children", "everything", "question",
-        "encrypted", "passphrase", "container", "winter", "morning", "village", "library"};
+        "the",      "of",        "and",        "to",        "in",         "a",         "is",          "that",
+        "for",      "it",        "as",         "was",       "with",       "be",        "by",          "on",
+        "not",      "he",        "this",       "are",       "or",         "his",       "from",        "at",
+        "which",    "but",       "have",       "an",        "had",        "they",      "you",         "were",
+        "their",    "one",       "all",        "we",        "can",        "her",       "has",         "there",
+        "been",     "if",        "more",       "when",      "will",       "would",     "who",         "so",
+        "no",       "time",      "people",     "could",     "first",      "water",     "after",       "where",
+        "through",  "before",    "between",    "country",   "government", "important", "development", "because",
+        "without",  "another",   "however",    "something", "following",  "different", "children",    "everything",
+        "question", "encrypted", "passphrase", "container", "winter",     "morning",   "village",     "library"};
     constexpr uint32_t wordCount = sizeof(words) / sizeof(words[0]);
     std::mt19937 generator(1);
     std::string text;
@@ -64,11 +66,11 @@ SecureBuffer benchEnglishText() {
 // Functions with declarations, loops, conditions and comments, indented by four spaces, with
 // identifiers made of two parts from small vocabularies.
 SecureBuffer benchSourceCode() {
-    static const char* heads[] = {"buffer", "length", "index", "count", "value", "result", "offset",
-                                  "block", "state", "key", "table", "position", "chunk", "header",
-                                  "cipher", "digest", "window", "record", "stream", "token"};
-    static const char* tails[] = {"", "Size", "Count", "Index", "Bytes", "End", "Start", "Mask",
-                                  "Limit", "Next", "Left", "Right", "Base", "Tag", "Step"};
+    static const char* heads[] = {"buffer", "length", "index",  "count",  "value",    "result", "offset",
+                                  "block",  "state",  "key",    "table",  "position", "chunk",  "header",
+                                  "cipher", "digest", "window", "record", "stream",   "token"};
+    static const char* tails[] = {"",      "Size", "Count", "Index", "Bytes", "End", "Start", "Mask",
+                                  "Limit", "Next", "Left",  "Right", "Base",  "Tag", "Step"};
     static const char* types[] = {"uint32_t", "uint8_t", "size_t", "bool", "int", "uint64_t"};
     static const char* operators[] = {"+", "-", "^", "&", "|", "<<", ">>", "*"};
     std::mt19937 generator(2);
@@ -79,30 +81,24 @@ SecureBuffer benchSourceCode() {
     uint32_t function = 0;
     while (text.size() < BENCH_CHUNK_BYTES) {
         text += "// Returns the " + name() + " of the " + name() + " after " + number() + " steps.\n";
-        text += type() + " " + name() + std::to_string(function++) + "(const " + type() + "* " +
-                name() + ", " + type() + " " + name() + ") {\n";
+        text += type() + " " + name() + std::to_string(function++) + "(const " + type() + "* " + name() + ", " +
+                type() + " " + name() + ") {\n";
         const uint32_t statements = 2 + generator() % 10;
         for (uint32_t s = 0; s < statements; ++s) {
             const std::string indent(4 * (1 + generator() % 2), ' ');
             switch (generator() % 5) {
             case 0:
-                text += indent + type() + " " + name() + " = " + name() + " " +
-                        operators[generator() % 8] + " " + number() + ";\n";
+                text += indent + type() + " " + name() + " = " + name() + " " + operators[generator() % 8] + " " +
+                        number() + ";\n";
                 break;
             case 1:
-                text += indent + "for (" + type() + " i = 0; i < " + name() + "; ++i) {\n" + indent +
-                        "    " + name() + "[i] " + operators[generator() % 8] + "= " + name() +
-                        "[i + " + number() + "];\n" + indent + "}\n";
+                text += indent + "for (" + type() + " i = 0; i < " + name() + "; ++i) {\n" + indent + "    " + name() +
+                        "[i] " + operators[generator() % 8] + "= " + name() + "[i + " + number() + "];\n" + indent +
+                        "}\n";
                 break;
-            case 2:
-                text += indent + "if (" + name() + " == " + number() + ") return " + name() + ";\n";
-                break;
-            case 3:
-                text += indent + "// " + name() + " is at most " + number() + " here.\n";
-                break;
-            default:
-                text += indent + name() + " = " + name() + "(" + name() + ", " + number() + ");\n";
-                break;
+            case 2: text += indent + "if (" + name() + " == " + number() + ") return " + name() + ";\n"; break;
+            case 3: text += indent + "// " + name() + " is at most " + number() + " here.\n"; break;
+            default: text += indent + name() + " = " + name() + "(" + name() + ", " + number() + ");\n"; break;
             }
         }
         text += "    return " + name() + ";\n}\n\n";

@@ -35,8 +35,8 @@ std::filesystem::path sourceFile() {
     const auto path = benchDirectory() / "source.bin";
     if (!std::filesystem::exists(path) || std::filesystem::file_size(path) != FILE_BYTES) {
         std::mt19937 rng(1);
-        static const char* words[] = {"ferrolyn ", "krypterar ", "filer ", "i ", "block ", "om ", "två ",
-                                      "megabyte ", "med ", "nyckel\n"};
+        static const char* words[] = {"ferrolyn ", "krypterar ", "filer ",    "i ",   "block ",
+                                      "om ",       "två ",       "megabyte ", "med ", "nyckel\n"};
         std::string text;
         text.reserve(FILE_BYTES);
         while (text.size() < FILE_BYTES) text += words[rng() % 10];
@@ -81,7 +81,11 @@ void BM_EncryptFile(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * FILE_BYTES));
     state.counters["peak_MiB"] = peakMegabytes();
 }
-BENCHMARK(BM_EncryptFile)->ArgsProduct({{0, 1}, {0, 1}, {1, 0}})->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+BENCHMARK(BM_EncryptFile)
+    ->ArgsProduct({{0, 1}, {0, 1}, {1, 0}})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2)
+    ->UseRealTime();
 
 void BM_DecryptFile(benchmark::State& state) {
     const NativePath source = nativeOf(sourceFile());
@@ -91,11 +95,16 @@ void BM_DecryptFile(benchmark::State& state) {
     JobResult result;
     if (!encryptWithKeyFile(options, benchKey(), source, container, result)) state.SkipWithError("encryption failed");
     for (auto _ : state) {
-        if (!decryptWithKeyFile(options, benchKey(), container, target, result)) state.SkipWithError("decryption failed");
+        if (!decryptWithKeyFile(options, benchKey(), container, target, result))
+            state.SkipWithError("decryption failed");
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * FILE_BYTES));
     state.counters["peak_MiB"] = peakMegabytes();
 }
-BENCHMARK(BM_DecryptFile)->ArgsProduct({{0, 1}, {0, 1}, {1, 0}})->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+BENCHMARK(BM_DecryptFile)
+    ->ArgsProduct({{0, 1}, {0, 1}, {1, 0}})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2)
+    ->UseRealTime();
 
 }  // namespace

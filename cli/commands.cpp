@@ -137,9 +137,12 @@ bool parseOptions(int argc, const char* const* args, Options& options, const cha
         } else if (arg == "--cipher") {
             std::string name;
             if (!value(name)) return problem = "Flaggan --cipher saknar värde.", false;
-            if (name == "aes") options.cipher = CIPHER_AES256;
-            else if (name == "serpent") options.cipher = CIPHER_SERPENT;
-            else return problem = "Okänd krypteringsalgoritm (aes eller serpent).", false;
+            if (name == "aes")
+                options.cipher = CIPHER_AES256;
+            else if (name == "serpent")
+                options.cipher = CIPHER_SERPENT;
+            else
+                return problem = "Okänd krypteringsalgoritm (aes eller serpent).", false;
             options.hasCipher = true;
         } else if (arg == "--compress" || arg == "--no-compress") {
             options.compress = arg == "--compress";
@@ -340,10 +343,9 @@ std::string jobFailureMessage(const Options& options, JobResult result) {
     if (message == nullptr) return std::string();
     if (result == RESULT_READ_ERROR) {
         const bool container = options.command != "encrypt";
-        return messageWithFile(message, options.shownSource, firstRecorded({PLATFORM_OPEN, PLATFORM_READ}),
-                               FILE_ROLE_SOURCE,
-                               container ? "innehållet är skadat eller ingen krypterad fil"
-                                         : "filen kunde inte läsas till slutet");
+        return messageWithFile(
+            message, options.shownSource, firstRecorded({PLATFORM_OPEN, PLATFORM_READ}), FILE_ROLE_SOURCE,
+            container ? "innehållet är skadat eller ingen krypterad fil" : "filen kunde inte läsas till slutet");
     }
     if (result == RESULT_WRITE_ERROR) {
         return messageWithFile(message, options.shownTarget,
@@ -395,7 +397,8 @@ int runNewKeyFile(const Options& options) {
     }
     randomExitSave();
     if (written == KEY_MATERIAL_OK) return EXIT_OK;
-    return failWith(written == KEY_FILE_NOT_WRITTEN ? EXIT_WRITE_ERROR : EXIT_CRYPTO_ERROR, keyMaterialMessage(written));
+    return failWith(written == KEY_FILE_NOT_WRITTEN ? EXIT_WRITE_ERROR : EXIT_CRYPTO_ERROR,
+                    keyMaterialMessage(written));
 }
 
 int runNewText(bool keyCode) {
@@ -420,7 +423,8 @@ int runInfo(const Options& options) {
         return failWith(EXIT_READ_ERROR, message.c_str());
     }
     const HeaderFields& fields = description.fields;
-    std::printf("Krypteringsalgoritm: %s\n", fields.cipher == CIPHER_SERPENT ? TEXT_CIPHER_SERPENT : TEXT_CIPHER_AES256);
+    std::printf("Krypteringsalgoritm: %s\n",
+                fields.cipher == CIPHER_SERPENT ? TEXT_CIPHER_SERPENT : TEXT_CIPHER_AES256);
     std::printf("Komprimering: %s\n", fields.compressed ? "ja" : "nej");
     std::printf("Nyckel: %s\n", fields.keyMode == KEY_MODE_PASSPHRASE ? "lösenfras" : "nyckelfil eller nyckelkod");
     std::printf("Huvudets storlek: %u byte\n", description.headerSize);

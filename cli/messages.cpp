@@ -37,9 +37,9 @@ std::string systemText(int32_t code) {
 std::string shownPath(const std::string& utf8Path) {
 #if defined(_WIN32)
     SecureBuffer converted;
-    if (utf8ToCp1252(SecureBuffer(reinterpret_cast<const uint8_t*>(utf8Path.data()),
-                                  static_cast<uint32_t>(utf8Path.size())),
-                     converted)) {
+    if (utf8ToCp1252(
+            SecureBuffer(reinterpret_cast<const uint8_t*>(utf8Path.data()), static_cast<uint32_t>(utf8Path.size())),
+            converted)) {
         return std::string(reinterpret_cast<const char*>(converted.data()), converted.size() - 1);
     }
 #endif

@@ -128,8 +128,7 @@ constexpr uint32_t BLOCK_SORT_NO_PIECE = UINT32_MAX;
 
 // Fills links for the last column; counts is a scratch table, left holding plaintext-derived
 // counts for the caller to wipe.
-void blockSortBuildLinks(const uint8_t* lastColumn, uint32_t length, uint32_t* links,
-                         uint32_t (&counts)[256]) {
+void blockSortBuildLinks(const uint8_t* lastColumn, uint32_t length, uint32_t* links, uint32_t (&counts)[256]) {
     for (uint32_t c = 0; c < 256; ++c) counts[c] = 0;
     for (uint32_t i = 0; i < length; ++i) ++counts[lastColumn[i]];
     // counts[c] becomes the first row whose rotation starts with c.
@@ -146,8 +145,7 @@ void blockSortBuildLinks(const uint8_t* lastColumn, uint32_t length, uint32_t* l
 }
 
 // The walk from the primary index: the block's bytes from the last to the first.
-void blockSortWalkOnce(const uint32_t* links, uint32_t length, uint32_t primaryIndex,
-                       uint8_t* out) {
+void blockSortWalkOnce(const uint32_t* links, uint32_t length, uint32_t primaryIndex, uint8_t* out) {
     uint32_t row = primaryIndex;
     for (uint32_t t = 0; t < length; ++t) {
         const uint32_t link = links[row];
@@ -200,10 +198,8 @@ void blockSortTakePiece(BlockSortPiecePool& pool, BlockSortWalk& walk) {
 
 // Puts count <= BLOCK_SORT_LINE_BYTES bytes in front of the walk's bytes so far. Only the
 // walk's very first bytes come in a short line, so every piece but the last stays full.
-void blockSortPutLine(BlockSortPiecePool& pool, BlockSortWalk& walk, const uint8_t* bytes,
-                      uint32_t count) {
-    if (walk.piece == BLOCK_SORT_NO_PIECE ||
-        static_cast<uint32_t>(walk.cursor - walk.pieceBegin) < count) {
+void blockSortPutLine(BlockSortPiecePool& pool, BlockSortWalk& walk, const uint8_t* bytes, uint32_t count) {
+    if (walk.piece == BLOCK_SORT_NO_PIECE || static_cast<uint32_t>(walk.cursor - walk.pieceBegin) < count) {
         blockSortTakePiece(pool, walk);
     }
     walk.cursor -= count;
@@ -225,9 +221,9 @@ void blockSortCopyWalk(const BlockSortPiecePool& pool, const BlockSortWalk& walk
 
 // The state of the walks that the stepping loop touches, kept apart from the rest.
 struct BlockSortWalkers {
-    uint32_t row[BLOCK_SORT_WALKS];          // next row to visit
-    uint32_t lineStart[BLOCK_SORT_WALKS];    // the line's bytes so far start here
-    uint32_t active[BLOCK_SORT_WALKS];       // walks still going, in no order
+    uint32_t row[BLOCK_SORT_WALKS];        // next row to visit
+    uint32_t lineStart[BLOCK_SORT_WALKS];  // the line's bytes so far start here
+    uint32_t active[BLOCK_SORT_WALKS];     // walks still going, in no order
     alignas(BLOCK_SORT_LINE_BYTES) uint8_t line[BLOCK_SORT_WALKS][BLOCK_SORT_LINE_BYTES];
 };
 
@@ -237,9 +233,8 @@ struct BlockSortWalkers {
 // and so on around the primary index's cycle of rows. When that cycle is shorter than the block
 // (a periodic block, or a last column no encoder made) the single walk would go round it again,
 // and the bytes are repeated to match. lastColumn is overwritten.
-void blockSortWalkMany(uint32_t* links, uint32_t length, uint32_t primaryIndex,
-                       uint8_t* lastColumn, uint8_t* spare, uint32_t* previousPiece,
-                       uint8_t* out) {
+void blockSortWalkMany(uint32_t* links, uint32_t length, uint32_t primaryIndex, uint8_t* lastColumn, uint8_t* spare,
+                       uint32_t* previousPiece, uint8_t* out) {
     BlockSortWalk walks[BLOCK_SORT_WALKS];
     BlockSortWalkers w;
     ScopeExit wipeWalks([&] {
@@ -253,8 +248,7 @@ void blockSortWalkMany(uint32_t* links, uint32_t length, uint32_t primaryIndex,
     uint32_t walkCount = 0;
     for (uint32_t k = 0; k < BLOCK_SORT_WALKS; ++k) {
         const uint32_t start =
-            k == 0 ? primaryIndex
-                   : static_cast<uint32_t>(static_cast<uint64_t>(length) * k / BLOCK_SORT_WALKS);
+            k == 0 ? primaryIndex : static_cast<uint32_t>(static_cast<uint64_t>(length) * k / BLOCK_SORT_WALKS);
         if (k != 0 && start == primaryIndex) continue;
         walks[walkCount] = BlockSortWalk{start, 0, 0, BLOCK_SORT_NO_PIECE, nullptr, nullptr};
         links[start] |= BLOCK_SORT_START_MARK;
@@ -351,8 +345,7 @@ bool blockSortEncode(SecureBuffer& block, SecureBuffer& stream) {
         } else {
             primaryIndex = blockSortRotations(in + start, length, order.data(), payload + start);
         }
-        blockSortStoreIndex(header + BLOCK_SORT_HEADER_BYTES + BLOCK_SORT_INDEX_BYTES * k,
-                            primaryIndex);
+        blockSortStoreIndex(header + BLOCK_SORT_HEADER_BYTES + BLOCK_SORT_INDEX_BYTES * k, primaryIndex);
     }
     stream = std::move(out);
     return true;
@@ -378,8 +371,7 @@ bool blockSortDecode(SecureBuffer& buffer) {
     const uint64_t fullBytes = static_cast<uint64_t>(blocks - 1) * BLOCK_SORT_SIZE;
     if (payloadBytes <= fullBytes || payloadBytes - fullBytes > BLOCK_SORT_SIZE) return false;
     for (uint32_t k = 0; k < blocks; ++k) {
-        const uint32_t primaryIndex =
-            blockSortLoadIndex(in + BLOCK_SORT_HEADER_BYTES + BLOCK_SORT_INDEX_BYTES * k);
+        const uint32_t primaryIndex = blockSortLoadIndex(in + BLOCK_SORT_HEADER_BYTES + BLOCK_SORT_INDEX_BYTES * k);
         if (primaryIndex >= blockSortBlockLength(payloadBytes, k)) return false;
     }
 
@@ -397,8 +389,7 @@ bool blockSortDecode(SecureBuffer& buffer) {
     ScopeExit wipeCounts([&] { secureWipe(counts, sizeof counts); });
     uint8_t* payload = buffer.data() + tableBytes;
     for (uint32_t k = 0; k < blocks; ++k) {
-        const uint32_t primaryIndex =
-            blockSortLoadIndex(in + BLOCK_SORT_HEADER_BYTES + BLOCK_SORT_INDEX_BYTES * k);
+        const uint32_t primaryIndex = blockSortLoadIndex(in + BLOCK_SORT_HEADER_BYTES + BLOCK_SORT_INDEX_BYTES * k);
         const uint32_t start = k * BLOCK_SORT_SIZE;
         const uint32_t length = blockSortBlockLength(payloadBytes, k);
         if (length <= BLOCK_SORT_COPIED_MAX_BYTES) {
@@ -409,8 +400,8 @@ bool blockSortDecode(SecureBuffer& buffer) {
         if (length <= BLOCK_SORT_ONE_WALK_MAX_BYTES) {
             blockSortWalkOnce(links.data(), length, primaryIndex, out.data() + start);
         } else {
-            blockSortWalkMany(links.data(), length, primaryIndex, payload + start, spare.data(),
-                              previousPiece.data(), out.data() + start);
+            blockSortWalkMany(links.data(), length, primaryIndex, payload + start, spare.data(), previousPiece.data(),
+                              out.data() + start);
         }
     }
     buffer = std::move(out);

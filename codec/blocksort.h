@@ -7,7 +7,7 @@
 
 #include "base/secure_buffer.h"
 
-constexpr uint32_t BLOCK_SORT_SIZE = 2097152;  // bytes per block (2^21); the last may be shorter
+constexpr uint32_t BLOCK_SORT_SIZE = 2097152;      // bytes per block (2^21); the last may be shorter
 constexpr uint32_t BLOCK_SORT_MAX_BLOCKS = 65535;  // the block count is stored in 16 bits
 
 // Bytes of the stream that blockSortEncode makes from inputBytes >= 1 bytes: the 16-bit block

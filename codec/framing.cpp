@@ -15,10 +15,8 @@ namespace {
 
 // Longest output of each compression stage for a chunk of CODEC_CHUNK_MAX_BYTES.
 constexpr uint64_t FRAMING_FIRST_RUN_LENGTH_MAX_BYTES = runLengthEncodedMaxBytes(CODEC_CHUNK_MAX_BYTES);
-constexpr uint64_t FRAMING_BLOCK_SORT_MAX_BYTES =
-    blockSortEncodedBytes(FRAMING_FIRST_RUN_LENGTH_MAX_BYTES);
-constexpr uint64_t FRAMING_SECOND_RUN_LENGTH_MAX_BYTES =
-    runLengthEncodedMaxBytes(FRAMING_BLOCK_SORT_MAX_BYTES);
+constexpr uint64_t FRAMING_BLOCK_SORT_MAX_BYTES = blockSortEncodedBytes(FRAMING_FIRST_RUN_LENGTH_MAX_BYTES);
+constexpr uint64_t FRAMING_SECOND_RUN_LENGTH_MAX_BYTES = runLengthEncodedMaxBytes(FRAMING_BLOCK_SORT_MAX_BYTES);
 static_assert(FRAMING_SECOND_RUN_LENGTH_MAX_BYTES <= UINT32_MAX);
 
 constexpr uint32_t FRAMING_METHOD_BYTES = 1;
@@ -30,8 +28,7 @@ bool framingIsMethod(uint32_t value) {
 // The stages behind the method byte; false when any finds its data malformed or too long.
 bool framingDecodePayload(SecureBuffer& buffer, CompressionMethod method) {
     switch (method) {
-    case METHOD_STORED:
-        return buffer.size() <= CODEC_CHUNK_MAX_BYTES;
+    case METHOD_STORED: return buffer.size() <= CODEC_CHUNK_MAX_BYTES;
     case METHOD_HUFFMAN:
         return huffmanDecode(buffer, FRAMING_FIRST_RUN_LENGTH_MAX_BYTES) &&
                runLengthDecode(buffer, CODEC_CHUNK_MAX_BYTES);

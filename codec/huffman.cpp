@@ -51,8 +51,7 @@ uint32_t huffmanSizeClass(uint64_t n) {
 
 uint32_t huffmanHeaderBits(uint32_t sizeClass) { return HUFFMAN_CLASS_BITS + 8 * (sizeClass + 1); }
 
-uint16_t huffmanNewNode(HuffmanTree& tree, uint32_t count, uint16_t left, uint16_t right,
-                        uint8_t value, bool leaf) {
+uint16_t huffmanNewNode(HuffmanTree& tree, uint32_t count, uint16_t left, uint16_t right, uint8_t value, bool leaf) {
     const uint16_t id = static_cast<uint16_t>(tree.nodeCount++);
     tree.nodes[id] = HuffmanNode{count, {left, right}, HUFFMAN_NO_NODE, value, leaf};
     return id;
@@ -78,8 +77,8 @@ void huffmanBuildTree(const uint32_t (&counts)[256], HuffmanTree& tree) {
     uint16_t head = HUFFMAN_NO_NODE;
     for (uint32_t value = 0; value < 256; ++value) {
         if (counts[value] == 0) continue;
-        const uint16_t leaf = huffmanNewNode(tree, counts[value], HUFFMAN_NO_NODE,
-                                             HUFFMAN_NO_NODE, static_cast<uint8_t>(value), true);
+        const uint16_t leaf =
+            huffmanNewNode(tree, counts[value], HUFFMAN_NO_NODE, HUFFMAN_NO_NODE, static_cast<uint8_t>(value), true);
         if (head == HUFFMAN_NO_NODE) {
             head = leaf;
         } else {
@@ -92,8 +91,7 @@ void huffmanBuildTree(const uint32_t (&counts)[256], HuffmanTree& tree) {
         const uint16_t second = nodes[first].next;
         const uint16_t rest = nodes[second].next;
         // Counts sum to the buffer length, so no sum exceeds 32 bits.
-        const uint16_t merged = huffmanNewNode(tree, nodes[first].count + nodes[second].count,
-                                               first, second, 0, false);
+        const uint16_t merged = huffmanNewNode(tree, nodes[first].count + nodes[second].count, first, second, 0, false);
         if (rest == HUFFMAN_NO_NODE) {
             head = merged;
             break;
@@ -261,8 +259,7 @@ bool huffmanReadTree(HuffmanBitReader& r, HuffmanTree& tree) {
                 ok = false;
                 break;
             }
-            node = huffmanNewNode(tree, 0, HUFFMAN_NO_NODE, HUFFMAN_NO_NODE,
-                                  static_cast<uint8_t>(value), true);
+            node = huffmanNewNode(tree, 0, HUFFMAN_NO_NODE, HUFFMAN_NO_NODE, static_cast<uint8_t>(value), true);
         } else {
             if (internalNodes == HUFFMAN_MAX_INTERNAL_NODES) {
                 ok = false;
@@ -324,8 +321,7 @@ void huffmanBuildTable(const HuffmanTree& tree, HuffmanTableEntry* table) {
         const HuffmanNode& node = tree.nodes[item.node];
         if (node.leaf || item.depth == HUFFMAN_TABLE_BITS) {
             const HuffmanTableEntry entry = {
-                static_cast<uint16_t>(node.leaf ? (HUFFMAN_TABLE_LEAF | node.value) : item.node),
-                item.depth};
+                static_cast<uint16_t>(node.leaf ? (HUFFMAN_TABLE_LEAF | node.value) : item.node), item.depth};
             // Every index whose low depth bits are the path.
             for (uint32_t index = item.path; index < HUFFMAN_TABLE_ENTRIES; index += 1u << item.depth) {
                 table[index] = entry;
@@ -340,8 +336,8 @@ void huffmanBuildTable(const HuffmanTree& tree, HuffmanTableEntry* table) {
 
 // Walks from node reading bits at bit onwards until a leaf; false when a bit at or beyond
 // endBit would be needed.
-bool huffmanWalk(const uint8_t* in, uint64_t& bit, uint64_t endBit, const HuffmanNode* nodes,
-                 const HuffmanNode* node, uint8_t& value) {
+bool huffmanWalk(const uint8_t* in, uint64_t& bit, uint64_t endBit, const HuffmanNode* nodes, const HuffmanNode* node,
+                 uint8_t& value) {
     while (!node->leaf) {
         if (bit == endBit) return false;
         const uint32_t step = (in[bit >> 3] >> (bit & 7)) & 1;
@@ -353,8 +349,8 @@ bool huffmanWalk(const uint8_t* in, uint64_t& bit, uint64_t endBit, const Huffma
 }
 
 // Decodes n bytes of a tree with several leaves from bit on; false when the bits run out.
-bool huffmanDecodeBytes(const uint8_t* in, uint32_t size, uint64_t bit, const HuffmanTree& tree,
-                        uint32_t n, uint8_t* out) {
+bool huffmanDecodeBytes(const uint8_t* in, uint32_t size, uint64_t bit, const HuffmanTree& tree, uint32_t n,
+                        uint8_t* out) {
     const HuffmanNode* nodes = tree.nodes;
     const HuffmanNode* root = &nodes[tree.root];
     const uint64_t endBit = 8 * static_cast<uint64_t>(size);
@@ -367,8 +363,8 @@ bool huffmanDecodeBytes(const uint8_t* in, uint32_t size, uint64_t bit, const Hu
         // inside the stream.
         while (i < n && (bit >> 3) + 8 <= size) {
             const uint8_t* at = in + (bit >> 3);
-            uint64_t window = (static_cast<uint64_t>(load32Le(at)) |
-                               (static_cast<uint64_t>(load32Le(at + 4)) << 32)) >> (bit & 7);
+            uint64_t window =
+                (static_cast<uint64_t>(load32Le(at)) | (static_cast<uint64_t>(load32Le(at + 4)) << 32)) >> (bit & 7);
             uint32_t available = HUFFMAN_WINDOW_BITS;
             while (available >= HUFFMAN_TABLE_BITS && i < n) {
                 const HuffmanTableEntry entry = table[window & (HUFFMAN_TABLE_ENTRIES - 1)];

@@ -86,8 +86,7 @@ uint32_t runLengthEncodeTokens(const uint8_t* in, uint32_t size, uint8_t escape,
 
 // Walks the tokens of a stream and returns the decoded length, or returns false when a token is
 // cut short or the length passes limit. Writes the bytes to out when out is not null.
-bool runLengthDecodeTokens(const uint8_t* in, uint32_t size, uint64_t limit, uint8_t* out,
-                           uint64_t& decodedBytes) {
+bool runLengthDecodeTokens(const uint8_t* in, uint32_t size, uint64_t limit, uint8_t* out, uint64_t& decodedBytes) {
     const uint8_t escape = in[0];
     uint64_t length = 0;
     uint32_t i = 1;

@@ -206,8 +206,7 @@ void suffixInduceL(const Symbol* text, uint32_t length, uint32_t* order, SuffixB
 // entry is in place when the scan reaches it), lastColumn[i] receives the symbol before the
 // suffix at i, cyclically.
 template <typename Symbol, bool markLms>
-void suffixInduceS(const Symbol* text, uint32_t length, uint32_t* order, SuffixBuckets& b,
-                   uint8_t* lastColumn) {
+void suffixInduceS(const Symbol* text, uint32_t length, uint32_t* order, SuffixBuckets& b, uint8_t* lastColumn) {
     suffixBucketEnds(text, length, b);
     uint32_t* pointers = b.pointers;
     for (uint32_t i = length; i-- > 0;) {
@@ -235,8 +234,7 @@ void suffixInduceS(const Symbol* text, uint32_t length, uint32_t* order, SuffixB
 // the given lengths) are equal. A length of 0 marks the substring that runs into the sentinel,
 // which equals no other.
 template <typename Symbol>
-bool suffixSameSubstring(const Symbol* text, uint32_t p, uint32_t q, uint32_t lengthP,
-                         uint32_t lengthQ) {
+bool suffixSameSubstring(const Symbol* text, uint32_t p, uint32_t q, uint32_t lengthP, uint32_t lengthQ) {
     if (lengthP != lengthQ || lengthP == 0) return false;
     for (uint32_t k = 0; k < lengthP; ++k) {
         if (text[p + k] != text[q + k]) return false;
@@ -245,13 +243,12 @@ bool suffixSameSubstring(const Symbol* text, uint32_t p, uint32_t q, uint32_t le
 }
 
 template <typename Symbol>
-void suffixSortLevel(const Symbol* text, uint32_t length, uint32_t alphabet, uint32_t* order,
-                     SuffixSpare spare, uint8_t* lastColumn);
+void suffixSortLevel(const Symbol* text, uint32_t length, uint32_t alphabet, uint32_t* order, SuffixSpare spare,
+                     uint8_t* lastColumn);
 
 // Sorts the LMS suffixes of text into order[0..lmsCount) and returns lmsCount.
 template <typename Symbol>
-uint32_t suffixSortLms(const Symbol* text, uint32_t length, uint32_t alphabet, uint32_t* order,
-                       SuffixSpare spare) {
+uint32_t suffixSortLms(const Symbol* text, uint32_t length, uint32_t alphabet, uint32_t* order, SuffixSpare spare) {
     SuffixLmsBits lms(length);
     uint32_t lmsCount = 0;
     {
@@ -344,8 +341,8 @@ uint32_t suffixSortLms(const Symbol* text, uint32_t length, uint32_t alphabet, u
 }
 
 template <typename Symbol>
-void suffixSortLevel(const Symbol* text, uint32_t length, uint32_t alphabet, uint32_t* order,
-                     SuffixSpare spare, uint8_t* lastColumn) {
+void suffixSortLevel(const Symbol* text, uint32_t length, uint32_t alphabet, uint32_t* order, SuffixSpare spare,
+                     uint8_t* lastColumn) {
     const uint32_t lmsCount = suffixSortLms(text, length, alphabet, order, spare);
 
     // The bucket tables of this level were given up during the recursion; count again.

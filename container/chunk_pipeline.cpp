@@ -33,8 +33,9 @@ uint32_t pipelineWorkerCount(const PipelineOptions& options) {
     uint32_t workers = options.workers;
     if (workers == 0) {
         const unsigned processors = std::thread::hardware_concurrency();
-        workers = processors == 0 ? 1 : static_cast<uint32_t>(processors < PIPELINE_MAX_WORKERS ? processors
-                                                                                                 : PIPELINE_MAX_WORKERS);
+        workers = processors == 0
+                      ? 1
+                      : static_cast<uint32_t>(processors < PIPELINE_MAX_WORKERS ? processors : PIPELINE_MAX_WORKERS);
     }
     return workers < PIPELINE_MAX_WORKERS ? workers : PIPELINE_MAX_WORKERS;
 }
@@ -114,8 +115,8 @@ bool chunkQueueTakeWork(ChunkQueue& queue, uint32_t most, std::vector<ChunkSlot*
         if (pending == 0 && queue.inputEnded) return false;
         // A batch smaller than most only when no more can come: the input has ended, or every
         // slot is taken and the reader waits for one.
-        const bool noMoreSoon = queue.inputEnded ||
-                                (countSlots(queue, SLOT_FREE) == 0 && countSlots(queue, SLOT_FILLING) == 0);
+        const bool noMoreSoon =
+            queue.inputEnded || (countSlots(queue, SLOT_FREE) == 0 && countSlots(queue, SLOT_FILLING) == 0);
         if (pending >= most || (pending > 0 && noMoreSoon)) break;
         queue.changed.wait(lock);
     }

@@ -41,11 +41,11 @@ struct ChunkSlot {
     ChunkSlotState state = SLOT_FREE;
     uint32_t index = 0;
     SecureBuffer storage;
-    uint32_t used = 0;           // bytes of storage the chunk occupies
-    SecureBuffer produced;       // a stage's own output buffer (the codec's), when it makes one
-    uint32_t resultOffset = 0;   // what the writer takes from storage when produced is empty
+    uint32_t used = 0;          // bytes of storage the chunk occupies
+    SecureBuffer produced;      // a stage's own output buffer (the codec's), when it makes one
+    uint32_t resultOffset = 0;  // what the writer takes from storage when produced is empty
     uint32_t resultBytes = 0;
-    bool ivDrawn = false;        // encryption: the reader drew this chunk's IV into storage
+    bool ivDrawn = false;  // encryption: the reader drew this chunk's IV into storage
     bool failed = false;
     JobResult failure = RESULT_READ_ERROR;
 };
@@ -64,13 +64,13 @@ struct ChunkQueue {
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<ChunkSlot> slots;
-    uint32_t chunkCount = 0;     // chunks the job has
-    uint32_t submitted = 0;      // chunks handed in by the reader, so the index of the next one
+    uint32_t chunkCount = 0;  // chunks the job has
+    uint32_t submitted = 0;   // chunks handed in by the reader, so the index of the next one
     uint32_t nextToWrite = 0;
     uint32_t firstFailed = UINT32_MAX;  // lowest index known to have failed
     bool inputEnded = false;
     bool stopped = false;
-    bool aborted = false;        // a thread failed outside any chunk; abortResult says how
+    bool aborted = false;  // a thread failed outside any chunk; abortResult says how
     JobResult abortResult = RESULT_READ_ERROR;
 };
 

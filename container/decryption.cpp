@@ -138,8 +138,9 @@ bool readChunk(ContainerReader& reader, SecureBuffer& out) {
     out.wipe();
     if (!reader.tableRead || reader.nextIndex >= reader.chunkCount) return false;
     SecureBuffer chunk;
-    if (!readExact(reader, reader.sealedSizes[reader.nextIndex], chunk) || !sessionDecryptChunk(reader.session, chunk) ||
-        chunk.size() < CHUNK_INDEX_BYTES || load32Be(chunk.data()) != reader.nextIndex) {
+    if (!readExact(reader, reader.sealedSizes[reader.nextIndex], chunk) ||
+        !sessionDecryptChunk(reader.session, chunk) || chunk.size() < CHUNK_INDEX_BYTES ||
+        load32Be(chunk.data()) != reader.nextIndex) {
         return false;
     }
     if (!chunk.eraseFront(CHUNK_INDEX_BYTES)) return false;

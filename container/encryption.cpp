@@ -96,8 +96,7 @@ bool writeHeader(ContainerWriter& writer, const SecureBuffer& header, uint32_t c
     if (header.size() > MAX_HEADER_SIZE) return false;
     const uint32_t tableBytes = tableAreaSize(chunkCount);
     if (!writeU32(writer.target.file, header.size()) ||
-        !platformWrite(writer.target.file, header.data(), header.size()) ||
-        !writeU32(writer.target.file, tableBytes)) {
+        !platformWrite(writer.target.file, header.data(), header.size()) || !writeU32(writer.target.file, tableBytes)) {
         return false;
     }
     SecureBuffer reserved = SecureBuffer::zeros(tableBytes);
@@ -179,7 +178,8 @@ namespace {
 void readAndDrawIvs(ChunkQueue& queue, SourceReader& source, CryptoSession& session, const JobProgress* progress) {
     for (ChunkSlot* slot = chunkQueueTakeFree(queue); slot != nullptr; slot = chunkQueueTakeFree(queue)) {
         try {
-            const uint32_t wanted = source.remaining < CHUNK_SIZE ? static_cast<uint32_t>(source.remaining) : CHUNK_SIZE;
+            const uint32_t wanted =
+                source.remaining < CHUNK_SIZE ? static_cast<uint32_t>(source.remaining) : CHUNK_SIZE;
             chunkSlotReserve(*slot, static_cast<uint32_t>(sealedBlobBytes(CHUNK_INDEX_BYTES + wanted)));
             uint32_t count = 0;
             if (!sourceReadNextChunkInto(source, slot->storage.data() + SLOT_DATA_OFFSET, count)) {
@@ -277,9 +277,8 @@ ParallelOutcome encryptChunksParallel(const PipelineOptions& options, uint32_t w
     ChunkThreads threads(queue);
     const CryptoSession& session = writer.session;
     for (uint32_t w = 0; w < workers; ++w) {
-        if (!threads.start([&queue, &session, &options, batch] {
-                compressAndSeal(queue, session, options.compress, batch);
-            })) {
+        if (!threads.start(
+                [&queue, &session, &options, batch] { compressAndSeal(queue, session, options.compress, batch); })) {
             threads.stopAndJoin();
             return PARALLEL_NOT_STARTED;
         }
@@ -375,6 +374,6 @@ bool encryptJob(const PipelineOptions& options, const JobKey& key, const NativeP
 bool encryptFile(const PipelineOptions& options, KeyMethod keyMethod, const SecureBuffer& keyFileKey,
                  const SecureBuffer& passphrase, const SecureBuffer& keyCode, const NativePath& sourcePath,
                  const NativePath& targetPath, JobResult& result) {
-    return encryptJob(options, jobKeyFromBuffers(keyMethod, keyFileKey, passphrase, keyCode), sourcePath,
-                      targetPath, result);
+    return encryptJob(options, jobKeyFromBuffers(keyMethod, keyFileKey, passphrase, keyCode), sourcePath, targetPath,
+                      result);
 }

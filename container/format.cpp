@@ -49,9 +49,7 @@ bool masterKeyFromJobKey(const JobKey& key, PipelineDirection direction, SecureB
     case KEY_CODE:
         if (!keyFromKeyCode(key.material, masterKey)) return fail(result, RESULT_WRONG_KEY);
         return true;
-    case PASSPHRASE:
-        keyMode = KEY_MODE_PASSPHRASE;
-        return true;
+    case PASSPHRASE: keyMode = KEY_MODE_PASSPHRASE; return true;
     }
     return fail(result, RESULT_WRONG_KEY);
 }
@@ -85,8 +83,8 @@ bool buildHeader(SecureBuffer& masterKey, const PipelineOptions& options, KeyMod
     return true;
 }
 
-bool parseHeader(const SecureBuffer& header, KeyMode keyMode, const SecureBuffer& passphrase,
-                 SecureBuffer& masterKey, bool& compressed, CipherAlgorithm& cipher, JobResult& result) {
+bool parseHeader(const SecureBuffer& header, KeyMode keyMode, const SecureBuffer& passphrase, SecureBuffer& masterKey,
+                 bool& compressed, CipherAlgorithm& cipher, JobResult& result) {
     ByteReader reader{header, 0};
     if (!readField(reader).constantTimeEquals(magicBytes())) return fail(result, RESULT_READ_ERROR);
     if (readU16(reader) != CONTAINER_VERSION) return fail(result, RESULT_READ_ERROR);

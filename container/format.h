@@ -48,8 +48,7 @@ enum PipelineDirection : uint8_t { DIRECTION_ENCRYPT, DIRECTION_DECRYPT };
 // value of other than 8 bytes never matches) → RESULT_WRONG_KEY; a derivation that fails (a salt
 // field of other than 8 bytes) → RESULT_CRYPTO_ERROR. Bytes after the check value are ignored.
 [[nodiscard]] bool parseHeader(const SecureBuffer& header, KeyMode keyMode, const SecureBuffer& passphrase,
-                               SecureBuffer& masterKey, bool& compressed, CipherAlgorithm& cipher,
-                               JobResult& result);
+                               SecureBuffer& masterKey, bool& compressed, CipherAlgorithm& cipher, JobResult& result);
 
 // What a header says about itself, read without a key.
 struct HeaderFields {

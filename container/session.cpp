@@ -229,7 +229,8 @@ bool sessionOpenInPlace(const CryptoSession& session, uint8_t* blob, uint32_t bl
     bool decrypted = false;
     switch (session.cipher->algorithm) {
     case CIPHER_AES256:
-        decrypted = aesCbcDecrypt(session.cipher->aes, iv, ciphertext, ciphertext, ciphertextBytes / CIPHER_BLOCK_BYTES);
+        decrypted =
+            aesCbcDecrypt(session.cipher->aes, iv, ciphertext, ciphertext, ciphertextBytes / CIPHER_BLOCK_BYTES);
         break;
     case CIPHER_SERPENT: decrypted = serpentCbcDecrypt(session.cipher->serpent, iv, ciphertext, ciphertextBytes); break;
     }
@@ -294,8 +295,8 @@ SecureBuffer keyCheckValue(const SecureBuffer& key) {
     HmacSha256 ctx;
     ScopeExit releaseContext([&] { hmacRelease(ctx); });
     hmacInit(ctx, key);
-    SecureBuffer tag = hmacCompute(ctx, reinterpret_cast<const uint8_t*>(CHECK_VALUE_MESSAGE),
-                                   sizeof CHECK_VALUE_MESSAGE - 1);
+    SecureBuffer tag =
+        hmacCompute(ctx, reinterpret_cast<const uint8_t*>(CHECK_VALUE_MESSAGE), sizeof CHECK_VALUE_MESSAGE - 1);
     if (tag.size() < CHECK_VALUE_BYTES) return SecureBuffer();
     tag.resize(CHECK_VALUE_BYTES);
     return tag;

@@ -18,9 +18,7 @@ constexpr uint32_t AES_STATE_WORDS = 4;
 constexpr uint32_t AES_MAX_SCHEDULE_WORDS = AES_STATE_WORDS * (AES_MAX_ROUNDS + 1);
 
 // x·02 in GF(2^8) modulo the AES polynomial x^8 + x^4 + x^3 + x + 1.
-constexpr uint8_t gfDouble(uint8_t x) {
-    return static_cast<uint8_t>((x << 1) ^ ((x & 0x80) != 0 ? 0x1b : 0x00));
-}
+constexpr uint8_t gfDouble(uint8_t x) { return static_cast<uint8_t>((x << 1) ^ ((x & 0x80) != 0 ? 0x1b : 0x00)); }
 
 constexpr uint8_t gfMultiply(uint8_t a, uint8_t b) {
     uint8_t product = 0;
@@ -44,14 +42,13 @@ constexpr uint8_t gfInverse(uint8_t x) {
 
 constexpr uint8_t sboxEntry(uint8_t x) {
     const uint8_t b = gfInverse(x);
-    return static_cast<uint8_t>(b ^ std::rotl(b, 1) ^ std::rotl(b, 2) ^ std::rotl(b, 3) ^ std::rotl(b, 4) ^
-                                0x63);
+    return static_cast<uint8_t>(b ^ std::rotl(b, 1) ^ std::rotl(b, 2) ^ std::rotl(b, 3) ^ std::rotl(b, 4) ^ 0x63);
 }
 
 // The four bytes as one big-endian word: b0 is the most significant byte (row 0 of a column).
 constexpr uint32_t columnWord(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3) {
-    return (static_cast<uint32_t>(b0) << 24) | (static_cast<uint32_t>(b1) << 16) |
-           (static_cast<uint32_t>(b2) << 8) | static_cast<uint32_t>(b3);
+    return (static_cast<uint32_t>(b0) << 24) | (static_cast<uint32_t>(b1) << 16) | (static_cast<uint32_t>(b2) << 8) |
+           static_cast<uint32_t>(b3);
 }
 
 struct AesTables {
@@ -78,8 +75,8 @@ constexpr AesTables buildTables() {
         const uint8_t s = tables.sbox[x];
         const uint8_t si = tables.inverseSbox[x];
         const uint32_t te0 = columnWord(gfMultiply(s, 0x02), s, s, gfMultiply(s, 0x03));
-        const uint32_t td0 = columnWord(gfMultiply(si, 0x0e), gfMultiply(si, 0x09), gfMultiply(si, 0x0d),
-                                        gfMultiply(si, 0x0b));
+        const uint32_t td0 =
+            columnWord(gfMultiply(si, 0x0e), gfMultiply(si, 0x09), gfMultiply(si, 0x0d), gfMultiply(si, 0x0b));
         for (unsigned k = 0; k < 4; ++k) {
             tables.te[k][x] = std::rotr(te0, static_cast<int>(8 * k));
             tables.td[k][x] = std::rotr(td0, static_cast<int>(8 * k));
@@ -107,8 +104,8 @@ constexpr uint32_t RCON[10] = {0x01000000, 0x02000000, 0x04000000, 0x08000000, 0
 constexpr uint8_t byteOf(uint32_t word, unsigned index) { return static_cast<uint8_t>(word >> (8 * index)); }
 
 uint32_t subWord(uint32_t word) {
-    return columnWord(TABLES.sbox[byteOf(word, 3)], TABLES.sbox[byteOf(word, 2)],
-                      TABLES.sbox[byteOf(word, 1)], TABLES.sbox[byteOf(word, 0)]);
+    return columnWord(TABLES.sbox[byteOf(word, 3)], TABLES.sbox[byteOf(word, 2)], TABLES.sbox[byteOf(word, 1)],
+                      TABLES.sbox[byteOf(word, 0)]);
 }
 
 uint32_t invMixColumn(uint32_t word) {
@@ -116,14 +113,11 @@ uint32_t invMixColumn(uint32_t word) {
     const uint8_t b1 = byteOf(word, 2);
     const uint8_t b2 = byteOf(word, 1);
     const uint8_t b3 = byteOf(word, 0);
-    return columnWord(static_cast<uint8_t>(TABLES.times0e[b0] ^ TABLES.times0b[b1] ^ TABLES.times0d[b2] ^
-                                           TABLES.times09[b3]),
-                      static_cast<uint8_t>(TABLES.times09[b0] ^ TABLES.times0e[b1] ^ TABLES.times0b[b2] ^
-                                           TABLES.times0d[b3]),
-                      static_cast<uint8_t>(TABLES.times0d[b0] ^ TABLES.times09[b1] ^ TABLES.times0e[b2] ^
-                                           TABLES.times0b[b3]),
-                      static_cast<uint8_t>(TABLES.times0b[b0] ^ TABLES.times0d[b1] ^ TABLES.times09[b2] ^
-                                           TABLES.times0e[b3]));
+    return columnWord(
+        static_cast<uint8_t>(TABLES.times0e[b0] ^ TABLES.times0b[b1] ^ TABLES.times0d[b2] ^ TABLES.times09[b3]),
+        static_cast<uint8_t>(TABLES.times09[b0] ^ TABLES.times0e[b1] ^ TABLES.times0b[b2] ^ TABLES.times0d[b3]),
+        static_cast<uint8_t>(TABLES.times0d[b0] ^ TABLES.times09[b1] ^ TABLES.times0e[b2] ^ TABLES.times0b[b3]),
+        static_cast<uint8_t>(TABLES.times0b[b0] ^ TABLES.times0d[b1] ^ TABLES.times09[b2] ^ TABLES.times0e[b3]));
 }
 
 uint32_t roundKeyWord(const uint8_t* roundKey, unsigned column) { return load32Le(roundKey + 4 * column); }
@@ -141,9 +135,7 @@ inline uint32_t decryptColumn(uint32_t a, uint32_t b, uint32_t c, uint32_t d, ui
            (TABLES.td[2][(c >> 8) & 0xff] ^ TABLES.td[3][d & 0xff]);
 }
 
-AesEngine choosePreferredEngine() {
-    return aesEngineAvailable(AES_ENGINE_NI) ? AES_ENGINE_NI : AES_ENGINE_PORTABLE;
-}
+AesEngine choosePreferredEngine() { return aesEngineAvailable(AES_ENGINE_NI) ? AES_ENGINE_NI : AES_ENGINE_PORTABLE; }
 
 // Pre: schedule is valid.
 void encryptPortable(const AesKeySchedule& schedule, uint8_t* block) {
@@ -165,9 +157,8 @@ void encryptPortable(const AesKeySchedule& schedule, uint8_t* block) {
     }
     roundKey += AES_BLOCK_BYTES;
     const uint8_t* sbox = TABLES.sbox;
-    store32Be(block,
-              columnWord(sbox[byteOf(s0, 3)], sbox[byteOf(s1, 2)], sbox[byteOf(s2, 1)], sbox[byteOf(s3, 0)]) ^
-                  roundKeyWord(roundKey, 0));
+    store32Be(block, columnWord(sbox[byteOf(s0, 3)], sbox[byteOf(s1, 2)], sbox[byteOf(s2, 1)], sbox[byteOf(s3, 0)]) ^
+                         roundKeyWord(roundKey, 0));
     store32Be(block + 4,
               columnWord(sbox[byteOf(s1, 3)], sbox[byteOf(s2, 2)], sbox[byteOf(s3, 1)], sbox[byteOf(s0, 0)]) ^
                   roundKeyWord(roundKey, 1));
@@ -199,17 +190,17 @@ void decryptPortable(const AesKeySchedule& schedule, uint8_t* block) {
     }
     roundKey += AES_BLOCK_BYTES;
     const uint8_t* inverseSbox = TABLES.inverseSbox;
-    store32Be(block, columnWord(inverseSbox[byteOf(s0, 3)], inverseSbox[byteOf(s3, 2)],
-                                inverseSbox[byteOf(s2, 1)], inverseSbox[byteOf(s1, 0)]) ^
+    store32Be(block, columnWord(inverseSbox[byteOf(s0, 3)], inverseSbox[byteOf(s3, 2)], inverseSbox[byteOf(s2, 1)],
+                                inverseSbox[byteOf(s1, 0)]) ^
                          roundKeyWord(roundKey, 0));
-    store32Be(block + 4, columnWord(inverseSbox[byteOf(s1, 3)], inverseSbox[byteOf(s0, 2)],
-                                    inverseSbox[byteOf(s3, 1)], inverseSbox[byteOf(s2, 0)]) ^
+    store32Be(block + 4, columnWord(inverseSbox[byteOf(s1, 3)], inverseSbox[byteOf(s0, 2)], inverseSbox[byteOf(s3, 1)],
+                                    inverseSbox[byteOf(s2, 0)]) ^
                              roundKeyWord(roundKey, 1));
-    store32Be(block + 8, columnWord(inverseSbox[byteOf(s2, 3)], inverseSbox[byteOf(s1, 2)],
-                                    inverseSbox[byteOf(s0, 1)], inverseSbox[byteOf(s3, 0)]) ^
+    store32Be(block + 8, columnWord(inverseSbox[byteOf(s2, 3)], inverseSbox[byteOf(s1, 2)], inverseSbox[byteOf(s0, 1)],
+                                    inverseSbox[byteOf(s3, 0)]) ^
                              roundKeyWord(roundKey, 2));
-    store32Be(block + 12, columnWord(inverseSbox[byteOf(s3, 3)], inverseSbox[byteOf(s2, 2)],
-                                     inverseSbox[byteOf(s1, 1)], inverseSbox[byteOf(s0, 0)]) ^
+    store32Be(block + 12, columnWord(inverseSbox[byteOf(s3, 3)], inverseSbox[byteOf(s2, 2)], inverseSbox[byteOf(s1, 1)],
+                                     inverseSbox[byteOf(s0, 0)]) ^
                               roundKeyWord(roundKey, 3));
 }
 

@@ -65,10 +65,9 @@ AesEngine aesPreferredEngine();
 // chaining from the 16 bytes at iv, which MUST NOT lie inside blocks. The last block is then the
 // chaining value for a continuation. With a schedule that is not valid every byte of blocks is set
 // to zero and the result is false.
-[[nodiscard]] bool aesCbcEncrypt(const AesKeySchedule& schedule, const uint8_t* iv, uint8_t* blocks,
-                                 size_t blockCount);
-[[nodiscard]] bool aesCbcEncrypt(const AesKeySchedule& schedule, const uint8_t* iv, uint8_t* blocks,
-                                 size_t blockCount, AesEngine engine);
+[[nodiscard]] bool aesCbcEncrypt(const AesKeySchedule& schedule, const uint8_t* iv, uint8_t* blocks, size_t blockCount);
+[[nodiscard]] bool aesCbcEncrypt(const AesKeySchedule& schedule, const uint8_t* iv, uint8_t* blocks, size_t blockCount,
+                                 AesEngine engine);
 
 // CBC decryption: output block i = D(input block i) XOR input block i − 1, block 0 XOR the 16
 // bytes at iv. output MUST be input itself or not overlap it; iv MUST NOT overlap output. The

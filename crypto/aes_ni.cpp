@@ -56,33 +56,31 @@ FERROLYN_AES_NI_TARGET inline __m128i load(const uint8_t* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
 
-FERROLYN_AES_NI_TARGET inline void store(uint8_t* p, __m128i v) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
-}
+FERROLYN_AES_NI_TARGET inline void store(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
 
 template <size_t N>
 FERROLYN_AES_NI_TARGET inline void encryptLanes(__m128i (&x)[N], const RoundKeys& keys) {
-    #pragma GCC unroll 8
+#pragma GCC unroll 8
     for (size_t i = 0; i < N; ++i) x[i] = _mm_xor_si128(x[i], keys.key[0]);
     for (uint32_t r = 1; r < keys.rounds; ++r) {
         const __m128i key = keys.key[r];
-        #pragma GCC unroll 8
+#pragma GCC unroll 8
         for (size_t i = 0; i < N; ++i) x[i] = _mm_aesenc_si128(x[i], key);
     }
-    #pragma GCC unroll 8
+#pragma GCC unroll 8
     for (size_t i = 0; i < N; ++i) x[i] = _mm_aesenclast_si128(x[i], keys.key[keys.rounds]);
 }
 
 template <size_t N>
 FERROLYN_AES_NI_TARGET inline void decryptLanes(__m128i (&x)[N], const RoundKeys& keys) {
-    #pragma GCC unroll 8
+#pragma GCC unroll 8
     for (size_t i = 0; i < N; ++i) x[i] = _mm_xor_si128(x[i], keys.key[0]);
     for (uint32_t r = 1; r < keys.rounds; ++r) {
         const __m128i key = keys.key[r];
-        #pragma GCC unroll 8
+#pragma GCC unroll 8
         for (size_t i = 0; i < N; ++i) x[i] = _mm_aesdec_si128(x[i], key);
     }
-    #pragma GCC unroll 8
+#pragma GCC unroll 8
     for (size_t i = 0; i < N; ++i) x[i] = _mm_aesdeclast_si128(x[i], keys.key[keys.rounds]);
 }
 
@@ -91,14 +89,14 @@ FERROLYN_AES_NI_TARGET inline void transformBlocks(const RoundKeys& keys, uint8_
     size_t n = 0;
     for (; n + LANES <= blockCount; n += LANES) {
         __m128i x[LANES];
-        #pragma GCC unroll 8
+#pragma GCC unroll 8
         for (size_t i = 0; i < LANES; ++i) x[i] = load(blocks + 16 * (n + i));
         if constexpr (ENCRYPT) {
             encryptLanes(x, keys);
         } else {
             decryptLanes(x, keys);
         }
-        #pragma GCC unroll 8
+#pragma GCC unroll 8
         for (size_t i = 0; i < LANES; ++i) store(blocks + 16 * (n + i), x[i]);
     }
     for (; n < blockCount; ++n) {
@@ -158,16 +156,16 @@ void aesNiCbcDecrypt(const AesKeySchedule& schedule, const uint8_t* iv, const ui
     for (; n + LANES <= blockCount; n += LANES) {
         const uint8_t* in = input + 16 * n;
         __m128i x[LANES];
-        #pragma GCC unroll 8
+#pragma GCC unroll 8
         for (size_t i = 0; i < LANES; ++i) x[i] = load(in + 16 * i);
         const __m128i last = x[LANES - 1];
         decryptLanes(x, keys);
         // The earlier ciphertext blocks are read again rather than kept in registers; every read
         // comes before the first store, so output may be input itself.
         x[0] = _mm_xor_si128(x[0], previous);
-        #pragma GCC unroll 8
+#pragma GCC unroll 8
         for (size_t i = 1; i < LANES; ++i) x[i] = _mm_xor_si128(x[i], load(in + 16 * (i - 1)));
-        #pragma GCC unroll 8
+#pragma GCC unroll 8
         for (size_t i = 0; i < LANES; ++i) store(output + 16 * (n + i), x[i]);
         previous = last;
     }

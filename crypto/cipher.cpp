@@ -53,8 +53,7 @@ bool cbcEncrypt(const CipherContext& ctx, const uint8_t* iv, uint8_t* blocks, si
 }
 
 // CBC decryption from input to output, which do not overlap, chaining from the 16 bytes at iv.
-bool cbcDecrypt(const CipherContext& ctx, const uint8_t* iv, const uint8_t* input, uint8_t* output,
-                size_t blockCount) {
+bool cbcDecrypt(const CipherContext& ctx, const uint8_t* iv, const uint8_t* input, uint8_t* output, size_t blockCount) {
     switch (ctx.algorithm) {
     case CIPHER_AES256: return aesCbcDecrypt(ctx.aes, iv, input, output, blockCount);
     case CIPHER_SERPENT: {

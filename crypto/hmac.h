@@ -41,8 +41,7 @@ SecureBuffer hmacCompute(const HmacSha256& ctx, const SecureBuffer& message);
 // Whether tag is the tag of message, compared over every byte with no early exit. False when
 // ctx is not valid or tag has another length.
 [[nodiscard]] bool hmacVerify(const HmacSha256& ctx, const SecureBuffer& message, const SecureBuffer& tag);
-[[nodiscard]] bool hmacVerify(const HmacSha256& ctx, const uint8_t* message, uint32_t length,
-                              const SecureBuffer& tag);
+[[nodiscard]] bool hmacVerify(const HmacSha256& ctx, const uint8_t* message, uint32_t length, const SecureBuffer& tag);
 
 // Reads a midstate of ctx (innerMidstate or outerMidstate) into eight state words.
 // midstate MUST hold HMAC_MIDSTATE_BYTES bytes.

@@ -24,8 +24,7 @@ bool pbkdf2Sha256(const SecureBuffer& password, const SecureBuffer& salt, Secure
     return pbkdf2Sha256(password, salt, out, sha256PreferredEngine());
 }
 
-bool pbkdf2Sha256(const SecureBuffer& password, const SecureBuffer& salt, SecureBuffer& out,
-                  Sha256Engine engine) {
+bool pbkdf2Sha256(const SecureBuffer& password, const SecureBuffer& salt, SecureBuffer& out, Sha256Engine engine) {
     if (password.size() != PBKDF2_PASSWORD_BYTES || salt.size() != PBKDF2_SALT_BYTES) {
         out.wipe();
         return false;

@@ -61,8 +61,7 @@ void portableCbcDecrypt(const SerpentKeySchedule& schedule, uint8_t iv[16], cons
     secureWipe(ciphertext, sizeof ciphertext);
 }
 
-void portableCbcEncryptSteps(const SerpentKeySchedule& schedule, uint8_t* block, const uint8_t* chain,
-                             size_t steps) {
+void portableCbcEncryptSteps(const SerpentKeySchedule& schedule, uint8_t* block, const uint8_t* chain, size_t steps) {
     for (size_t i = 0; i < steps; ++i) {
         xorBlock(block, chain);
         (void)serpentEncryptBlock(schedule, block);
@@ -93,7 +92,10 @@ SERPENT_SIMD_INLINE void sbox0(V& x0, V& x1, V& x2, V& x3) {
     const V t8 = t4 ^ t7, t9 = x0 ^ t7, t10 = ~x2, t11 = x0 ^ t10;
     const V t12 = t2 | t11, t13 = t9 ^ t12, t14 = x2 ^ t5, t15 = t1 & t5;
     const V t16 = t14 | t15, t17 = t12 ^ t16;
-    x0 = t17; x1 = t13; x2 = t8; x3 = t2;
+    x0 = t17;
+    x1 = t13;
+    x2 = t8;
+    x3 = t2;
 }
 
 template <class V>
@@ -103,7 +105,10 @@ SERPENT_SIMD_INLINE void sbox1(V& x0, V& x1, V& x2, V& x3) {
     const V t8 = t5 | t7, t9 = t4 ^ t8, t10 = t3 | t8, t11 = x1 | x2;
     const V t12 = t6 ^ t11, t13 = t10 ^ t12, t14 = x2 ^ t2, t15 = t6 & t14;
     const V t16 = t8 ^ t15;
-    x0 = t9; x1 = t13; x2 = t3; x3 = t16;
+    x0 = t9;
+    x1 = t13;
+    x2 = t3;
+    x3 = t16;
 }
 
 template <class V>
@@ -113,7 +118,10 @@ SERPENT_SIMD_INLINE void sbox2(V& x0, V& x1, V& x2, V& x3) {
     const V t8 = t5 ^ t7, t9 = x0 ^ x2, t10 = t2 | t9, t11 = x0 & t0;
     const V t12 = t7 | t11, t13 = t10 ^ t12, t14 = ~x1, t15 = t2 | t14;
     const V t16 = t9 ^ t15;
-    x0 = t3; x1 = t13; x2 = t8; x3 = t16;
+    x0 = t3;
+    x1 = t13;
+    x2 = t8;
+    x3 = t16;
 }
 
 template <class V>
@@ -123,7 +131,10 @@ SERPENT_SIMD_INLINE void sbox3(V& x0, V& x1, V& x2, V& x3) {
     const V t8 = t0 ^ t7, t9 = x2 & t8, t10 = t6 ^ t9, t11 = x0 & x1;
     const V t12 = x2 ^ x3, t13 = t11 | t12, t14 = t0 ^ t13, t15 = t5 ^ t14;
     const V t16 = t8 ^ t13, t17 = t6 ^ t16;
-    x0 = t10; x1 = t5; x2 = t17; x3 = t15;
+    x0 = t10;
+    x1 = t5;
+    x2 = t17;
+    x3 = t15;
 }
 
 template <class V>
@@ -133,7 +144,10 @@ SERPENT_SIMD_INLINE void sbox4(V& x0, V& x1, V& x2, V& x3) {
     const V t8 = t2 & t7, t9 = t6 ^ t8, t10 = x0 & t6, t11 = x2 | x3;
     const V t12 = t2 ^ t5, t13 = t11 & t12, t14 = t10 | t13, t15 = x0 | x3;
     const V t16 = x2 ^ t15, t17 = t13 ^ t16;
-    x0 = t9; x1 = t17; x2 = t14; x3 = t4;
+    x0 = t9;
+    x1 = t17;
+    x2 = t14;
+    x3 = t4;
 }
 
 template <class V>
@@ -143,7 +157,10 @@ SERPENT_SIMD_INLINE void sbox5(V& x0, V& x1, V& x2, V& x3) {
     const V t8 = x0 ^ x2, t9 = x3 & t8, t10 = t7 | t9, t11 = t6 ^ t10;
     const V t12 = x0 | x1, t13 = t2 ^ t12, t14 = t1 | t13, t15 = x3 ^ t14;
     const V t16 = x0 ^ t0, t17 = x3 | t5, t18 = t16 ^ t17;
-    x0 = t5; x1 = t18; x2 = t11; x3 = t15;
+    x0 = t5;
+    x1 = t18;
+    x2 = t11;
+    x3 = t15;
 }
 
 template <class V>
@@ -153,7 +170,10 @@ SERPENT_SIMD_INLINE void sbox6(V& x0, V& x1, V& x2, V& x3) {
     const V t8 = t6 & t7, t9 = t5 ^ t8, t10 = x0 ^ t8, t11 = x0 ^ x1;
     const V t12 = t2 | t11, t13 = t10 ^ t12, t14 = x1 & x2, t15 = x1 ^ t6;
     const V t16 = t14 | t15, t17 = t12 ^ t16;
-    x0 = t17; x1 = t3; x2 = t13; x3 = t9;
+    x0 = t17;
+    x1 = t3;
+    x2 = t13;
+    x3 = t9;
 }
 
 template <class V>
@@ -163,7 +183,10 @@ SERPENT_SIMD_INLINE void sbox7(V& x0, V& x1, V& x2, V& x3) {
     const V t8 = t4 | t7, t9 = t6 ^ t8, t10 = t2 ^ t7, t11 = x1 & t3;
     const V t12 = t6 & t11, t13 = t10 ^ t12, t14 = t6 & t10, t15 = x0 & x1;
     const V t16 = t3 | t15, t17 = ~t16, t18 = t14 | t17;
-    x0 = t18; x1 = t9; x2 = t13; x3 = t5;
+    x0 = t18;
+    x1 = t9;
+    x2 = t13;
+    x3 = t5;
 }
 
 template <class V>
@@ -173,7 +196,10 @@ SERPENT_SIMD_INLINE void inverseSbox0(V& x0, V& x1, V& x2, V& x3) {
     const V t8 = t6 | t7, t9 = x0 ^ t8, t10 = t5 | t9, t11 = x0 ^ t1;
     const V t12 = t7 | t11, t13 = t2 ^ t12, t14 = t10 ^ t13, t15 = t6 | t11;
     const V t16 = x2 & t7, t17 = t5 | t16, t18 = t15 ^ t17;
-    x0 = t10; x1 = t18; x2 = t3; x3 = t14;
+    x0 = t10;
+    x1 = t18;
+    x2 = t3;
+    x3 = t14;
 }
 
 template <class V>
@@ -183,7 +209,10 @@ SERPENT_SIMD_INLINE void inverseSbox1(V& x0, V& x1, V& x2, V& x3) {
     const V t8 = t6 ^ t7, t9 = t5 ^ t8, t10 = x0 ^ t1, t11 = x1 & t10;
     const V t12 = x2 & t1, t13 = t8 | t12, t14 = t11 ^ t13, t15 = x3 | t10;
     const V t16 = t0 ^ t7, t17 = t12 | t16, t18 = t15 ^ t17;
-    x0 = t14; x1 = t18; x2 = t9; x3 = t3;
+    x0 = t14;
+    x1 = t18;
+    x2 = t9;
+    x3 = t3;
 }
 
 template <class V>
@@ -193,7 +222,10 @@ SERPENT_SIMD_INLINE void inverseSbox2(V& x0, V& x1, V& x2, V& x3) {
     const V t8 = t6 | t7, t9 = t5 ^ t8, t10 = x2 ^ t6, t11 = x1 ^ t10;
     const V t12 = x0 | x1, t13 = t8 & t12, t14 = t11 ^ t13, t15 = t3 | t9;
     const V t16 = t11 ^ t15;
-    x0 = t3; x1 = t16; x2 = t14; x3 = t9;
+    x0 = t3;
+    x1 = t16;
+    x2 = t14;
+    x3 = t9;
 }
 
 template <class V>
@@ -203,7 +235,10 @@ SERPENT_SIMD_INLINE void inverseSbox3(V& x0, V& x1, V& x2, V& x3) {
     const V t8 = x2 & t7, t9 = t6 | t8, t10 = t2 ^ t9, t11 = t1 | t9;
     const V t12 = x0 & t0, t13 = t8 ^ t12, t14 = t11 ^ t13, t15 = x1 & t2;
     const V t16 = t13 ^ t15;
-    x0 = t4; x1 = t10; x2 = t16; x3 = t14;
+    x0 = t4;
+    x1 = t10;
+    x2 = t16;
+    x3 = t14;
 }
 
 template <class V>
@@ -213,7 +248,10 @@ SERPENT_SIMD_INLINE void inverseSbox4(V& x0, V& x1, V& x2, V& x3) {
     const V t8 = t2 & t7, t9 = t6 ^ t8, t10 = t3 ^ t7, t11 = ~x2;
     const V t12 = t2 ^ t11, t13 = t1 | t12, t14 = t10 ^ t13, t15 = t4 | t12;
     const V t16 = x1 ^ x3, t17 = t0 | t16, t18 = t15 ^ t17;
-    x0 = t18; x1 = t5; x2 = t14; x3 = t9;
+    x0 = t18;
+    x1 = t5;
+    x2 = t14;
+    x3 = t9;
 }
 
 template <class V>
@@ -223,7 +261,10 @@ SERPENT_SIMD_INLINE void inverseSbox5(V& x0, V& x1, V& x2, V& x3) {
     const V t8 = t5 ^ t7, t9 = t4 ^ t8, t10 = x2 | t1, t11 = ~x1;
     const V t12 = t5 ^ t11, t13 = t10 ^ t12, t14 = x1 & t3, t15 = x0 ^ x2;
     const V t16 = t5 | t15, t17 = t14 ^ t16;
-    x0 = t4; x1 = t9; x2 = t17; x3 = t13;
+    x0 = t4;
+    x1 = t9;
+    x2 = t17;
+    x3 = t13;
 }
 
 template <class V>
@@ -233,7 +274,10 @@ SERPENT_SIMD_INLINE void inverseSbox6(V& x0, V& x1, V& x2, V& x3) {
     const V t8 = t6 & t7, t9 = t5 ^ t8, t10 = t0 ^ t9, t11 = t1 & t7;
     const V t12 = x0 ^ x3, t13 = t4 | t12, t14 = ~t13, t15 = t11 ^ t14;
     const V t16 = t6 | t12, t17 = t9 ^ t16;
-    x0 = t17; x1 = t3; x2 = t15; x3 = t10;
+    x0 = t17;
+    x1 = t3;
+    x2 = t15;
+    x3 = t10;
 }
 
 template <class V>
@@ -243,7 +287,10 @@ SERPENT_SIMD_INLINE void inverseSbox7(V& x0, V& x1, V& x2, V& x3) {
     const V t8 = t6 & t7, t9 = ~t8, t10 = t5 ^ t9, t11 = t0 ^ t7;
     const V t12 = x0 | x3, t13 = t6 & t12, t14 = t11 ^ t13, t15 = x0 | x2;
     const V t16 = t3 ^ t15, t17 = t9 ^ t16, t18 = t14 ^ t17;
-    x0 = t10; x1 = t18; x2 = t14; x3 = t4;
+    x0 = t10;
+    x1 = t18;
+    x2 = t14;
+    x3 = t4;
 }
 
 template <class V>
@@ -460,8 +507,8 @@ SERPENT_SIMD_INLINE void joinWord(W& wide, const Group<V> (&g)[N], size_t word) 
     } else if constexpr (sizeof(V) == 16) {
         wide = __builtin_shufflevector(g[0].v[word], g[1].v[word], 0, 1, 2, 3, 4, 5, 6, 7);
     } else {
-        wide = __builtin_shufflevector(g[0].v[word], g[1].v[word], 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13,
-                                       14, 15);
+        wide =
+            __builtin_shufflevector(g[0].v[word], g[1].v[word], 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     }
 }
 
@@ -723,12 +770,16 @@ GroupKind tailGroup(size_t count) { return count > SERPENT_SSE2_GROUP_BLOCKS ? G
 void runCryptGroups(GroupKind kind, bool encrypt, const uint8_t* subkeys, uint8_t* blocks, size_t groups) {
     switch (kind) {
     case GROUP_SSE2:
-        if (encrypt) sse2EncryptGroups(subkeys, blocks, groups);
-        else sse2DecryptGroups(subkeys, blocks, groups);
+        if (encrypt)
+            sse2EncryptGroups(subkeys, blocks, groups);
+        else
+            sse2DecryptGroups(subkeys, blocks, groups);
         break;
     case GROUP_AVX2:
-        if (encrypt) avx2EncryptGroups(subkeys, blocks, groups);
-        else avx2DecryptGroups(subkeys, blocks, groups);
+        if (encrypt)
+            avx2EncryptGroups(subkeys, blocks, groups);
+        else
+            avx2DecryptGroups(subkeys, blocks, groups);
         break;
     }
 }
@@ -750,8 +801,10 @@ void simdCryptBlocks(SerpentPath path, bool encrypt, const SerpentKeySchedule& s
     blocks += BLOCK * groupBlocksOf(widest) * whole;
     count -= groupBlocksOf(widest) * whole;
     if (count <= PORTABLE_MAX_BLOCKS) {
-        if (encrypt) portableEncryptBlocks(schedule, blocks, count);
-        else portableDecryptBlocks(schedule, blocks, count);
+        if (encrypt)
+            portableEncryptBlocks(schedule, blocks, count);
+        else
+            portableDecryptBlocks(schedule, blocks, count);
         return;
     }
     const GroupKind tail = tailGroup(count);
@@ -848,8 +901,8 @@ uint8_t* laneChain(const LaneBatch& batch, size_t i) {
     return batch.done[i] == 0 ? lane.chainingBlock : lane.data + BLOCK * (batch.done[i] - 1);
 }
 
-void runLaneEngine(LaneEngine engine, const SerpentKeySchedule& schedule, const LaneBatch& batch,
-                   const size_t* picked, size_t pickedCount, size_t steps, uint8_t spare[16]) {
+void runLaneEngine(LaneEngine engine, const SerpentKeySchedule& schedule, const LaneBatch& batch, const size_t* picked,
+                   size_t pickedCount, size_t steps, uint8_t spare[16]) {
     if (engine == LANE_PORTABLE) {
         const size_t i = picked[0];
         portableCbcEncryptSteps(schedule, batch.lanes[i].data + BLOCK * batch.done[i], laneChain(batch, i), steps);
@@ -883,8 +936,7 @@ void runLaneEngine(LaneEngine engine, const SerpentKeySchedule& schedule, const 
 #endif
 }
 
-void cbcEncryptLaneBatch(SerpentPath path, const SerpentKeySchedule& schedule, SerpentCbcLane* lanes,
-                         size_t count) {
+void cbcEncryptLaneBatch(SerpentPath path, const SerpentKeySchedule& schedule, SerpentCbcLane* lanes, size_t count) {
     LaneBatch batch{lanes, count, {}};
     uint8_t spare[BLOCK] = {};
     for (;;) {

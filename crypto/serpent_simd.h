@@ -48,8 +48,7 @@ SerpentPath serpentBestPath();
 // several at a time; nothing is checked or removed as padding.
 // data MUST point at length writable bytes and iv at 16. Fails with false, changing nothing, when
 // length is not a multiple of 16 or the schedule is not valid.
-[[nodiscard]] bool serpentCbcDecrypt(const SerpentKeySchedule& schedule, uint8_t iv[16], uint8_t* data,
-                                     size_t length);
+[[nodiscard]] bool serpentCbcDecrypt(const SerpentKeySchedule& schedule, uint8_t iv[16], uint8_t* data, size_t length);
 
 // As serpentCbcDecrypt, but reads the ciphertext at in and writes the plaintext to out, leaving in
 // as it was. out MUST either equal in or not overlap it at all (a partial overlap gives wrong
@@ -67,8 +66,7 @@ SerpentPath serpentBestPath();
 // and length are left as they were. Fails with false when a lane's length is not a multiple of 16
 // (nothing written); with a schedule that is not valid every lane's data and chaining block are
 // set to zero and the result is false.
-[[nodiscard]] bool serpentCbcEncryptLanes(const SerpentKeySchedule& schedule, SerpentCbcLane* lanes,
-                                          size_t laneCount);
+[[nodiscard]] bool serpentCbcEncryptLanes(const SerpentKeySchedule& schedule, SerpentCbcLane* lanes, size_t laneCount);
 
 // The same four operations on one given path, for tests and benchmarks: the results are the same
 // bytes as above. A path that is not available (serpentPathAvailable) makes each of them return
@@ -82,5 +80,5 @@ SerpentPath serpentBestPath();
                                           size_t count);
 [[nodiscard]] bool serpentCbcDecryptOn(SerpentPath path, const SerpentKeySchedule& schedule, uint8_t iv[16],
                                        const uint8_t* in, uint8_t* out, size_t length);
-[[nodiscard]] bool serpentCbcEncryptLanesOn(SerpentPath path, const SerpentKeySchedule& schedule,
-                                            SerpentCbcLane* lanes, size_t laneCount);
+[[nodiscard]] bool serpentCbcEncryptLanesOn(SerpentPath path, const SerpentKeySchedule& schedule, SerpentCbcLane* lanes,
+                                            size_t laneCount);

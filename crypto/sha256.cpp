@@ -33,19 +33,18 @@ inline uint32_t smallSigma1(uint32_t x) { return rotr32(x, 17) ^ rotr32(x, 19) ^
 // One round with the working variables named in place, so that eight rounds in a row need no
 // register shuffling. The schedule word is computed in the round from a 16-word ring; computing
 // the whole schedule in a pass of its own is slower.
-#define SHA256_ROUND(a, b, c, d, e, f, g, h, i)                                                  \
-    do {                                                                                         \
-        uint32_t wi;                                                                             \
-        if ((i) < 16) {                                                                          \
-            wi = load32Be(blocks + 4 * (i));                                                     \
-        } else {                                                                                 \
-            wi = smallSigma1(w[((i) - 2) & 15]) + w[((i) - 7) & 15] + smallSigma0(w[((i) - 15) & 15]) + \
-                 w[(i) & 15];                                                                    \
-        }                                                                                        \
-        w[(i) & 15] = wi;                                                                        \
-        uint32_t t1 = h + bigSigma1(e) + (g ^ (e & (f ^ g))) + ROUND_CONSTANTS[i] + wi;          \
-        d += t1;                                                                                 \
-        h = t1 + bigSigma0(a) + ((a & b) | (c & (a | b)));                                       \
+#define SHA256_ROUND(a, b, c, d, e, f, g, h, i)                                                              \
+    do {                                                                                                     \
+        uint32_t wi;                                                                                         \
+        if ((i) < 16) {                                                                                      \
+            wi = load32Be(blocks + 4 * (i));                                                                 \
+        } else {                                                                                             \
+            wi = smallSigma1(w[((i)-2) & 15]) + w[((i)-7) & 15] + smallSigma0(w[((i)-15) & 15]) + w[(i)&15]; \
+        }                                                                                                    \
+        w[(i)&15] = wi;                                                                                      \
+        uint32_t t1 = h + bigSigma1(e) + (g ^ (e & (f ^ g))) + ROUND_CONSTANTS[i] + wi;                      \
+        d += t1;                                                                                             \
+        h = t1 + bigSigma0(a) + ((a & b) | (c & (a | b)));                                                   \
     } while (0)
 
 // The portable engine. The schedule ring is wiped once at the end, not per block.
@@ -65,8 +64,14 @@ void compressPortable(uint32_t state[8], const uint8_t* blocks, size_t blockCoun
             SHA256_ROUND(c, d, e, f, g, h, a, b, i + 6);
             SHA256_ROUND(b, c, d, e, f, g, h, a, i + 7);
         }
-        state[0] += a; state[1] += b; state[2] += c; state[3] += d;
-        state[4] += e; state[5] += f; state[6] += g; state[7] += h;
+        state[0] += a;
+        state[1] += b;
+        state[2] += c;
+        state[3] += d;
+        state[4] += e;
+        state[5] += f;
+        state[6] += g;
+        state[7] += h;
     }
     secureWipe(w, sizeof w);
 }
@@ -140,8 +145,7 @@ void sha256Init(Sha256Context& ctx, Sha256Engine engine) {
     restart(ctx);
 }
 
-void sha256InitFromMidstate(Sha256Context& ctx, const uint32_t midstate[8], uint32_t blockCount,
-                            Sha256Engine engine) {
+void sha256InitFromMidstate(Sha256Context& ctx, const uint32_t midstate[8], uint32_t blockCount, Sha256Engine engine) {
     ctx.engine = engine;
     restart(ctx);
     std::memcpy(ctx.state, midstate, sizeof ctx.state);
@@ -172,9 +176,7 @@ void sha256Update(Sha256Context& ctx, const uint8_t* data, uint32_t length) {
     addToByteCount(ctx, length);
 }
 
-void sha256Update(Sha256Context& ctx, const SecureBuffer& data) {
-    sha256Update(ctx, data.data(), data.size());
-}
+void sha256Update(Sha256Context& ctx, const SecureBuffer& data) { sha256Update(ctx, data.data(), data.size()); }
 
 SecureBuffer sha256Final(Sha256Context& ctx) {
     if (!ctx.finished) pad(ctx);

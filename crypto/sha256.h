@@ -49,8 +49,7 @@ void sha256Init(Sha256Context& ctx, Sha256Engine engine);
 // Starts a message whose first blockCount × 64 bytes are already compressed into midstate (as
 // sha256Compress left it), so that only the bytes after them are fed in; the byte count starts at
 // blockCount × 64. blockCount MUST be below 2^26. engine MUST be available.
-void sha256InitFromMidstate(Sha256Context& ctx, const uint32_t midstate[8], uint32_t blockCount,
-                            Sha256Engine engine);
+void sha256InitFromMidstate(Sha256Context& ctx, const uint32_t midstate[8], uint32_t blockCount, Sha256Engine engine);
 
 // Absorbs length bytes. On a finished context it first starts a new message, so the result is
 // the hash of the new bytes alone. data may be null only when length is 0.

@@ -44,10 +44,10 @@ void sha256NiCompress(uint32_t state[8], const uint8_t* blocks, size_t blockCoun
     // and C in the top lane, as sha256rnds2 expects.
     __m128i dcba = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state));
     __m128i hgfe = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4));
-    dcba = _mm_shuffle_epi32(dcba, 0xb1);                   // C D A B
-    hgfe = _mm_shuffle_epi32(hgfe, 0x1b);                   // H G F E
-    __m128i abef = _mm_alignr_epi8(dcba, hgfe, 8);          // A B E F
-    __m128i cdgh = _mm_blend_epi16(hgfe, dcba, 0xf0);       // C D G H
+    dcba = _mm_shuffle_epi32(dcba, 0xb1);              // C D A B
+    hgfe = _mm_shuffle_epi32(hgfe, 0x1b);              // H G F E
+    __m128i abef = _mm_alignr_epi8(dcba, hgfe, 8);     // A B E F
+    __m128i cdgh = _mm_blend_epi16(hgfe, dcba, 0xf0);  // C D G H
 
     for (size_t n = 0; n < blockCount; ++n, blocks += 64) {
         const __m128i abefStart = abef;
@@ -60,8 +60,8 @@ void sha256NiCompress(uint32_t state[8], const uint8_t* blocks, size_t blockCoun
         for (int group = 0; group < 16; ++group) {
             __m128i& current = message[group & 3];
             if (group < 4) {
-                current = _mm_shuffle_epi8(
-                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 16 * group)), byteSwap);
+                current =
+                    _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 16 * group)), byteSwap);
             }
             __m128i words = _mm_add_epi32(current, _mm_load_si128(constants + group));
             cdgh = _mm_sha256rnds2_epu32(cdgh, abef, words);

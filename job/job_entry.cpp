@@ -25,9 +25,8 @@ bool guardMemory(JobResult& result, Job job) {
     return false;
 }
 
-bool runWithMaterial(Pipeline pipeline, const PipelineOptions& options, KeyMethod method,
-                     const SecureBuffer& material, const NativePath& source, const NativePath& target,
-                     JobResult& result) {
+bool runWithMaterial(Pipeline pipeline, const PipelineOptions& options, KeyMethod method, const SecureBuffer& material,
+                     const NativePath& source, const NativePath& target, JobResult& result) {
     return guardMemory(result, [&] {
         JobKey key;
         key.method = method;

@@ -27,8 +27,7 @@ std::atomic<void*> faultContext{nullptr};
 // The cause and system code that an injected failure of operation imitates.
 void injectedFailure(PlatformOperation operation, PlatformFailureCause& cause, int32_t& code) {
     switch (operation) {
-    case PLATFORM_WRITE:
-        cause = CAUSE_DISK_FULL;
+    case PLATFORM_WRITE: cause = CAUSE_DISK_FULL;
 #if defined(_WIN32)
         code = ERROR_DISK_FULL;
 #else
@@ -36,8 +35,7 @@ void injectedFailure(PlatformOperation operation, PlatformFailureCause& cause, i
 #endif
         return;
     case PLATFORM_READ:
-    case PLATFORM_CLOSE:
-        cause = CAUSE_OTHER;
+    case PLATFORM_CLOSE: cause = CAUSE_OTHER;
 #if defined(_WIN32)
         code = ERROR_READ_FAULT;
 #else
@@ -46,8 +44,7 @@ void injectedFailure(PlatformOperation operation, PlatformFailureCause& cause, i
         return;
     case PLATFORM_OPEN:
     case PLATFORM_CREATE:
-    case PLATFORM_RENAME:
-        cause = CAUSE_ACCESS_DENIED;
+    case PLATFORM_RENAME: cause = CAUSE_ACCESS_DENIED;
 #if defined(_WIN32)
         code = ERROR_ACCESS_DENIED;
 #else

@@ -12,7 +12,7 @@ enum PlatformOperation : uint32_t {
     PLATFORM_READ,
     PLATFORM_WRITE,
     PLATFORM_CLOSE,
-    PLATFORM_RENAME,    // platformRenameOver
+    PLATFORM_RENAME,  // platformRenameOver
 };
 constexpr uint32_t PLATFORM_OPERATION_COUNT = 6;
 

@@ -76,8 +76,10 @@ bool openWith(const NativePath& path, int flags, PlatformOperation operation, Pl
     const PlatformFailureCause typeCause = causeOfType(info.st_mode);
     const int statusFlags = ::fcntl(fd, F_GETFL);
     if (typeCause != CAUSE_NONE || statusFlags < 0 || ::fcntl(fd, F_SETFL, statusFlags & ~O_NONBLOCK) != 0) {
-        if (typeCause != CAUSE_NONE) platformRecordFailure(operation, typeCause, 0);
-        else (void)failWithErrno(operation);
+        if (typeCause != CAUSE_NONE)
+            platformRecordFailure(operation, typeCause, 0);
+        else
+            (void)failWithErrno(operation);
         ::close(fd);
         return false;
     }
@@ -246,8 +248,7 @@ void platformRemoveUnfinishedFiles() {
 
 bool platformSameFile(const NativePath& a, const NativePath& b) {
     struct stat first, second;
-    return identity(a, first) && identity(b, second) && first.st_dev == second.st_dev &&
-           first.st_ino == second.st_ino;
+    return identity(a, first) && identity(b, second) && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 bool platformSystemRandom(uint8_t* data, uint32_t count) {
@@ -283,5 +284,6 @@ uint64_t platformCalendarSeconds() { return static_cast<uint64_t>(std::time(null
 uint32_t platformElapsedMilliseconds() {
     struct timespec now;
     ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u +
+                                 static_cast<uint64_t>(now.tv_nsec) / 1000000u);
 }

@@ -153,8 +153,8 @@ bool fileIdentity(const NativePath& path, BY_HANDLE_FILE_INFORMATION& info) {
     if (p == nullptr) return false;
     // Access 0 asks only for attributes, so a file that another handle holds unshared still
     // answers.
-    HANDLE handle = CreateFileW(p, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = CreateFileW(p, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
     const bool ok = GetFileInformationByHandle(handle, &info) != 0;
     CloseHandle(handle);
@@ -275,8 +275,8 @@ void platformRemoveUnfinishedFiles() {
 bool platformSameFile(const NativePath& a, const NativePath& b) {
     BY_HANDLE_FILE_INFORMATION first, second;
     return fileIdentity(a, first) && fileIdentity(b, second) &&
-           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
-           first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber && first.nFileIndexHigh == second.nFileIndexHigh &&
+           first.nFileIndexLow == second.nFileIndexLow;
 }
 
 bool platformSystemRandom(uint8_t* data, uint32_t count) {

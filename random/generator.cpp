@@ -115,8 +115,7 @@ bool generate(RandomGenerator& generator, SecureBuffer& out, uint32_t count, Cip
         cipherInit(ctx, cipher, key);
     }
     // The pool moves on under the key just taken from it, so the next call hashes a new pool.
-    if (!cipherEncryptPool(ctx, generator.pool.data()) || !cipherKeystream(ctx, out, count) ||
-        out.size() != count) {
+    if (!cipherEncryptPool(ctx, generator.pool.data()) || !cipherKeystream(ctx, out, count) || out.size() != count) {
         out.wipe();
         return false;
     }

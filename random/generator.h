@@ -23,8 +23,8 @@ constexpr uint32_t RANDOM_MIN_SEED_BYTES = 32;
 struct RandomGenerator {
     RandomGenerator();
 
-    SecureBuffer pool;  // RANDOM_POOL_SIZE bytes
-    uint32_t position = 0;  // pool index of the next mixed byte, 0..4095 between operations
+    SecureBuffer pool;                 // RANDOM_POOL_SIZE bytes
+    uint32_t position = 0;             // pool index of the next mixed byte, 0..4095 between operations
     std::atomic<uint32_t> entropy{0};  // only ever raised, by the seed and pointer feeders
     std::atomic_flag busy = ATOMIC_FLAG_INIT;
 };

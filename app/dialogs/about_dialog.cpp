@@ -30,6 +30,4 @@ INT_PTR CALLBACK aboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 
 }  // namespace
 
-void runAboutDialog() {
-    DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(IDD_ABOUT), mainWindow, aboutDialogProc, 0);
-}
+void runAboutDialog() { DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(IDD_ABOUT), mainWindow, aboutDialogProc, 0); }

@@ -46,8 +46,7 @@ void onKeyFilePointerMove(HWND dialog, LPARAM position) {
         return;
     }
     SendDlgItemMessageA(dialog, IDC_KEY_FILE_BAR, PBM_SETPOS, keyFileState.moves, 0);
-    const SecureBuffer text =
-        concat(decimalText(keyFileState.moves), fromNulTerminated(TEXT_ENTROPY_COUNTER_SUFFIX));
+    const SecureBuffer text = concat(decimalText(keyFileState.moves), fromNulTerminated(TEXT_ENTROPY_COUNTER_SUFFIX));
     SetDlgItemTextA(dialog, IDC_KEY_FILE_COUNTER, textPointer(text));
 }
 
@@ -93,6 +92,6 @@ INT_PTR CALLBACK createKeyFileDialogProc(HWND dialog, UINT message, WPARAM wPara
 }  // namespace
 
 bool runCreateKeyFileDialog() {
-    return DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(IDD_CREATE_KEY_FILE), mainWindow,
-                           createKeyFileDialogProc, 0) == KEY_FILE_CHOSEN;
+    return DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(IDD_CREATE_KEY_FILE), mainWindow, createKeyFileDialogProc,
+                           0) == KEY_FILE_CHOSEN;
 }

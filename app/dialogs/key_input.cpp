@@ -45,14 +45,14 @@ bool ansiFromWide(const SecureBuffer& wide, SecureBuffer& ansi) {
     const auto* units = reinterpret_cast<const wchar_t*>(wide.data());
     SecureBuffer bytes = SecureBuffer::zeros(PASSPHRASE_ANSI_BYTES);
     BOOL usedDefault = FALSE;
-    const int written = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units, -1,
-                                            reinterpret_cast<char*>(bytes.data()), static_cast<int>(bytes.size()),
-                                            nullptr, &usedDefault);
+    const int written =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units, -1, reinterpret_cast<char*>(bytes.data()),
+                            static_cast<int>(bytes.size()), nullptr, &usedDefault);
     if (written == 0 || usedDefault) return false;
     SecureBuffer back = SecureBuffer::zeros(wide.size());
-    const int unitsBack = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, reinterpret_cast<const char*>(bytes.data()),
-                                              -1, reinterpret_cast<wchar_t*>(back.data()),
-                                              static_cast<int>(back.size() / sizeof(wchar_t)));
+    const int unitsBack =
+        MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, reinterpret_cast<const char*>(bytes.data()), -1,
+                            reinterpret_cast<wchar_t*>(back.data()), static_cast<int>(back.size() / sizeof(wchar_t)));
     if (unitsBack == 0 || !back.constantTimeEquals(wide)) return false;
     ansi = std::move(bytes);
     return true;

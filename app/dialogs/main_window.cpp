@@ -245,6 +245,4 @@ INT_PTR CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 }  // namespace
 
-void runMainWindow() {
-    DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(IDD_MAIN), nullptr, mainWindowProc, 0);
-}
+void runMainWindow() { DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(IDD_MAIN), nullptr, mainWindowProc, 0); }

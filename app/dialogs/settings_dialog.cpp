@@ -36,7 +36,8 @@ BOOL onSettingsInit(HWND dialog) {
 
 void onSettingsOk(HWND dialog) {
     const LRESULT index = SendDlgItemMessageA(dialog, IDC_SETTINGS_CIPHER, CB_GETCURSEL, 0, 0);
-    const LRESULT data = SendDlgItemMessageA(dialog, IDC_SETTINGS_CIPHER, CB_GETITEMDATA, static_cast<WPARAM>(index), 0);
+    const LRESULT data =
+        SendDlgItemMessageA(dialog, IDC_SETTINGS_CIPHER, CB_GETITEMDATA, static_cast<WPARAM>(index), 0);
     globalSettings.cipher = data == CIPHER_SERPENT ? CIPHER_SERPENT : CIPHER_AES256;
     globalSettings.compress = IsDlgButtonChecked(dialog, IDC_SETTINGS_COMPRESS) == BST_CHECKED;
     // A failed write is not reported: the next use reads the file again and finds the old values.

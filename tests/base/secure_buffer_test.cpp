@@ -93,27 +93,107 @@ TEST_F(SecureBufferTest, OperationsGiveExactSizesAndContents) {
     };
     const Row rows[] = {
         {"allocate zero-fills", [](SecureBuffer& b) { b.allocate(3); }, "000000"},
-        {"allocate replaces", [](SecureBuffer& b) { b.assign(bufferOf("abc")); b.allocate(2); }, "0000"},
+        {"allocate replaces",
+         [](SecureBuffer& b) {
+             b.assign(bufferOf("abc"));
+             b.allocate(2);
+         },
+         "0000"},
         {"assign raw", [](SecureBuffer& b) { b.assign(reinterpret_cast<const uint8_t*>("xy"), 2); }, "7879"},
-        {"resize grows with zeros", [](SecureBuffer& b) { b.assign(bufferOf("ab")); b.resize(4); }, "61620000"},
-        {"resize shrinks", [](SecureBuffer& b) { b.assign(bufferOf("abcd")); b.resize(1); }, "61"},
-        {"resize to zero empties", [](SecureBuffer& b) { b.assign(bufferOf("abcd")); b.resize(0); }, ""},
+        {"resize grows with zeros",
+         [](SecureBuffer& b) {
+             b.assign(bufferOf("ab"));
+             b.resize(4);
+         },
+         "61620000"},
+        {"resize shrinks",
+         [](SecureBuffer& b) {
+             b.assign(bufferOf("abcd"));
+             b.resize(1);
+         },
+         "61"},
+        {"resize to zero empties",
+         [](SecureBuffer& b) {
+             b.assign(bufferOf("abcd"));
+             b.resize(0);
+         },
+         ""},
         {"append to empty", [](SecureBuffer& b) { b.append(bufferOf("ab")); }, "6162"},
-        {"append", [](SecureBuffer& b) { b.assign(bufferOf("a")); b.append(bufferOf("bc")); }, "616263"},
-        {"append nothing", [](SecureBuffer& b) { b.assign(bufferOf("a")); b.append(nullptr, 0); }, "61"},
-        {"append own bytes", [](SecureBuffer& b) { b.assign(bufferOf("ab")); b.append(b.data(), 2); }, "61626162"},
-        {"appendZeros", [](SecureBuffer& b) { b.assign(bufferOf("a")); b.appendZeros(2); }, "610000"},
-        {"prepend", [](SecureBuffer& b) { b.assign(bufferOf("c")); b.prepend(reinterpret_cast<const uint8_t*>("ab"), 2); }, "616263"},
+        {"append",
+         [](SecureBuffer& b) {
+             b.assign(bufferOf("a"));
+             b.append(bufferOf("bc"));
+         },
+         "616263"},
+        {"append nothing",
+         [](SecureBuffer& b) {
+             b.assign(bufferOf("a"));
+             b.append(nullptr, 0);
+         },
+         "61"},
+        {"append own bytes",
+         [](SecureBuffer& b) {
+             b.assign(bufferOf("ab"));
+             b.append(b.data(), 2);
+         },
+         "61626162"},
+        {"appendZeros",
+         [](SecureBuffer& b) {
+             b.assign(bufferOf("a"));
+             b.appendZeros(2);
+         },
+         "610000"},
+        {"prepend",
+         [](SecureBuffer& b) {
+             b.assign(bufferOf("c"));
+             b.prepend(reinterpret_cast<const uint8_t*>("ab"), 2);
+         },
+         "616263"},
         {"prepend to empty", [](SecureBuffer& b) { b.prepend(reinterpret_cast<const uint8_t*>("ab"), 2); }, "6162"},
-        {"prependZeros", [](SecureBuffer& b) { b.assign(bufferOf("a")); b.prependZeros(3); }, "00000061"},
-        {"eraseFront part", [](SecureBuffer& b) { b.assign(bufferOf("abc")); EXPECT_TRUE(b.eraseFront(1)); }, "6263"},
-        {"eraseFront all", [](SecureBuffer& b) { b.assign(bufferOf("abc")); EXPECT_TRUE(b.eraseFront(3)); }, ""},
-        {"eraseFront 0 of 3 fails", [](SecureBuffer& b) { b.assign(bufferOf("abc")); EXPECT_FALSE(b.eraseFront(0)); }, "616263"},
-        {"eraseFront 4 of 3 fails", [](SecureBuffer& b) { b.assign(bufferOf("abc")); EXPECT_FALSE(b.eraseFront(4)); }, "616263"},
+        {"prependZeros",
+         [](SecureBuffer& b) {
+             b.assign(bufferOf("a"));
+             b.prependZeros(3);
+         },
+         "00000061"},
+        {"eraseFront part",
+         [](SecureBuffer& b) {
+             b.assign(bufferOf("abc"));
+             EXPECT_TRUE(b.eraseFront(1));
+         },
+         "6263"},
+        {"eraseFront all",
+         [](SecureBuffer& b) {
+             b.assign(bufferOf("abc"));
+             EXPECT_TRUE(b.eraseFront(3));
+         },
+         ""},
+        {"eraseFront 0 of 3 fails",
+         [](SecureBuffer& b) {
+             b.assign(bufferOf("abc"));
+             EXPECT_FALSE(b.eraseFront(0));
+         },
+         "616263"},
+        {"eraseFront 4 of 3 fails",
+         [](SecureBuffer& b) {
+             b.assign(bufferOf("abc"));
+             EXPECT_FALSE(b.eraseFront(4));
+         },
+         "616263"},
         {"eraseFront 0 of empty", [](SecureBuffer& b) { EXPECT_TRUE(b.eraseFront(0)); }, ""},
         {"eraseFront 1 of empty fails", [](SecureBuffer& b) { EXPECT_FALSE(b.eraseFront(1)); }, ""},
-        {"wipe", [](SecureBuffer& b) { b.assign(bufferOf("abc")); b.wipe(); }, ""},
-        {"self assign keeps", [](SecureBuffer& b) { b.assign(bufferOf("abc")); b.assign(b); }, "616263"},
+        {"wipe",
+         [](SecureBuffer& b) {
+             b.assign(bufferOf("abc"));
+             b.wipe();
+         },
+         ""},
+        {"self assign keeps",
+         [](SecureBuffer& b) {
+             b.assign(bufferOf("abc"));
+             b.assign(b);
+         },
+         "616263"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -130,8 +210,8 @@ TEST_F(SecureBufferTest, SliceClampsToWhatRemains) {
         uint32_t length, index;
         const char* expected;
     };
-    const Row rows[] = {{5, 8, "89"}, {5, 10, ""}, {5, 11, ""}, {0, 2, ""}, {3, 0, "012"},
-                        {std::numeric_limits<uint32_t>::max(), 7, "789"}};
+    const Row rows[] = {{5, 8, "89"}, {5, 10, ""},   {5, 11, ""},
+                        {0, 2, ""},   {3, 0, "012"}, {std::numeric_limits<uint32_t>::max(), 7, "789"}};
     for (const Row& row : rows) {
         SCOPED_TRACE(std::to_string(row.length) + " from " + std::to_string(row.index));
         SecureBuffer s = ten.slice(row.length, row.index);

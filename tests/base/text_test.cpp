@@ -75,7 +75,8 @@ TEST(Text, InPlaceEditsGiveExactBytes) {
         {"trimRight", text("ab  "), trimRight, text("ab")},
         {"trimRight of spaces", text("   "), trimRight, text("")},
         {"trimRight keeps leading", text(" a"), trimRight, text(" a")},
-        {"dropLast extension", text("report.pdf.encrypted"), [](SecureBuffer& t) { dropLast(t, 10); }, text("report.pdf")},
+        {"dropLast extension", text("report.pdf.encrypted"), [](SecureBuffer& t) { dropLast(t, 10); },
+         text("report.pdf")},
         {"dropLast all", text("abc"), [](SecureBuffer& t) { dropLast(t, 3); }, text("")},
         {"dropLast more", text("abc"), [](SecureBuffer& t) { dropLast(t, 9); }, text("")},
         {"dropLast none", text("abc"), [](SecureBuffer& t) { dropLast(t, 0); }, text("abc")},
@@ -100,4 +101,3 @@ TEST(Text, PointerAndLength) {
     EXPECT_EQ(textLength(text("")), 0u);
     EXPECT_EQ(textLength(SecureBuffer()), 0u);
 }
-

@@ -33,7 +33,9 @@ void writeAll(const fs::path& path, const std::vector<char>& bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-void writeText(const fs::path& path, const std::string& text) { writeAll(path, std::vector<char>(text.begin(), text.end())); }
+void writeText(const fs::path& path, const std::string& text) {
+    writeAll(path, std::vector<char>(text.begin(), text.end()));
+}
 
 // Text-like bytes that the codec can compress, quickly made.
 std::vector<char> textBytes(size_t count, uint32_t seed) {
@@ -67,10 +69,10 @@ protected:
     // hangs is killed after ten minutes and reported as status -1.
     int run(const std::string& arguments, std::string* output = nullptr, const std::string& input = "") const {
         const fs::path captured = dir_ / "stdout.txt";
-        const std::string command = "cd '" + dir_.string() + "' && " + (input.empty() ? "" : input + " | ") +
-                                    "XDG_DATA_HOME='" + (dir_ / "data").string() + "' timeout -s KILL 600 '" FERROLYN_CLI
-                                    "' " + arguments + " > '" + captured.string() + "' 2> '" +
-                                    (dir_ / "stderr.txt").string() + "'" + (input.empty() ? " < /dev/null" : "");
+        const std::string command =
+            "cd '" + dir_.string() + "' && " + (input.empty() ? "" : input + " | ") + "XDG_DATA_HOME='" +
+            (dir_ / "data").string() + "' timeout -s KILL 600 '" FERROLYN_CLI "' " + arguments + " > '" +
+            captured.string() + "' 2> '" + (dir_ / "stderr.txt").string() + "'" + (input.empty() ? " < /dev/null" : "");
         const int status = std::system(command.c_str());
         if (output != nullptr) {
             std::vector<char> bytes = readAll(captured);
@@ -120,7 +122,9 @@ TEST_F(Cli, RoundTripsEverySizeKeyCipherAndCompression) {
                     // Every size with the key file; the slower key methods on a rotating subset.
                     if (std::string(key) != KEY_OPTIONS[0] && (round++ % 3) != 0) continue;
                     SCOPED_TRACE(std::to_string(size.bytes) + " " + key + " " + cipher + " " + compress);
-                    ASSERT_EQ(run("encrypt plain.bin -o c.enc " + std::string(key) + " --cipher " + cipher + " " + compress), 0)
+                    ASSERT_EQ(
+                        run("encrypt plain.bin -o c.enc " + std::string(key) + " --cipher " + cipher + " " + compress),
+                        0)
                         << errors();
                     ASSERT_EQ(run("verify c.enc " + std::string(key)), 0) << errors();
                     ASSERT_EQ(run("decrypt c.enc -o back.bin " + std::string(key)), 0) << errors();
@@ -147,10 +151,12 @@ TEST_F(Cli, DecryptsTheIndependentFixtures) {
     for (const auto& entry : fs::directory_iterator(fixtures / "containers")) {
         const std::string name = entry.path().filename().string();
         const std::string plainName = name.substr(0, name.find('.'));
-        const std::string method = name.substr(plainName.size() + 1, name.find('.', plainName.size() + 1) - plainName.size() - 1);
-        const std::string key = method == "key"       ? "--key-file '" + (fixtures / "key.key").string() + "'"
-                                : method == "keycode" ? "--key-code-file '" + (fixtures / "keycode.txt").string() + "'"
-                                                      : "--passphrase-file '" + (fixtures / "passphrase.txt").string() + "'";
+        const std::string method =
+            name.substr(plainName.size() + 1, name.find('.', plainName.size() + 1) - plainName.size() - 1);
+        const std::string key = method == "key" ? "--key-file '" + (fixtures / "key.key").string() + "'"
+                                : method == "keycode"
+                                    ? "--key-code-file '" + (fixtures / "keycode.txt").string() + "'"
+                                    : "--passphrase-file '" + (fixtures / "passphrase.txt").string() + "'";
         SCOPED_TRACE(name);
         ASSERT_EQ(run("decrypt '" + entry.path().string() + "' -o out.bin " + key), 0) << errors();
         std::vector<char> expected;
@@ -250,7 +256,8 @@ TEST_F(Cli, FailuresNeverTouchAnExistingTarget) {
     damaged[damaged.size() - 100] ^= 1;  // inside the last chunk
     writeAll(at("damaged.enc"), damaged);
     EXPECT_EQ(run("verify damaged.enc --key-file key.key"), EXIT_READ);
-    EXPECT_EQ(errors(), "Fel vid läsning av källfilen \"damaged.enc\": innehållet är skadat eller ingen krypterad fil.\n");
+    EXPECT_EQ(errors(),
+              "Fel vid läsning av källfilen \"damaged.enc\": innehållet är skadat eller ingen krypterad fil.\n");
     EXPECT_EQ(run("decrypt damaged.enc -o precious.txt --key-file key.key"), EXIT_READ);
     EXPECT_EQ(readAll(at("precious.txt")), precious) << "the chunks before the damage must not replace it";
     for (const auto& entry : fs::directory_iterator(dir_)) {
@@ -301,8 +308,9 @@ TEST_F(Cli, KeyCreationAndTheSeedFile) {
     ASSERT_EQ(first.size(), 43u);
     EXPECT_NE(first, second);
     for (size_t i = 0; i < 42; ++i) {
-        EXPECT_NE(std::string("abcdefghiljklmopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789?=/&%#!-+*").find(first[i]),
-                  std::string::npos);
+        EXPECT_NE(
+            std::string("abcdefghiljklmopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789?=/&%#!-+*").find(first[i]),
+            std::string::npos);
     }
 
     const std::vector<char> seed = readAll(workingDirectory() / "rand.bin");

@@ -155,12 +155,14 @@ TEST(BlockSort, SortsWhatTheBudgetedSortGaveUpOn) {
         {"period 7, one step beyond it", cyclic("aaaabca", 173)},
         {"banana 50 times: 300 bytes of period 6", cyclic("banana", 300)},
         {"a 44-byte line, 64 KiB and a bit", cyclic("Ferrolyn krypterar en fil i taget, i block.\n", 65536 + 7)},
-        {"runs of 1 000", [] {
+        {"runs of 1 000",
+         [] {
              SecureBuffer b = SecureBuffer::zeros(100000);
              for (uint32_t i = 0; i < b.size(); ++i) b.data()[i] = static_cast<uint8_t>((i / 1000) * 37);
              return b;
          }()},
-        {"text repeated with one change", [] {
+        {"text repeated with one change",
+         [] {
              SecureBuffer b = englishLikeText(30000, 66);
              b.append(englishLikeText(30000, 66));
              b.data()[45000] ^= 1;
@@ -200,12 +202,14 @@ TEST(BlockSort, PeriodicBlocksDecodeFromEveryRowOfTheirGroup) {
         {"period 3 in nine bytes", hexBuffer("63 61 62 63 61 62 63 61 62"), 6, 3},
         {"banana 50 times", cyclic("banana", 300), 150, 50},
         {"44-byte line 2 000 times", cyclic("Ferrolyn krypterar en fil i taget, i block.\n", 88000), ANY, 2000},
-        {"period 1 000 of random bytes, 90 times", [] {
+        {"period 1 000 of random bytes, 90 times",
+         [] {
              const SecureBuffer unit = randomBytes(1000, 67);
              SecureBuffer b;
              for (uint32_t k = 0; k < 90; ++k) b.append(unit);
              return b;
-         }(), ANY, 90},
+         }(),
+         ANY, 90},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -279,8 +283,7 @@ TEST(BlockSort, RoundTripsEveryShortLength) {
     for (uint32_t length = 1; length <= 600; ++length) {
         SCOPED_TRACE(length);
         const SecureBuffer inputs[] = {randomBytes(length, length), englishLikeText(length, length),
-                                       cyclic("ab", length), cyclic("abcabd", length),
-                                       repeated(0x00, length)};
+                                       cyclic("ab", length), cyclic("abcabd", length), repeated(0x00, length)};
         for (const SecureBuffer& input : inputs) {
             SecureBuffer buffer(input);
             ASSERT_TRUE(blockSortEncode(buffer));
@@ -294,7 +297,8 @@ TEST(BlockSort, RoundTripsEveryShortLength) {
 TEST(BlockSort, RoundTripsLargeBlocks) {
     SecureBuffer small = randomBytes(1 << 20, 5);
     for (uint32_t i = 0; i < small.size(); ++i) small.data()[i] &= 0x0F;
-    const SecureBuffer inputs[] = {randomBytes(BLOCK_SORT_SIZE, 4), small,
+    const SecureBuffer inputs[] = {randomBytes(BLOCK_SORT_SIZE, 4),
+                                   small,
                                    englishLikeText(1000003, 6),
                                    cyclic("Ferrolyn krypterar en fil i taget, i block.\n", BLOCK_SORT_SIZE),
                                    cyclic("Ferrolyn krypterar en fil i taget, i block.\n", 44 * 47662),
@@ -312,8 +316,7 @@ TEST(BlockSort, RunningOutOfMemoryLeavesTheBufferAsItWas) {
     // The sort turns each block to its least rotation in place; when memory runs out at any
     // allocation, the block must be turned back. These blocks do not start at their least
     // rotation, and the long one makes the suffix sort recurse and allocate as it goes.
-    const SecureBuffer inputs[] = {englishLikeText(300000, 69), hexBuffer("7A 61 62 63 61"),
-                                   cyclic("banana", 300)};
+    const SecureBuffer inputs[] = {englishLikeText(300000, 69), hexBuffer("7A 61 62 63 61"), cyclic("banana", 300)};
     for (const SecureBuffer& input : inputs) {
         SCOPED_TRACE(input.size());
         bool completed = false;
@@ -381,7 +384,8 @@ TEST(BlockSort, DecodeRejectsMalformedHeaders) {
         {"primary index equal to the length", hexBuffer("01 00 04 00 00 61 62 63 64")},
         {"primary index far beyond the block", hexBuffer("01 00 FF FF FF 61 62 63 64")},
         {"index of a copied block out of range", hexBuffer("01 00 03 00 00 61 62 63")},
-        {"second index beyond its block", [] {
+        {"second index beyond its block",
+         [] {
              SecureBuffer b = SecureBuffer::zeros(2 + 6 + BLOCK_SORT_SIZE + 2);
              b.data()[0] = 2;
              b.data()[5] = 2;

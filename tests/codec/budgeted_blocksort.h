@@ -24,7 +24,9 @@ struct BudgetedSortResult {
 class BudgetedRotationSort {
 public:
     explicit BudgetedRotationSort(const std::vector<uint8_t>& block)
-        : length_(static_cast<uint32_t>(block.size())), keys_(block.size()), index_(block.size()),
+        : length_(static_cast<uint32_t>(block.size())),
+          keys_(block.size()),
+          index_(block.size()),
           merge_(block.size() / 2 + 1) {
         for (uint32_t r = 0; r < length_; ++r) {
             uint32_t key = 0;

@@ -60,12 +60,14 @@ inline SecureBuffer randomBytes(uint32_t count, uint32_t seed) {
 // one byte longer than the text.
 inline SecureBuffer englishLikeText(uint32_t count, uint32_t seed) {
     static const char* words[] = {
-        "the", "of", "and", "to", "in", "a", "is", "that", "for", "it", "as", "was", "with",
-        "be", "by", "on", "not", "he", "this", "are", "or", "his", "from", "at", "which", "but",
-        "have", "an", "had", "they", "you", "were", "their", "one", "all", "we", "can", "her",
-        "has", "there", "been", "if", "more", "when", "will", "would", "who", "so", "no",
-        "chunk", "block", "cipher", "file", "container", "window", "passphrase", "number",
-        "system", "between", "through", "important", "government", "following", "different"};
+        "the",    "of",     "and",     "to",      "in",        "a",          "is",        "that",
+        "for",    "it",     "as",      "was",     "with",      "be",         "by",        "on",
+        "not",    "he",     "this",    "are",     "or",        "his",        "from",      "at",
+        "which",  "but",    "have",    "an",      "had",       "they",       "you",       "were",
+        "their",  "one",    "all",     "we",      "can",       "her",        "has",       "there",
+        "been",   "if",     "more",    "when",    "will",      "would",      "who",       "so",
+        "no",     "chunk",  "block",   "cipher",  "file",      "container",  "window",    "passphrase",
+        "number", "system", "between", "through", "important", "government", "following", "different"};
     constexpr uint32_t wordCount = sizeof(words) / sizeof(words[0]);
     std::mt19937 generator(seed);
     std::string text;
@@ -99,9 +101,7 @@ inline SecureBuffer readFile(const std::string& path) {
     return SecureBuffer(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size()));
 }
 
-inline std::string codecDataPath(const std::string& name) {
-    return std::string(FERROLYN_TEST_DATA) + "/codec/" + name;
-}
+inline std::string codecDataPath(const std::string& name) { return std::string(FERROLYN_TEST_DATA) + "/codec/" + name; }
 
 // Counts what SecureBuffer asks of the heap while it is installed: the largest single request
 // and the most bytes held at once. It passes every request on to malloc and free, so buffers made

@@ -21,7 +21,7 @@ struct FixtureRow {
 // Each X.z is X compressed as one chunk with mode 2, method byte first.
 const FixtureRow FIXTURES[] = {
     {"text-200k.txt", METHOD_BLOCKSORT, METHOD_BLOCKSORT},
-    {"log-2m.txt", METHOD_BLOCKSORT, METHOD_BLOCKSORT},  // the budgeted sort finished close to its limit
+    {"log-2m.txt", METHOD_BLOCKSORT, METHOD_BLOCKSORT},   // the budgeted sort finished close to its limit
     {"table-2m.html", METHOD_HUFFMAN, METHOD_BLOCKSORT},  // the budgeted sort gave up
     {"periodic-300.bin", METHOD_HUFFMAN, METHOD_BLOCKSORT},
 };

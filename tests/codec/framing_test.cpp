@@ -24,8 +24,7 @@ TEST(Framing, CompressesFormatVectors) {
     } rows[] = {
         {"coding makes three bytes longer: stored", hexBuffer("61 62 63"), "00 61 62 63"},
         {"four equal bytes: stored", hexBuffer("61 61 61 61"), "00 61 61 61 61"},
-        {"259 equal bytes through all five stages", repeated(0x61, 259),
-         "02 28 10 E0 BF 01 0A E8 5F EC 6A 21 3C"},
+        {"259 equal bytes through all five stages", repeated(0x61, 259), "02 28 10 E0 BF 01 0A E8 5F EC 6A 21 3C"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -65,8 +64,7 @@ TEST(Framing, RepetitiveChunksUseTheBlockSort) {
     } rows[] = {
         {"banana 50 times: 300 bytes of period 6", cyclic("banana", 300), 80},
         {"a 44-byte line repeated over 2 MiB",
-         cyclic("Ferrolyn krypterar en fil i taget, i block.\n", CODEC_CHUNK_MAX_BYTES),
-         CODEC_CHUNK_MAX_BYTES / 100},
+         cyclic("Ferrolyn krypterar en fil i taget, i block.\n", CODEC_CHUNK_MAX_BYTES), CODEC_CHUNK_MAX_BYTES / 100},
         {"runs of 1 000 over 2 MiB", evenRuns, CODEC_CHUNK_MAX_BYTES / 100},
         {"HTML table", readFile(codecDataPath("table-2m.html")), CODEC_CHUNK_MAX_BYTES / 10},
     };

@@ -49,10 +49,8 @@ std::vector<SecureBuffer> seedStreams() {
     runsAndText.append(repeated(0x20, 600));
     runsAndText.append(englishLikeText(400, 52));
     std::vector<SecureBuffer> streams = {
-        compressed(englishLikeText(700, 50), METHOD_BLOCKSORT),
-        compressed(runsAndText, METHOD_BLOCKSORT),
-        compressed(cyclic("banana", 300), METHOD_HUFFMAN),
-        compressed(englishLikeText(500, 53), METHOD_HUFFMAN),
+        compressed(englishLikeText(700, 50), METHOD_BLOCKSORT), compressed(runsAndText, METHOD_BLOCKSORT),
+        compressed(cyclic("banana", 300), METHOD_HUFFMAN),      compressed(englishLikeText(500, 53), METHOD_HUFFMAN),
         compressed(cyclic("banana", 300), METHOD_BLOCKSORT),  // a periodic block
     };
     EXPECT_EQ(streams[0].data()[0], METHOD_BLOCKSORT);

@@ -132,8 +132,8 @@ TEST(Huffman, RoundTripsSkewedAndLargeInputs) {
     for (uint32_t i = 0; i < skewed.size(); ++i) {
         skewed.data()[i] = static_cast<uint8_t>(skewed.data()[i] < 200 ? 0 : skewed.data()[i]);
     }
-    const SecureBuffer inputs[] = {fibonacci, skewed, randomBytes(70000, 22),
-                                   englishLikeText(1 << 21, 23), repeated(0x00, 16777216)};
+    const SecureBuffer inputs[] = {fibonacci, skewed, randomBytes(70000, 22), englishLikeText(1 << 21, 23),
+                                   repeated(0x00, 16777216)};
     for (const SecureBuffer& input : inputs) {
         SCOPED_TRACE(input.size());
         SecureBuffer buffer(input);
@@ -322,7 +322,7 @@ TEST(Huffman, DecodeAcceptsTheDeepestValidTree) {
         b.leaf(static_cast<uint8_t>(i));
     }
     b.leaf(0xFF);
-    b.put(0, 1);  // value 0: one left step
+    b.put(0, 1);                                     // value 0: one left step
     for (uint32_t i = 0; i < 255; ++i) b.put(1, 1);  // value FF: 255 right steps
     SecureBuffer stream = b.buffer();
     ASSERT_TRUE(huffmanDecode(stream, NO_LIMIT));

@@ -41,7 +41,7 @@ TEST(MoveToFront, EncodesPositionsInTheMovingList) {
 TEST(MoveToFront, RoundTrips) {
     SecureBuffer all = SecureBuffer::zeros(256);
     for (uint32_t i = 0; i < 256; ++i) all.data()[i] = static_cast<uint8_t>(255 - i);
-    const SecureBuffer inputs[] = {SecureBuffer(), hexBuffer("00"), hexBuffer("FF"), all,
+    const SecureBuffer inputs[] = {SecureBuffer(),         hexBuffer("00"),           hexBuffer("FF"), all,
                                    randomBytes(65536, 11), englishLikeText(65536, 12)};
     for (const SecureBuffer& input : inputs) {
         SCOPED_TRACE(input.size());
@@ -69,8 +69,7 @@ TEST(MoveToFront, MatchesAPlainList) {
         // Decoding any bytes, also positions an encoder would not give in that order.
         SecureBuffer positions(input);
         moveToFrontDecode(positions);
-        ASSERT_EQ(Bytes(positions.data(), positions.data() + positions.size()),
-                  referenceMoveToFront(plain, true));
+        ASSERT_EQ(Bytes(positions.data(), positions.data() + positions.size()), referenceMoveToFront(plain, true));
     }
 }
 

@@ -26,8 +26,7 @@ struct EncodeRow {
 
 TEST(RunLength, EncodesFormatVectors) {
     const EncodeRow rows[] = {
-        {"runs, literals and a present FF", hexBuffer("61 61 61 61 61 62 FF FF 63 63"),
-         "FE FE 61 01 62 FF FF 63 63"},
+        {"runs, literals and a present FF", hexBuffer("61 61 61 61 61 62 FF FF 63 63"), "FE FE 61 01 62 FF FF 63 63"},
         {"259 equal bytes: the longest run", repeated(0x61, 259), "FF FF 61 FF"},
         {"260 equal bytes: run and a literal", repeated(0x61, 260), "FF FF 61 FF 61"},
         {"263 equal bytes: two runs", repeated(0x61, 263), "FF FF 61 FF FF 61 00"},
@@ -185,7 +184,8 @@ TEST(RunLength, RoundTripsAndStaysWithinItsBound) {
         {"one byte", hexBuffer("7F")},
         {"all 256 values", all},
         {"random", randomBytes(100000, 1)},
-        {"random small alphabet", [] {
+        {"random small alphabet",
+         [] {
              SecureBuffer b = randomBytes(100000, 2);
              for (uint32_t i = 0; i < b.size(); ++i) b.data()[i] &= 3;
              return b;

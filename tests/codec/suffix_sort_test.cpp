@@ -68,7 +68,8 @@ TEST(SuffixSort, NamedStrings) {
         {"strictly increasing", bytesOf("abcdefghijklmnopqrstuvwxyz")},
         {"one value 1 000 times", Bytes(1000, 0x41)},
         {"zero bytes and FF bytes", Bytes{0, 0xFF, 0, 0xFF, 0xFF, 0, 0, 0xFF}},
-        {"period 2", [] {
+        {"period 2",
+         [] {
              const SecureBuffer t = cyclic("ab", 501);
              return Bytes(t.data(), t.data() + t.size());
          }()},
@@ -97,7 +98,8 @@ TEST(SuffixSort, LongStringsThatRecurseDeeply) {
     Bytes runs;
     {
         std::mt19937 generator(62);
-        while (runs.size() < 50000) runs.insert(runs.end(), 1 + generator() % 40, static_cast<uint8_t>(generator() % 3));
+        while (runs.size() < 50000)
+            runs.insert(runs.end(), 1 + generator() % 40, static_cast<uint8_t>(generator() % 3));
     }
     const struct Row {
         const char* name;
@@ -108,7 +110,8 @@ TEST(SuffixSort, LongStringsThatRecurseDeeply) {
         {"random over 256 values", randomOver(150000, 256, 64)},
         {"repeats of 997 bytes", repeats},
         {"runs of 1 to 40 over 3 values", runs},
-        {"text", [] {
+        {"text",
+         [] {
              const SecureBuffer t = englishLikeText(120000, 65);
              return Bytes(t.data(), t.data() + t.size());
          }()},

@@ -237,7 +237,8 @@ TEST(DamagedContainer, PassphraseHeaderFields) {
         {"salt byte", HEADER_START + 26, static_cast<uint8_t>(original[HEADER_START + 26] ^ 0x40), RESULT_WRONG_KEY},
         {"salt field of 7 bytes: no derivation", HEADER_START + 22, 7, RESULT_CRYPTO_ERROR},
         {"key mode 0: a raw container for a passphrase", HEADER_START + 21, 0, RESULT_WRONG_KEY},
-        {"check value byte", HEADER_START + 45, static_cast<uint8_t>(original[HEADER_START + 45] ^ 1), RESULT_WRONG_KEY},
+        {"check value byte", HEADER_START + 45, static_cast<uint8_t>(original[HEADER_START + 45] ^ 1),
+         RESULT_WRONG_KEY},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -287,32 +288,57 @@ TEST(ForgedContainer, TablesChunksAndSizes) {
         // Its payload starts with four zero bytes, index 0 read as a count of 0; a reader that ignored
         // the bytes after the entries would write an empty file and report success.
         {"first chunk in place of the table", assemble(chunk, chunk), false, RESULT_READ_ERROR, {}},
-        {"authenticated blob without ciphertext as the table", assemble(emptyBlob, chunk), false, RESULT_READ_ERROR,
+        {"authenticated blob without ciphertext as the table",
+         assemble(emptyBlob, chunk),
+         false,
+         RESULT_READ_ERROR,
          {}},
-        {"authenticated blob without ciphertext as the chunk", assemble(forger.seal(tablePayload({48})), emptyBlob),
-         false, RESULT_READ_ERROR, {}},
-        {"table with a byte after its entries", assemble(forger.seal(concat({tablePayload({80}), {0}})), chunk),
-         false, RESULT_READ_ERROR, {}},
-        {"table counting one chunk and listing none", assemble(forger.seal(u32Le(1)), chunk), false,
-         RESULT_READ_ERROR, {}},
+        {"authenticated blob without ciphertext as the chunk",
+         assemble(forger.seal(tablePayload({48})), emptyBlob),
+         false,
+         RESULT_READ_ERROR,
+         {}},
+        {"table with a byte after its entries",
+         assemble(forger.seal(concat({tablePayload({80}), {0}})), chunk),
+         false,
+         RESULT_READ_ERROR,
+         {}},
+        {"table counting one chunk and listing none",
+         assemble(forger.seal(u32Le(1)), chunk),
+         false,
+         RESULT_READ_ERROR,
+         {}},
         {"table of three bytes", assemble(forger.seal({0, 0, 0}), chunk), false, RESULT_READ_ERROR, {}},
-        {"table of two chunks over a file of one", assemble(forger.seal(tablePayload({80, 80})), chunk), false,
-         RESULT_READ_ERROR, {}},
-        {"chunk sealed with index 1", assemble(forger.seal(tablePayload({80})), wrongIndex), false,
-         RESULT_READ_ERROR, {}},
+        {"table of two chunks over a file of one",
+         assemble(forger.seal(tablePayload({80, 80})), chunk),
+         false,
+         RESULT_READ_ERROR,
+         {}},
+        {"chunk sealed with index 1",
+         assemble(forger.seal(tablePayload({80})), wrongIndex),
+         false,
+         RESULT_READ_ERROR,
+         {}},
         {"chunk of its index only: an empty chunk",
-         assemble(forger.seal(tablePayload({static_cast<uint32_t>(indexOnly.size())})), indexOnly), true,
-         RESULT_CANCELLED, {}},
-        {"chunk payload of 3 bytes", assemble(forger.seal(tablePayload({64})), threeBytes), false,
-         RESULT_READ_ERROR, {}},
+         assemble(forger.seal(tablePayload({static_cast<uint32_t>(indexOnly.size())})), indexOnly),
+         true,
+         RESULT_CANCELLED,
+         {}},
+        {"chunk payload of 3 bytes",
+         assemble(forger.seal(tablePayload({64})), threeBytes),
+         false,
+         RESULT_READ_ERROR,
+         {}},
         {"bytes after the last chunk", concat({original, {1, 2, 3}}), true, RESULT_CANCELLED, plain},
         {"header size 10240, padded with bytes the reader ignores", paddedHeader(MAX_HEADER_SIZE), true,
          RESULT_CANCELLED, plain},
         {"header size 10241", paddedHeader(MAX_HEADER_SIZE + 1), false, RESULT_READ_ERROR, {}},
         {"table size 0", assemble({}, concat({table, chunk})), false, RESULT_READ_ERROR, {}},
         {"table size one past the end of the file",
-         concat({prefix, u32Le(64 + static_cast<uint32_t>(chunk.size()) + 1), table, chunk}), false,
-         RESULT_READ_ERROR, {}},
+         concat({prefix, u32Le(64 + static_cast<uint32_t>(chunk.size()) + 1), table, chunk}),
+         false,
+         RESULT_READ_ERROR,
+         {}},
         {"table size FFFFFFF0", concat({prefix, u32Le(0xFFFFFFF0), table, chunk}), false, RESULT_READ_ERROR, {}},
     };
     for (const Row& row : rows) {
@@ -401,8 +427,8 @@ TEST(ReorderedChunks, EqualSizeSwapFailsAtTheFirstSwappedChunk) {
     const size_t chunk2 = chunk1 + sealedBytes;
     ASSERT_EQ(original.size(), chunk2 + sealedBytes);
 
-    const Bytes swapped = concat({slice(original, 0, chunk1), slice(original, chunk2, sealedBytes),
-                                  slice(original, chunk1, sealedBytes)});
+    const Bytes swapped = concat(
+        {slice(original, 0, chunk1), slice(original, chunk2, sealedBytes), slice(original, chunk1, sealedBytes)});
     const Attempt attempt = bench.decrypt(swapped);
     expectRefused(attempt, RESULT_READ_ERROR);
     EXPECT_EQ(attempt.done, 0u) << "chunk 0 was finished, chunk 1 refused";

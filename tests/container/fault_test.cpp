@@ -120,8 +120,8 @@ protected:
         EXPECT_EQ(fileNames(dir_.path()), baseline_) << "a temporary file was left behind";
         if (job == Job::ENCRYPT) {
             JobResult result = RESULT_CANCELLED;
-            ASSERT_TRUE(decryptJob(optionsFor(*generator_, CIPHER_AES256, false), key_, nativePathOf(dir_ / "target.bin"),
-                                   nativePathOf(dir_ / "check.bin"), result));
+            ASSERT_TRUE(decryptJob(optionsFor(*generator_, CIPHER_AES256, false), key_,
+                                   nativePathOf(dir_ / "target.bin"), nativePathOf(dir_ / "check.bin"), result));
             EXPECT_TRUE(readFileBytes(dir_ / "check.bin") == plain_);
             fs::remove(dir_ / "check.bin");
         } else if (job == Job::DECRYPT) {

@@ -120,9 +120,9 @@ TEST(FixtureContainers, EachDecryptsToItsPlaintext) {
         JobResult result = RESULT_CANCELLED;
         const fs::path target = dir / "plain.out";
         // The cipher and compression come from the container; the options' are set the other way.
-        const PipelineOptions options = optionsFor(*generator, container.cipher == CIPHER_AES256 ? CIPHER_SERPENT
-                                                                                                 : CIPHER_AES256,
-                                                   !container.compressed, &progress);
+        const PipelineOptions options =
+            optionsFor(*generator, container.cipher == CIPHER_AES256 ? CIPHER_SERPENT : CIPHER_AES256,
+                       !container.compressed, &progress);
         ASSERT_TRUE(decryptPath(options, container.method, fixtureMaterial(container.method),
                                 fixturePath("containers/" + container.fileName), target, result))
             << "result " << result;

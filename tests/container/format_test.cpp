@@ -141,12 +141,39 @@ TEST(ContainerHeader, ParseOutcomes) {
         {"31-byte key", raw, KEY_MODE_RAW, fileKey().slice(31, 0), {}, false, RESULT_WRONG_KEY},
         {"raw container, passphrase given", raw, KEY_MODE_PASSPHRASE, {}, passphrase(), false, RESULT_WRONG_KEY},
         {"passphrase container, key given", pass, KEY_MODE_RAW, fileKey(), {}, false, RESULT_WRONG_KEY},
-        {"wrong passphrase", pass, KEY_MODE_PASSPHRASE, {}, fromNulTerminated("korrekt hast batteri zon"), false, RESULT_WRONG_KEY},
-        {"damaged salt byte", edited(pass, 26, pass.data()[26] ^ 1), KEY_MODE_PASSPHRASE, {}, passphrase(), false, RESULT_WRONG_KEY},
-        {"damaged check value", edited(raw, 33, raw.data()[33] ^ 0x80), KEY_MODE_RAW, fileKey(), {}, false, RESULT_WRONG_KEY},
+        {"wrong passphrase",
+         pass,
+         KEY_MODE_PASSPHRASE,
+         {},
+         fromNulTerminated("korrekt hast batteri zon"),
+         false,
+         RESULT_WRONG_KEY},
+        {"damaged salt byte",
+         edited(pass, 26, pass.data()[26] ^ 1),
+         KEY_MODE_PASSPHRASE,
+         {},
+         passphrase(),
+         false,
+         RESULT_WRONG_KEY},
+        {"damaged check value",
+         edited(raw, 33, raw.data()[33] ^ 0x80),
+         KEY_MODE_RAW,
+         fileKey(),
+         {},
+         false,
+         RESULT_WRONG_KEY},
         {"check value field of 7", edited(raw, 22, 7), KEY_MODE_RAW, fileKey(), {}, false, RESULT_WRONG_KEY},
-        {"empty check value field", [&] { SecureBuffer h = raw.slice(22, 0); h.appendZeros(4); return h; }(),
-         KEY_MODE_RAW, SecureBuffer(), {}, false, RESULT_WRONG_KEY},
+        {"empty check value field",
+         [&] {
+             SecureBuffer h = raw.slice(22, 0);
+             h.appendZeros(4);
+             return h;
+         }(),
+         KEY_MODE_RAW,
+         SecureBuffer(),
+         {},
+         false,
+         RESULT_WRONG_KEY},
         {"salt field of 7", damagedSaltLength, KEY_MODE_PASSPHRASE, {}, passphrase(), false, RESULT_CRYPTO_ERROR},
         {"magic", edited(raw, 4, 'e'), KEY_MODE_RAW, fileKey(), {}, false, RESULT_READ_ERROR},
         {"magic length", edited(raw, 0, 12), KEY_MODE_RAW, fileKey(), {}, false, RESULT_READ_ERROR},
@@ -156,8 +183,17 @@ TEST(ContainerHeader, ParseOutcomes) {
         {"compressed 2", edited(raw, 20, 2), KEY_MODE_RAW, fileKey(), {}, false, RESULT_READ_ERROR},
         {"key mode 2", edited(raw, 21, 2), KEY_MODE_RAW, fileKey(), {}, false, RESULT_WRONG_KEY},
         {"empty header", SecureBuffer(), KEY_MODE_RAW, fileKey(), {}, false, RESULT_READ_ERROR},
-        {"trailing bytes ignored", [&] { SecureBuffer h = raw; h.appendZeros(5); return h; }(), KEY_MODE_RAW,
-         fileKey(), {}, true, RESULT_CANCELLED},
+        {"trailing bytes ignored",
+         [&] {
+             SecureBuffer h = raw;
+             h.appendZeros(5);
+             return h;
+         }(),
+         KEY_MODE_RAW,
+         fileKey(),
+         {},
+         true,
+         RESULT_CANCELLED},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -186,7 +222,8 @@ TEST(ContainerHeader, TruncatedHeadersAreRefused) {
         SecureBuffer masterKey = fileKey();
         bool compressed;
         CipherAlgorithm cipher;
-        EXPECT_FALSE(parseHeader(raw.slice(length, 0), KEY_MODE_RAW, SecureBuffer(), masterKey, compressed, cipher, result));
+        EXPECT_FALSE(
+            parseHeader(raw.slice(length, 0), KEY_MODE_RAW, SecureBuffer(), masterKey, compressed, cipher, result));
     }
 }
 

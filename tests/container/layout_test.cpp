@@ -80,8 +80,8 @@ void expectLayout(RandomGenerator& generator, const TempDir& dir, const LayoutCa
 
     // Header size, magic, version, cipher, compressed flag, key mode.
     EXPECT_EQ(toHex(container.data(), 26), hexU32(headerBytes) + MAGIC_FIELD_HEX + "0000" +
-                                               (c.cipher == CIPHER_SERPENT ? "01" : "00") +
-                                               (c.compress ? "01" : "00") + (passphrase ? "01" : "00"));
+                                               (c.cipher == CIPHER_SERPENT ? "01" : "00") + (c.compress ? "01" : "00") +
+                                               (passphrase ? "01" : "00"));
     if (passphrase) {
         EXPECT_EQ(toHex(container.data() + 26, 4), "08000000") << "salt field length";
     }
@@ -117,7 +117,8 @@ void expectLayout(RandomGenerator& generator, const TempDir& dir, const LayoutCa
             ASSERT_TRUE(decompressBlock(data)) << "each chunk is compressed on its own";
         }
         ASSERT_LE(plainOffset + data.size(), c.source.size());
-        EXPECT_TRUE(Bytes(c.source.begin() + plainOffset, c.source.begin() + plainOffset + data.size()) == bytesOf(data));
+        EXPECT_TRUE(Bytes(c.source.begin() + plainOffset, c.source.begin() + plainOffset + data.size()) ==
+                    bytesOf(data));
         plainOffset += data.size();
         offset += sealedBytes;
     }
@@ -139,8 +140,16 @@ TEST(ContainerLayout, KeyFileAesUncompressedStartsWithTheDocumentedBytes) {
                             dir / "source.bin", dir / "out.encrypted", result));
     const Bytes container = readFileBytes(dir / "out.encrypted");
     ASSERT_EQ(container.size(), 170u);
-    EXPECT_EQ(toHex(container.data(), 42), "22000000" "0d000000" "456e6372797074656446696c65" "0000" "00" "00" "00"
-                                           "08000000" + toHex(keyCheckValue(fileKey())) + "40000000");
+    EXPECT_EQ(toHex(container.data(), 42),
+              "22000000"
+              "0d000000"
+              "456e6372797074656446696c65"
+              "0000"
+              "00"
+              "00"
+              "00"
+              "08000000" +
+                  toHex(keyCheckValue(fileKey())) + "40000000");
 }
 
 TEST(ContainerLayout, SizesAndFixedBytesForEveryKeyCipherAndCompression) {

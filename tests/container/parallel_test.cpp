@@ -300,15 +300,15 @@ TEST(ParallelPipeline, FirstBadChunkInFileOrderDecides) {
                 const std::vector<std::string> names = fileNames(dir.path());
                 JobProgress progress;
                 const fs::path target = dir / "target.bin";
-                const Outcome outcome = decryptWith(workers, KEY_FILE, dir / "damaged.encrypted", &target,
-                                                    freshProgress(progress));
+                const Outcome outcome =
+                    decryptWith(workers, KEY_FILE, dir / "damaged.encrypted", &target, freshProgress(progress));
                 EXPECT_FALSE(outcome.ok);
                 EXPECT_EQ(outcome.result, RESULT_READ_ERROR);
                 EXPECT_EQ(outcome.done, row.done) << "the chunk before the first bad one was the last finished";
                 expectNothingLeft(dir.path(), names, target);
 
-                const Outcome verified = decryptWith(workers, KEY_FILE, dir / "damaged.encrypted", nullptr,
-                                                     freshProgress(progress));
+                const Outcome verified =
+                    decryptWith(workers, KEY_FILE, dir / "damaged.encrypted", nullptr, freshProgress(progress));
                 EXPECT_FALSE(verified.ok);
                 EXPECT_EQ(verified.result, RESULT_READ_ERROR);
                 EXPECT_EQ(verified.done, row.done);
@@ -353,7 +353,8 @@ TEST(ParallelPipeline, CancelBeforeTheStartFinishesChunkZeroOnly) {
             const std::vector<std::string> names = fileNames(dir.path());
             JobProgress progress;
             freshProgress(progress)->cancelRequested = true;
-            Outcome outcome = encryptWith(workers, KEY_FILE, cipher, false, dir / "plain.bin", dir / "target.bin", &progress);
+            Outcome outcome =
+                encryptWith(workers, KEY_FILE, cipher, false, dir / "plain.bin", dir / "target.bin", &progress);
             EXPECT_FALSE(outcome.ok);
             EXPECT_EQ(outcome.result, RESULT_CANCELLED);
             EXPECT_EQ(outcome.done, 0u);
@@ -395,7 +396,8 @@ TEST(ParallelPipeline, CancelWithChunksInFlight) {
             std::this_thread::yield();
         }
     });
-    const Outcome outcome = encryptWith(3, KEY_FILE, CIPHER_SERPENT, true, dir / "plain.bin", dir / "target.bin", &progress);
+    const Outcome outcome =
+        encryptWith(3, KEY_FILE, CIPHER_SERPENT, true, dir / "plain.bin", dir / "target.bin", &progress);
     watcher.join();
     EXPECT_FALSE(outcome.ok);
     EXPECT_EQ(outcome.result, RESULT_CANCELLED);
@@ -426,14 +428,15 @@ TEST(ParallelPipeline, ExhaustedMemoryInAnyThreadFailsTheJob) {
         ASSERT_TRUE(encryptWith(1, KEY_FILE, CIPHER_AES256, compress, dir / "plain.bin", dir / "made.encrypted").ok);
         for (int allowed : {0, 1, 2, 3, 5, 8, 12, 20}) {
             for (uint32_t workers : {2u, 3u}) {
-                SCOPED_TRACE(std::string(compress ? "compressed, " : "") + std::to_string(allowed) + " large requests, " +
-                             std::to_string(workers) + " workers");
+                SCOPED_TRACE(std::string(compress ? "compressed, " : "") + std::to_string(allowed) +
+                             " large requests, " + std::to_string(workers) + " workers");
                 writeFileBytes(dir / "target.bin", PRECIOUS);
                 const std::vector<std::string> names = fileNames(dir.path());
                 const fs::path target = dir / "target.bin";
                 const SecureBufferAllocator previous = setSecureBufferAllocator({refuseAfterSome, releaseToMalloc});
                 largeRequestsLeft = allowed;
-                const Outcome encrypted = encryptWith(workers, KEY_FILE, CIPHER_AES256, compress, dir / "plain.bin", target);
+                const Outcome encrypted =
+                    encryptWith(workers, KEY_FILE, CIPHER_AES256, compress, dir / "plain.bin", target);
                 setSecureBufferAllocator(previous);
                 // Enough memory for the whole job is allowed too; then it succeeds.
                 if (!encrypted.ok) {
@@ -479,7 +482,8 @@ TEST(ParallelPipeline, WriteErrorInAMiddleChunk) {
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
         const Outcome encrypted =
             encryptWith(workers, KEY_FILE, CIPHER_AES256, false, dir / "plain.bin", target, freshProgress(progress));
-        const Outcome decrypted = decryptWith(workers, KEY_FILE, dir / "made.encrypted", &target, freshProgress(progress));
+        const Outcome decrypted =
+            decryptWith(workers, KEY_FILE, dir / "made.encrypted", &target, freshProgress(progress));
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &before), 0);
         EXPECT_FALSE(encrypted.ok);
         EXPECT_EQ(encrypted.result, RESULT_WRITE_ERROR);

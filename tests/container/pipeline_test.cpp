@@ -19,8 +19,8 @@ using namespace testsupport;
 namespace {
 
 constexpr uint32_t NOT_REPORTED = 0xFFFFFFFF;
-const std::string OLD_TEXT = "the file that already had this name, longer than some of the new ones: " +
-                             std::string(300, '#');
+const std::string OLD_TEXT =
+    "the file that already had this name, longer than some of the new ones: " + std::string(300, '#');
 const Bytes OLD(OLD_TEXT.begin(), OLD_TEXT.end());
 
 std::vector<std::string> sorted(std::vector<std::string> names) {
@@ -39,7 +39,10 @@ TEST(PipelineRoundTrip, SizesAroundTheChunkBoundary) {
         uint32_t chunks;
     };
     const Size sizes[] = {
-        {"empty", 0, 0}, {"1 byte", 1, 1}, {"2 MiB - 1", CHUNK_SIZE - 1, 1}, {"2 MiB", CHUNK_SIZE, 1},
+        {"empty", 0, 0},
+        {"1 byte", 1, 1},
+        {"2 MiB - 1", CHUNK_SIZE - 1, 1},
+        {"2 MiB", CHUNK_SIZE, 1},
         {"2 MiB + 1", CHUNK_SIZE + 1, 2},
     };
     auto generator = readyGenerator();
@@ -180,16 +183,21 @@ TEST(PipelineErrors, EncryptionRefusals) {
     };
     const std::string missing = "no such folder/target.encrypted";
     const Row rows[] = {
-        {"key of 31 bytes", KEY_FILE, keyFileKey(fileKey().slice(31, 0)), ready.get(), "source.bin",
-         "target.encrypted", RESULT_CRYPTO_ERROR},
+        {"key of 31 bytes", KEY_FILE, keyFileKey(fileKey().slice(31, 0)), ready.get(), "source.bin", "target.encrypted",
+         RESULT_CRYPTO_ERROR},
         {"key of 31 bytes, target folder missing", KEY_FILE, keyFileKey(fileKey().slice(31, 0)), ready.get(),
          "source.bin", missing.c_str(), RESULT_CRYPTO_ERROR},
-        {"key of 33 bytes", KEY_FILE, keyFileKey([] { SecureBuffer k = fileKey(); k.appendZeros(1); return k; }()),
+        {"key of 33 bytes", KEY_FILE, keyFileKey([] {
+             SecureBuffer k = fileKey();
+             k.appendZeros(1);
+             return k;
+         }()),
          ready.get(), "source.bin", "target.encrypted", RESULT_CRYPTO_ERROR},
         {"empty key", KEY_FILE, keyFileKey(SecureBuffer()), ready.get(), "source.bin", "target.encrypted",
          RESULT_CRYPTO_ERROR},
-        {"key code of 63 digits", KEY_CODE, keyCode("<f0e1d2c3b4a5968778695a4b3c2d1e0f00112233445566778899aabbccddeef>"),
-         ready.get(), "source.bin", "target.encrypted", RESULT_WRONG_KEY},
+        {"key code of 63 digits", KEY_CODE,
+         keyCode("<f0e1d2c3b4a5968778695a4b3c2d1e0f00112233445566778899aabbccddeef>"), ready.get(), "source.bin",
+         "target.encrypted", RESULT_WRONG_KEY},
         {"key code without brackets, target folder missing", KEY_CODE,
          keyCode("f0e1d2c3b4a5968778695a4b3c2d1e0f00112233445566778899aabbccddeeff"), ready.get(), "source.bin",
          missing.c_str(), RESULT_WRONG_KEY},
@@ -198,8 +206,8 @@ TEST(PipelineErrors, EncryptionRefusals) {
          "target.encrypted", RESULT_WRITE_ERROR},
         {"key of 32 zero bytes, empty source: the table cannot be sealed", KEY_FILE,
          keyFileKey(SecureBuffer::zeros(32)), ready.get(), "empty.bin", "target.encrypted", RESULT_WRITE_ERROR},
-        {"generator not ready: no salt", PASSPHRASE, materialFor(PASSPHRASE), &notReady, "source.bin",
-         missing.c_str(), RESULT_CRYPTO_ERROR},
+        {"generator not ready: no salt", PASSPHRASE, materialFor(PASSPHRASE), &notReady, "source.bin", missing.c_str(),
+         RESULT_CRYPTO_ERROR},
         {"generator not ready: no IV", KEY_CODE, materialFor(KEY_CODE), &notReady, "source.bin", "target.encrypted",
          RESULT_WRITE_ERROR},
         {"source missing", KEY_FILE, materialFor(KEY_FILE), ready.get(), "no-such-source.bin", "target.encrypted",
@@ -283,7 +291,8 @@ TEST(PipelineErrors, DecryptionRefusals) {
     const KeyMaterial malformedCode = with(KEY_CODE, [](KeyMaterial& m) {
         m.keyCode = textOf("<f0e1d2c3b4a5968778695a4b3c2d1e0f00112233445566778899aabbccddeeff0>");
     });
-    const KeyMaterial otherPassphrase = with(PASSPHRASE, [](KeyMaterial& m) { m.passphrase = textOf("korrekt hast batteri zon"); });
+    const KeyMaterial otherPassphrase =
+        with(PASSPHRASE, [](KeyMaterial& m) { m.passphrase = textOf("korrekt hast batteri zon"); });
     const KeyMaterial utf8Passphrase =
         with(PASSPHRASE, [](KeyMaterial& m) { m.passphrase = textOf("korrekt h\xc3\xa4st batteri zon"); });
 
@@ -315,18 +324,15 @@ TEST(PipelineErrors, DecryptionRefusals) {
         {"other passphrase", "pass.encrypted", PASSPHRASE, otherPassphrase, "plain.out", false, RESULT_WRONG_KEY},
         {"the passphrase's UTF-8 bytes", "pass.encrypted", PASSPHRASE, utf8Passphrase, "plain.out", false,
          RESULT_WRONG_KEY},
-        {"key file for a passphrase container", "pass.encrypted", KEY_FILE, materialFor(KEY_FILE), "plain.out",
-         false, RESULT_WRONG_KEY},
+        {"key file for a passphrase container", "pass.encrypted", KEY_FILE, materialFor(KEY_FILE), "plain.out", false,
+         RESULT_WRONG_KEY},
         {"key of 32 zero bytes with its own check value", "zero.encrypted", KEY_FILE, zeroKey, "plain.out", false,
          RESULT_READ_ERROR},
-        {"empty file's container, target folder missing", "empty.encrypted", KEY_FILE, materialFor(KEY_FILE),
-         missing, false, RESULT_WRITE_ERROR},
-        {"target folder missing", "key.encrypted", KEY_FILE, materialFor(KEY_FILE), missing, false,
-         RESULT_WRITE_ERROR},
-        {"target is a folder", "key.encrypted", KEY_FILE, materialFor(KEY_FILE), "folder", false,
-         RESULT_WRITE_ERROR},
-        {"source missing", "no-such.encrypted", KEY_FILE, materialFor(KEY_FILE), "plain.out", false,
-         RESULT_READ_ERROR},
+        {"empty file's container, target folder missing", "empty.encrypted", KEY_FILE, materialFor(KEY_FILE), missing,
+         false, RESULT_WRITE_ERROR},
+        {"target folder missing", "key.encrypted", KEY_FILE, materialFor(KEY_FILE), missing, false, RESULT_WRITE_ERROR},
+        {"target is a folder", "key.encrypted", KEY_FILE, materialFor(KEY_FILE), "folder", false, RESULT_WRITE_ERROR},
+        {"source missing", "no-such.encrypted", KEY_FILE, materialFor(KEY_FILE), "plain.out", false, RESULT_READ_ERROR},
         {"source empty", "nothing.encrypted", KEY_FILE, materialFor(KEY_FILE), "plain.out", false, RESULT_READ_ERROR},
         {"source is a folder", "folder", KEY_FILE, materialFor(KEY_FILE), "plain.out", false, RESULT_READ_ERROR},
     };

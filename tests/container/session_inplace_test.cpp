@@ -71,7 +71,8 @@ TEST(SealInPlace, SameBlobAsTheReferenceWithItsIv) {
         }
         ASSERT_TRUE(sessionSealInPlace(keyed.session, all.data(), all.size()));
         for (size_t i = 0; i < regions.size(); ++i) {
-            SCOPED_TRACE(std::string(cipherName(cipher)) + ", " + std::to_string(PAYLOAD_SIZES[i]) + " bytes in a batch");
+            SCOPED_TRACE(std::string(cipherName(cipher)) + ", " + std::to_string(PAYLOAD_SIZES[i]) +
+                         " bytes in a batch");
             EXPECT_EQ(toHex(regions[i].data(), regions[i].size()), toHex(references[i].data(), references[i].size()));
         }
     }
@@ -148,7 +149,8 @@ TEST(OpenInPlace, AcceptsAndRefusesWhatTheReferenceDoes) {
                 variants.emplace_back("flip at " + std::to_string(offset), changed);
             }
             for (size_t cut : {size_t{1}, size_t{16}, size_t{17}}) {
-                variants.emplace_back("cut " + std::to_string(cut), Bytes(sealed.begin(), sealed.end() - static_cast<long>(cut)));
+                variants.emplace_back("cut " + std::to_string(cut),
+                                      Bytes(sealed.begin(), sealed.end() - static_cast<long>(cut)));
             }
             for (const auto& [name, bytes] : variants) {
                 SCOPED_TRACE(std::string(cipherName(cipher)) + ", " + std::to_string(size) + " bytes, " + name);
@@ -156,8 +158,8 @@ TEST(OpenInPlace, AcceptsAndRefusesWhatTheReferenceDoes) {
                 const bool referenceOpened = sessionDecryptChunk(keyed.session, reference);
                 Bytes inPlace = bytes;
                 uint32_t payloadBytes = 7;
-                const bool opened = sessionOpenInPlace(keyed.session, inPlace.data(), static_cast<uint32_t>(inPlace.size()),
-                                                       payloadBytes);
+                const bool opened = sessionOpenInPlace(keyed.session, inPlace.data(),
+                                                       static_cast<uint32_t>(inPlace.size()), payloadBytes);
                 ASSERT_EQ(opened, referenceOpened);
                 if (opened) {
                     EXPECT_EQ(toHex(inPlace.data() + SEALED_IV_BYTES, payloadBytes), toHex(reference));
@@ -184,14 +186,15 @@ TEST(OpenInPlace, EveryPaddingCountAsTheReference) {
             payload.push_back(static_cast<uint8_t>(count));
             Bytes sealed = sealedByReference(keyed.session, payload);
             sealed.resize(SEALED_IV_BYTES + 16 * blocks);
-            const SecureBuffer tag = hmacCompute(*keyed.session.mac, sealed.data(), static_cast<uint32_t>(sealed.size()));
+            const SecureBuffer tag =
+                hmacCompute(*keyed.session.mac, sealed.data(), static_cast<uint32_t>(sealed.size()));
             sealed.insert(sealed.end(), tag.data(), tag.data() + tag.size());
 
             SecureBuffer reference(sealed.data(), static_cast<uint32_t>(sealed.size()));
             const bool referenceOpened = sessionDecryptChunk(keyed.session, reference);
             uint32_t payloadBytes = 0;
-            const bool opened = sessionOpenInPlace(keyed.session, sealed.data(), static_cast<uint32_t>(sealed.size()),
-                                                   payloadBytes);
+            const bool opened =
+                sessionOpenInPlace(keyed.session, sealed.data(), static_cast<uint32_t>(sealed.size()), payloadBytes);
             ASSERT_EQ(opened, referenceOpened);
             EXPECT_EQ(opened, count <= 16);
             if (opened) {
@@ -205,7 +208,8 @@ TEST(OpenInPlace, EveryPaddingCountAsTheReference) {
 TEST(SealedTagStream, SameTagAsHmacComputeAtEverySplit) {
     KeyedSession keyed(CIPHER_SERPENT);
     const Bytes message = makeContent(Content::RANDOM, 300, 9);
-    const SecureBuffer expected = hmacCompute(*keyed.session.mac, message.data(), static_cast<uint32_t>(message.size()));
+    const SecureBuffer expected =
+        hmacCompute(*keyed.session.mac, message.data(), static_cast<uint32_t>(message.size()));
     for (uint32_t first = 0; first <= message.size(); ++first) {
         for (uint32_t second : {0u, 1u, 63u, 64u, 65u}) {
             if (first + second > message.size()) continue;

@@ -44,7 +44,13 @@ TEST(CryptoSession, RefusedKeysAndAlgorithmsFailEveryChunk) {
     const Row rows[] = {
         {"32 zero bytes", SecureBuffer::zeros(32), CIPHER_AES256},
         {"31 bytes", testKey().slice(31, 0), CIPHER_AES256},
-        {"33 bytes", [] { SecureBuffer k = testKey(); k.appendZeros(1); return k; }(), CIPHER_SERPENT},
+        {"33 bytes",
+         [] {
+             SecureBuffer k = testKey();
+             k.appendZeros(1);
+             return k;
+         }(),
+         CIPHER_SERPENT},
         {"empty", SecureBuffer(), CIPHER_AES256},
         {"algorithm 2", testKey(), static_cast<CipherAlgorithm>(2)},
     };

@@ -109,8 +109,8 @@ TEST_F(AesNiAgreement, EveryOperationOnRunsOfEveryShortLength) {
         for (const auto& operation : OPERATIONS) {
             for (size_t blockCount = 0; blockCount <= MAX_SHORT_BLOCKS; ++blockCount) {
                 const size_t offset = OFFSETS[blockCount % std::size(OFFSETS)];
-                SCOPED_TRACE(std::string(operation.name) + ", key " + toHex(key) + ", " +
-                             std::to_string(blockCount) + " blocks at offset " + std::to_string(offset));
+                SCOPED_TRACE(std::string(operation.name) + ", key " + toHex(key) + ", " + std::to_string(blockCount) +
+                             " blocks at offset " + std::to_string(offset));
                 const Bytes iv = random.next(16);
                 const Bytes input = random.next(16 * blockCount);
                 const Bytes expected = run(operation.operation, AES_ENGINE_PORTABLE, schedule, iv, input, 0);
@@ -154,10 +154,11 @@ TEST_F(AesNiAgreement, CbcRunsSplitAtEveryBlock) {
         SCOPED_TRACE(split);
         Bytes parts = plaintext;
         ASSERT_TRUE(aesCbcEncrypt(schedule, iv.data(), parts.data(), split, AES_ENGINE_NI));
-        const Bytes middle = split == 0 ? iv : Bytes(parts.begin() + static_cast<long>(16 * split - 16),
-                                                     parts.begin() + static_cast<long>(16 * split));
-        ASSERT_TRUE(aesCbcEncrypt(schedule, middle.data(), parts.data() + 16 * split, blockCount - split,
-                                  AES_ENGINE_NI));
+        const Bytes middle = split == 0 ? iv
+                                        : Bytes(parts.begin() + static_cast<long>(16 * split - 16),
+                                                parts.begin() + static_cast<long>(16 * split));
+        ASSERT_TRUE(
+            aesCbcEncrypt(schedule, middle.data(), parts.data() + 16 * split, blockCount - split, AES_ENGINE_NI));
         ASSERT_EQ(toHex(parts), toHex(whole));
 
         Bytes decrypted(parts.size());

@@ -26,8 +26,7 @@ Bytes oracleCrypt(CipherAlgorithm algorithm, bool cbc, const Bytes& key, const B
     if (algorithm == CIPHER_AES256) {
         return opensslCrypt(cbc ? EVP_aes_256_cbc() : EVP_aes_256_ecb(), key, iv, input, encrypt);
     }
-    return gcryptSerpent(cbc ? GCRY_CIPHER_MODE_CBC : GCRY_CIPHER_MODE_ECB, reversed(key), iv, input,
-                         encrypt);
+    return gcryptSerpent(cbc ? GCRY_CIPHER_MODE_CBC : GCRY_CIPHER_MODE_ECB, reversed(key), iv, input, encrypt);
 }
 
 const struct {
@@ -40,8 +39,7 @@ TEST(CipherOracle, PaddedCbcMatchesOracleOnRandomInputs) {
     // All lengths around the first blocks, then a few long ones, the last a whole 2 MiB chunk.
     std::vector<uint32_t> lengths;
     for (uint32_t length = 0; length <= 70; ++length) lengths.push_back(length);
-    for (uint32_t length : {255u, 256u, 1000u, 4097u, 65536u + 3u, 2u * 1024u * 1024u})
-        lengths.push_back(length);
+    for (uint32_t length : {255u, 256u, 1000u, 4097u, 65536u + 3u, 2u * 1024u * 1024u}) lengths.push_back(length);
     for (const auto& algorithm : ALGORITHMS) {
         for (uint32_t length : lengths) {
             SCOPED_TRACE(std::string(algorithm.name) + ", " + std::to_string(length) + " bytes");
@@ -54,16 +52,14 @@ TEST(CipherOracle, PaddedCbcMatchesOracleOnRandomInputs) {
             cipherSetChainingBlock(ctx, iv.data());
             SecureBuffer buffer = bufferOf(plaintext);
             ASSERT_TRUE(cipherEncryptPadded(ctx, buffer));
-            const Bytes expected =
-                oracleCrypt(algorithm.algorithm, true, key, iv, systemPadded(plaintext), true);
+            const Bytes expected = oracleCrypt(algorithm.algorithm, true, key, iv, systemPadded(plaintext), true);
             ASSERT_FALSE(expected.empty());
             ASSERT_TRUE(bytesOf(buffer) == expected)
                 << "ours   " << toHex(buffer).substr(0, 96) << "\noracle " << toHex(expected).substr(0, 96);
 
             // Decrypt an oracle ciphertext of other random data, so decryption is checked on its own.
             const Bytes other = random.next(length);
-            const Bytes otherCiphertext =
-                oracleCrypt(algorithm.algorithm, true, key, iv, systemPadded(other), true);
+            const Bytes otherCiphertext = oracleCrypt(algorithm.algorithm, true, key, iv, systemPadded(other), true);
             SecureBuffer decrypted = bufferOf(otherCiphertext);
             cipherSetChainingBlock(ctx, iv.data());
             ASSERT_TRUE(cipherDecryptPadded(ctx, decrypted));
@@ -81,8 +77,7 @@ TEST(CipherOracle, KeystreamIsOracleEncryptionOfCounterBlocks) {
         Bytes counters;
         for (uint32_t i = 0; i < (LENGTH + 15) / 16; ++i) {
             for (int copy = 0; copy < 4; ++copy) {
-                for (int byte = 0; byte < 4; ++byte)
-                    counters.push_back(static_cast<uint8_t>(i >> (8 * byte)));
+                for (int byte = 0; byte < 4; ++byte) counters.push_back(static_cast<uint8_t>(i >> (8 * byte)));
             }
         }
         Bytes expected = oracleCrypt(algorithm.algorithm, false, key, {}, counters, true);

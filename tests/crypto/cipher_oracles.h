@@ -20,8 +20,7 @@ inline Bytes opensslCrypt(const EVP_CIPHER* cipher, const Bytes& key, const Byte
     int finalWritten = 0;
     const bool ok =
         ctx != nullptr &&
-        EVP_CipherInit_ex(ctx, cipher, nullptr, key.data(), iv.empty() ? nullptr : iv.data(),
-                          encrypt ? 1 : 0) == 1 &&
+        EVP_CipherInit_ex(ctx, cipher, nullptr, key.data(), iv.empty() ? nullptr : iv.data(), encrypt ? 1 : 0) == 1 &&
         EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
         EVP_CipherUpdate(ctx, output.data(), &written, input.data(), static_cast<int>(input.size())) == 1 &&
         EVP_CipherFinal_ex(ctx, output.data() + written, &finalWritten) == 1;
@@ -58,9 +57,8 @@ inline Bytes gcryptSerpent(int mode, const Bytes& key, const Bytes& iv, const By
     gcry_error_t error = gcry_cipher_setkey(handle, key.data(), key.size());
     if (error == 0 && !iv.empty()) error = gcry_cipher_setiv(handle, iv.data(), iv.size());
     if (error == 0) {
-        error = encrypt
-                    ? gcry_cipher_encrypt(handle, output.data(), output.size(), input.data(), input.size())
-                    : gcry_cipher_decrypt(handle, output.data(), output.size(), input.data(), input.size());
+        error = encrypt ? gcry_cipher_encrypt(handle, output.data(), output.size(), input.data(), input.size())
+                        : gcry_cipher_decrypt(handle, output.data(), output.size(), input.data(), input.size());
     }
     gcry_cipher_close(handle);
     if (error != 0) return {};

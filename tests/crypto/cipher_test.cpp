@@ -56,8 +56,7 @@ Bytes referenceCbc(CipherAlgorithm algorithm, const Bytes& plaintext, const Byte
     Bytes chain = iv;
     Bytes ciphertext;
     for (size_t offset = 0; offset < padded.size(); offset += 16) {
-        Bytes block(padded.begin() + static_cast<long>(offset),
-                    padded.begin() + static_cast<long>(offset + 16));
+        Bytes block(padded.begin() + static_cast<long>(offset), padded.begin() + static_cast<long>(offset + 16));
         for (size_t i = 0; i < 16; ++i) block[i] ^= chain[i];
         chain = encryptSingleBlock(algorithm, block);
         ciphertext.insert(ciphertext.end(), chain.begin(), chain.end());
@@ -67,12 +66,10 @@ Bytes referenceCbc(CipherAlgorithm algorithm, const Bytes& plaintext, const Byte
 
 // Counter blocks 0..12: four copies of the counter as a 32-bit little-endian number.
 const char* const COUNTER_BLOCKS_HEX[] = {
-    "00000000000000000000000000000000", "01000000010000000100000001000000",
-    "02000000020000000200000002000000", "03000000030000000300000003000000",
-    "04000000040000000400000004000000", "05000000050000000500000005000000",
-    "06000000060000000600000006000000", "07000000070000000700000007000000",
-    "08000000080000000800000008000000", "09000000090000000900000009000000",
-    "0a0000000a0000000a0000000a000000", "0b0000000b0000000b0000000b000000",
+    "00000000000000000000000000000000", "01000000010000000100000001000000", "02000000020000000200000002000000",
+    "03000000030000000300000003000000", "04000000040000000400000004000000", "05000000050000000500000005000000",
+    "06000000060000000600000006000000", "07000000070000000700000007000000", "08000000080000000800000008000000",
+    "09000000090000000900000009000000", "0a0000000a0000000a0000000a000000", "0b0000000b0000000b0000000b000000",
     "0c0000000c0000000c0000000c000000",
 };
 
@@ -82,7 +79,7 @@ TEST(CipherPadded, EncryptsToPaddedLengthAndDecryptsBack) {
     const struct {
         uint32_t plaintextBytes;
         uint32_t ciphertextBytes;
-    } rows[] = {{0, 16},    {1, 16},    {15, 16},   {16, 32},   {17, 32},   {31, 32},    {32, 48},
+    } rows[] = {{0, 16},    {1, 16},    {15, 16},   {16, 32},   {17, 32},   {31, 32},   {32, 48},
                 {100, 112}, {127, 128}, {128, 144}, {129, 144}, {255, 256}, {256, 272}, {1000, 1008}};
     SeededBytes random(0xc0de0001);
     for (const auto& algorithm : ALGORITHMS) {
@@ -182,8 +179,7 @@ TEST(CipherPadded, DecryptionFollowsTheCountByte) {
             ASSERT_EQ(cipherDecryptPadded(ctx, ciphertext), row.succeeds);
             EXPECT_EQ(toHex(ctx.chainingBlock), ZERO_BLOCK_HEX);
             if (row.succeeds) {
-                EXPECT_EQ(toHex(ciphertext),
-                          toHex(Bytes(plaintext.begin(), plaintext.begin() + row.plaintextBytes)));
+                EXPECT_EQ(toHex(ciphertext), toHex(Bytes(plaintext.begin(), plaintext.begin() + row.plaintextBytes)));
             } else {
                 EXPECT_EQ(toHex(ciphertext), ciphertextHex);
             }
@@ -271,12 +267,10 @@ TEST(CipherPool, EncryptsEachBlockOnItsOwnAndStaysInside) {
         for (size_t offset = 0; offset < CIPHER_POOL_BYTES; offset += 16) {
             const Bytes block(original.begin() + static_cast<long>(offset),
                               original.begin() + static_cast<long>(offset + 16));
-            ASSERT_EQ(toHex(region.data() + offset, 16),
-                      toHex(encryptSingleBlock(algorithm.algorithm, block)))
+            ASSERT_EQ(toHex(region.data() + offset, 16), toHex(encryptSingleBlock(algorithm.algorithm, block)))
                 << "block " << offset / 16;
         }
-        EXPECT_EQ(toHex(region.data() + CIPHER_POOL_BYTES, 16),
-                  toHex(original.data() + CIPHER_POOL_BYTES, 16));
+        EXPECT_EQ(toHex(region.data() + CIPHER_POOL_BYTES, 16), toHex(original.data() + CIPHER_POOL_BYTES, 16));
         EXPECT_EQ(toHex(ctx.chainingBlock), IV_HEX);
     }
 }
@@ -333,8 +327,7 @@ TEST(CipherContextState, ContextNotValidFailsEveryOperationAsDocumented) {
         {"AES, empty key", CIPHER_AES256, 0, makeInitialisedContext},
         {"Serpent, 33-byte key", CIPHER_SERPENT, 33, makeInitialisedContext},
         {"algorithm 2, 32-byte key", static_cast<CipherAlgorithm>(2), 32, makeInitialisedContext},
-        {"algorithm 0xffffffff, 32-byte key", static_cast<CipherAlgorithm>(0xffffffffu), 32,
-         makeInitialisedContext},
+        {"algorithm 0xffffffff, 32-byte key", static_cast<CipherAlgorithm>(0xffffffffu), 32, makeInitialisedContext},
         {"AES, released", CIPHER_AES256, 32, makeReleasedContext},
         {"Serpent, released", CIPHER_SERPENT, 32, makeReleasedContext},
         {"never initialised", CIPHER_AES256, 32, [](CipherContext&, CipherAlgorithm, uint32_t) {}},

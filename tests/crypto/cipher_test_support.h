@@ -24,9 +24,7 @@ inline SecureBuffer bufferOf(const Bytes& bytes) {
     return SecureBuffer(bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
-inline Bytes bytesOf(const SecureBuffer& buffer) {
-    return Bytes(buffer.data(), buffer.data() + buffer.size());
-}
+inline Bytes bytesOf(const SecureBuffer& buffer) { return Bytes(buffer.data(), buffer.data() + buffer.size()); }
 
 inline Bytes reversed(Bytes bytes) { return Bytes(bytes.rbegin(), bytes.rend()); }
 

@@ -14,9 +14,7 @@
 
 namespace {
 
-bool anyFeature(const CpuFeatures& f) {
-    return f.sse2 || f.ssse3 || f.sse41 || f.aesni || f.pclmul || f.sha || f.avx2;
-}
+bool anyFeature(const CpuFeatures& f) { return f.sse2 || f.ssse3 || f.sse41 || f.aesni || f.pclmul || f.sha || f.avx2; }
 
 void setEnvironment(const char* name, const char* value) {
 #ifdef _WIN32
@@ -34,8 +32,8 @@ TEST(CpuFeatures, PortableRequestedByAnyValueButEmptyAndZero) {
     const struct {
         const char* value;
         bool requested;
-    } rows[] = {{nullptr, false}, {"", false}, {"0", false}, {"1", true},  {"yes", true},
-                {"00", true},     {"0 ", true}, {" ", true}, {"false", true}};
+    } rows[] = {{nullptr, false}, {"", false},  {"0", false}, {"1", true},    {"yes", true},
+                {"00", true},     {"0 ", true}, {" ", true},  {"false", true}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.value == nullptr ? "(not set)" : row.value);
         EXPECT_EQ(cpuPortableRequested(row.value), row.requested);
@@ -90,8 +88,7 @@ TEST(CpuFeaturesDeathTest, PortableEnvironmentForcesThePortableEngines) {
         {
             const bool portable = !anyFeature(cpuFeatures()) && aesPreferredEngine() == AES_ENGINE_PORTABLE &&
                                   sha256PreferredEngine() == SHA256_ENGINE_PORTABLE &&
-                                  !aesEngineAvailable(AES_ENGINE_NI) &&
-                                  !sha256EngineAvailable(SHA256_ENGINE_SHA_NI);
+                                  !aesEngineAvailable(AES_ENGINE_NI) && !sha256EngineAvailable(SHA256_ENGINE_SHA_NI);
             std::exit(portable ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");

@@ -18,9 +18,8 @@ constexpr int BLOCKS_PER_KEY_LENGTH = 300;
 TEST(SerpentOracle, LibgcryptReproducesNessieRowsAsWritten) {
     for (const auto& row : NESSIE_SERPENT_VECTORS) {
         SCOPED_TRACE(row.name);
-        EXPECT_EQ(
-            toHex(gcryptSerpent(GCRY_CIPHER_MODE_ECB, fromHex(row.key), {}, fromHex(row.plaintext), true)),
-            row.ciphertext);
+        EXPECT_EQ(toHex(gcryptSerpent(GCRY_CIPHER_MODE_ECB, fromHex(row.key), {}, fromHex(row.plaintext), true)),
+                  row.ciphertext);
     }
 }
 
@@ -37,15 +36,13 @@ TEST(SerpentOracle, MatchesLibgcryptWithReversedKeyOnRandomKeysAndBlocks) {
 
             Bytes block = plaintext;
             ASSERT_TRUE(serpentEncryptBlock(schedule, block.data()));
-            ASSERT_EQ(toHex(block),
-                      toHex(gcryptSerpent(GCRY_CIPHER_MODE_ECB, reversed(key), {}, plaintext, true)));
+            ASSERT_EQ(toHex(block), toHex(gcryptSerpent(GCRY_CIPHER_MODE_ECB, reversed(key), {}, plaintext, true)));
 
             // An unrelated random block, so that decryption is checked on its own.
             const Bytes ciphertext = random.next(16);
             block = ciphertext;
             ASSERT_TRUE(serpentDecryptBlock(schedule, block.data()));
-            ASSERT_EQ(toHex(block),
-                      toHex(gcryptSerpent(GCRY_CIPHER_MODE_ECB, reversed(key), {}, ciphertext, false)));
+            ASSERT_EQ(toHex(block), toHex(gcryptSerpent(GCRY_CIPHER_MODE_ECB, reversed(key), {}, ciphertext, false)));
         }
     }
 }

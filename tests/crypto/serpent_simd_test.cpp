@@ -194,8 +194,8 @@ TEST_P(SerpentSimdPath, CbcDecryptMatchesPortableInPlaceAndIntoAnotherBuffer) {
 
             Bytes chaining = iv;
             GuardedBuffer inPlace(ciphertext, misalignment);
-            ASSERT_TRUE(serpentCbcDecryptOn(path(), schedule, chaining.data(), inPlace.data(), inPlace.data(),
-                                            BLOCK * count));
+            ASSERT_TRUE(
+                serpentCbcDecryptOn(path(), schedule, chaining.data(), inPlace.data(), inPlace.data(), BLOCK * count));
             EXPECT_EQ(toHex(inPlace.contents()), toHex(expected));
             EXPECT_EQ(toHex(chaining), toHex(expectedIv));
             EXPECT_TRUE(inPlace.guardsIntact());
@@ -203,8 +203,8 @@ TEST_P(SerpentSimdPath, CbcDecryptMatchesPortableInPlaceAndIntoAnotherBuffer) {
             chaining = iv;
             GuardedBuffer source(ciphertext, misalignment);
             GuardedBuffer target(Bytes(BLOCK * count, 0), (misalignment + 5) % 16);
-            ASSERT_TRUE(serpentCbcDecryptOn(path(), schedule, chaining.data(), source.data(), target.data(),
-                                            BLOCK * count));
+            ASSERT_TRUE(
+                serpentCbcDecryptOn(path(), schedule, chaining.data(), source.data(), target.data(), BLOCK * count));
             EXPECT_EQ(toHex(target.contents()), toHex(expected));
             EXPECT_EQ(toHex(source.contents()), toHex(ciphertext));
             EXPECT_EQ(toHex(chaining), toHex(expectedIv));

@@ -26,10 +26,10 @@ protected:
 
 std::string stateHex(const uint32_t state[8]) {
     std::string text;
-    for (int j = 0; j < 8; ++j) text += toHex(std::vector<uint8_t>{static_cast<uint8_t>(state[j] >> 24),
-                                                                  static_cast<uint8_t>(state[j] >> 16),
-                                                                  static_cast<uint8_t>(state[j] >> 8),
-                                                                  static_cast<uint8_t>(state[j])}) + " ";
+    for (int j = 0; j < 8; ++j)
+        text += toHex(std::vector<uint8_t>{static_cast<uint8_t>(state[j] >> 24), static_cast<uint8_t>(state[j] >> 16),
+                                           static_cast<uint8_t>(state[j] >> 8), static_cast<uint8_t>(state[j])}) +
+                " ";
     return text;
 }
 

@@ -49,8 +49,7 @@ TEST_P(Sha256Engines, FormatVectors) {
         {"two blocks", "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
          "616a8d24b83806d29326c0e539603e0c59e43ca36721ff64d4edecf6c106db19"},
         // FIPS 180-2 appendix B.3, one million "a": cdc76e5c 9914fb92 ... reversed per word.
-        {"million a", std::string(1000000, 'a'),
-         "5c6ec7cd92fb1499e2c7a181673ed784489a80f10e2097a4cc396d04d02c11c7"},
+        {"million a", std::string(1000000, 'a'), "5c6ec7cd92fb1499e2c7a181673ed784489a80f10e2097a4cc396d04d02c11c7"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -87,13 +86,12 @@ TEST_P(Sha256Engines, StartingFromAMidstateCountsItsBlocks) {
     std::mt19937 rng(2);
     for (size_t length : {64, 100, 128, 191, 192, 250}) {
         std::vector<uint8_t> message = testsupport::randomBytes(rng, length);
-        const std::string expected = toHex(
-            [&] {
-                Sha256Context ctx;
-                sha256Init(ctx, SHA256_ENGINE_PORTABLE);
-                sha256Update(ctx, message.data(), static_cast<uint32_t>(length));
-                return sha256Final(ctx);
-            }());
+        const std::string expected = toHex([&] {
+            Sha256Context ctx;
+            sha256Init(ctx, SHA256_ENGINE_PORTABLE);
+            sha256Update(ctx, message.data(), static_cast<uint32_t>(length));
+            return sha256Final(ctx);
+        }());
         for (uint32_t blocks = 0; blocks <= length / 64; ++blocks) {
             SCOPED_TRACE(std::to_string(length) + " bytes after " + std::to_string(blocks) + " blocks");
             Sha256Context start;

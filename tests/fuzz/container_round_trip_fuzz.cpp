@@ -78,13 +78,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const PipelineOptions options = testsupport::optionsFor(*generator, cipher, compress);
     try {
         JobResult result = RESULT_CANCELLED;
-        require(encryptJob(options, key, nativePathFromUtf8(source.c_str()), nativePathFromUtf8(container.c_str()),
-                           result),
-                "encryption failed");
+        require(
+            encryptJob(options, key, nativePathFromUtf8(source.c_str()), nativePathFromUtf8(container.c_str()), result),
+            "encryption failed");
         require(verifyJob(options, key, nativePathFromUtf8(container.c_str()), result), "verification failed");
-        require(decryptJob(options, key, nativePathFromUtf8(container.c_str()), nativePathFromUtf8(back.c_str()),
-                           result),
-                "decryption failed");
+        require(
+            decryptJob(options, key, nativePathFromUtf8(container.c_str()), nativePathFromUtf8(back.c_str()), result),
+            "decryption failed");
         require(wholeFile(back) == plain, "decryption gave other bytes");
         require(entriesIn(folder) == 3, "a temporary file was left behind");
     } catch (int) {

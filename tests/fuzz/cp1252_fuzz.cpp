@@ -17,10 +17,10 @@ using fuzzsupport::require;
 namespace {
 
 // Unicode of the bytes 0x80..0x9F; 0 where Windows-1252 defines no character.
-constexpr uint32_t HIGH_CONTROLS[32] = {
-    0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
-    0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E,
-    0x0178};
+constexpr uint32_t HIGH_CONTROLS[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                        0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 uint32_t unicodeOf(uint8_t byte) { return byte >= 0x80 && byte < 0xA0 ? HIGH_CONTROLS[byte - 0x80] : byte; }
 
@@ -42,8 +42,11 @@ void appendUtf8(std::vector<uint8_t>& out, uint32_t c) {
 bool expectedBytes(const uint8_t* p, size_t size, std::vector<uint8_t>& out) {
     for (size_t i = 0; i < size;) {
         const uint8_t lead = p[i];
-        size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                                                                          : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+        size_t length = lead < 0x80                    ? 1
+                        : lead >= 0xC2 && lead <= 0xDF ? 2
+                        : lead >= 0xE0 && lead <= 0xEF ? 3
+                        : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                       : 0;
         if (length == 0 || size - i < length) return false;
         uint32_t c = length == 1 ? lead : length == 2 ? lead & 0x1Fu : length == 3 ? lead & 0x0Fu : lead & 0x07u;
         for (size_t k = 1; k < length; ++k) {

@@ -54,7 +54,8 @@ private:
 // fuzzer ends the process without running destructors.
 inline std::string scratchFolder(const char* tag) {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != 0 ? base : "/tmp") + "/ferrolyn-fuzz-" + tag + "-XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr && *base != 0 ? base : "/tmp") + "/ferrolyn-fuzz-" + tag + "-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) broken("mkdtemp failed");
     return pattern;
 }

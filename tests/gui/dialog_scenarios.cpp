@@ -208,12 +208,14 @@ HWND openFromMenu(const Session& session, int command, const std::function<HWND(
 HWND openByCaption(const Session& session, int command, const wchar_t* caption) {
     const DWORD pid = pidOf(session);
     const std::wstring wanted = caption;
-    return openFromMenu(session, command, [&] { return findDialog(pid, wanted); }, "\"" + narrow(wanted) + "\"");
+    return openFromMenu(
+        session, command, [&] { return findDialog(pid, wanted); }, "\"" + narrow(wanted) + "\"");
 }
 
 HWND openAbout(const Session& session) {
     const DWORD pid = pidOf(session);
-    return openFromMenu(session, IDM_ABOUT, [&] { return findAboutDialog(pid); }, "the about dialog");
+    return openFromMenu(
+        session, IDM_ABOUT, [&] { return findAboutDialog(pid); }, "the about dialog");
 }
 
 // Waits until dialog has gone and the main window takes input again.
@@ -263,9 +265,8 @@ void checkKeyWorks(const std::wstring& name, const std::wstring& keyOption, cons
 // --- Main window: key methods and generated key material ---
 
 constexpr int KEY_CONTROLS[] = {
-    IDC_MAIN_KEY_FILE_PATH,      IDC_MAIN_BROWSE_KEY_FILE, IDC_MAIN_KEY_CODE,
-    IDC_MAIN_CREATE_KEY_CODE,    IDC_MAIN_PASSPHRASE,      IDC_MAIN_PASSPHRASE_REPEAT,
-    IDC_MAIN_HIDE_PASSPHRASE,    IDC_MAIN_CREATE_PASSPHRASE,
+    IDC_MAIN_KEY_FILE_PATH, IDC_MAIN_BROWSE_KEY_FILE,   IDC_MAIN_KEY_CODE,        IDC_MAIN_CREATE_KEY_CODE,
+    IDC_MAIN_PASSPHRASE,    IDC_MAIN_PASSPHRASE_REPEAT, IDC_MAIN_HIDE_PASSPHRASE, IDC_MAIN_CREATE_PASSPHRASE,
 };
 // Besides the method's own controls these stay enabled whatever the method.
 constexpr int ALWAYS_ENABLED[] = {
@@ -283,7 +284,8 @@ struct Method {
 const Method METHODS[] = {
     {"key file", IDC_MAIN_METHOD_KEY_FILE, {IDC_MAIN_KEY_FILE_PATH, IDC_MAIN_BROWSE_KEY_FILE}},
     {"key code", IDC_MAIN_METHOD_KEY_CODE, {IDC_MAIN_KEY_CODE, IDC_MAIN_CREATE_KEY_CODE}},
-    {"passphrase", IDC_MAIN_METHOD_PASSPHRASE,
+    {"passphrase",
+     IDC_MAIN_METHOD_PASSPHRASE,
      {IDC_MAIN_PASSPHRASE, IDC_MAIN_PASSPHRASE_REPEAT, IDC_MAIN_HIDE_PASSPHRASE, IDC_MAIN_CREATE_PASSPHRASE}},
 };
 
@@ -308,8 +310,7 @@ void checkMethodState(HWND main, const Method& method) {
     const std::string when = std::string(" with the ") + method.name + " method";
     check(onlyChecked(main, method.radio), std::string("only the ") + method.name + " radio button is checked");
     for (int id : KEY_CONTROLS) {
-        const bool wanted =
-            std::find(method.enables.begin(), method.enables.end(), id) != method.enables.end();
+        const bool wanted = std::find(method.enables.begin(), method.enables.end(), id) != method.enables.end();
         check(enabled(main, id) == wanted,
               "control " + std::to_string(id) + (wanted ? " enabled" : " disabled") + when);
     }
@@ -324,10 +325,8 @@ void keyMethods(HWND main) {
         const wchar_t* text;
     };
     const Field fields[] = {
-        {IDC_MAIN_KEY_FILE_PATH, L"C:\\k\\nyckel.key"},
-        {IDC_MAIN_KEY_CODE, L"<inte en riktig kod>"},
-        {IDC_MAIN_PASSPHRASE, L"hemlig fras"},
-        {IDC_MAIN_PASSPHRASE_REPEAT, L"hemlig fras igen"},
+        {IDC_MAIN_KEY_FILE_PATH, L"C:\\k\\nyckel.key"}, {IDC_MAIN_KEY_CODE, L"<inte en riktig kod>"},
+        {IDC_MAIN_PASSPHRASE, L"hemlig fras"},          {IDC_MAIN_PASSPHRASE_REPEAT, L"hemlig fras igen"},
         {IDC_MAIN_SOURCE_PATH, L"C:\\d\\rapport.pdf"},
     };
     for (const Field& field : fields) setControlText(main, field.id, field.text);
@@ -441,8 +440,8 @@ bool dropFiles(const Program& program, HWND window, const std::vector<std::wstri
         block.insert(block.end(), bytes, bytes + (name.size() + 1) * sizeof(wchar_t));
     }
     block.insert(block.end(), sizeof(wchar_t), 0);
-    void* remote = VirtualAllocEx(program.info.hProcess, nullptr, block.size(), MEM_COMMIT | MEM_RESERVE,
-                                  PAGE_READWRITE);
+    void* remote =
+        VirtualAllocEx(program.info.hProcess, nullptr, block.size(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     if (remote == nullptr) return false;
     SIZE_T written = 0;
     if (!WriteProcessMemory(program.info.hProcess, remote, block.data(), block.size(), &written) ||
@@ -479,8 +478,8 @@ void droppedFiles(const Session& session) {
     chooseMethod(main, IDC_MAIN_METHOD_KEY_CODE);
     for (const Drop& drop : drops) {
         const size_t more = drop.names.size() - 1;
-        const std::string what = "after dropping " + narrow(drop.names.front()) +
-                                 (more > 0 ? " and " + std::to_string(more) + " more" : "");
+        const std::string what =
+            "after dropping " + narrow(drop.names.front()) + (more > 0 ? " and " + std::to_string(more) + " more" : "");
         setControlText(main, IDC_MAIN_KEY_FILE_PATH, KEEP_KEY);
         setControlText(main, IDC_MAIN_SOURCE_PATH, KEEP_SOURCE);
         check(dropFiles(session.program, main, drop.names), "handed the dropped names to the program");
@@ -539,9 +538,10 @@ void countMoves(HWND dialog) {
         moveMouse(dialog, p.x, p.y);
         if (firstWrong == 0 && !counterShows(dialog, i)) firstWrong = i;
     }
-    check(firstWrong == 0, "each of the first 1024 moves shows \"N / 1024\" and bar N, button disabled; wrong at "
-                           "move " + std::to_string(firstWrong) + ": \"" +
-                               narrow(controlText(dialog, IDC_KEY_FILE_COUNTER)) + "\"");
+    check(firstWrong == 0,
+          "each of the first 1024 moves shows \"N / 1024\" and bar N, button disabled; wrong at "
+          "move " +
+              std::to_string(firstWrong) + ": \"" + narrow(controlText(dialog, IDC_KEY_FILE_COUNTER)) + "\"");
     checkText(controlText(dialog, IDC_KEY_FILE_COUNTER), L"1024 / 1024", "counter after 1024 moves");
     for (int extra = 1; extra <= 2; ++extra) {
         const POINT p = movePosition(KEY_FILE_MOVES + extra);
@@ -568,9 +568,9 @@ HWND pressCreate(const Session& session, HWND dialog, std::wstring& suggested) {
 
 void checkKeyFile(const std::wstring& path, const std::wstring& suggested) {
     const std::vector<uint8_t> bytes = readFile(path);
-    static const std::vector<uint8_t> start = {0x43, 0x00, 0x00, 0x00, 0x0D, 0x00, 0x00, 0x00, 'E',  'n',
-                                               'c',  'r',  'y',  'p',  't',  'i',  'o',  'n',  'K',  'e',
-                                               'y',  0x00, 0x00, 0x08, 0x00, 0x00, 0x00};
+    static const std::vector<uint8_t> start = {0x43, 0x00, 0x00, 0x00, 0x0D, 0x00, 0x00, 0x00, 'E',
+                                               'n',  'c',  'r',  'y',  'p',  't',  'i',  'o',  'n',
+                                               'K',  'e',  'y',  0x00, 0x00, 0x08, 0x00, 0x00, 0x00};
     static const std::vector<uint8_t> keyField = {0x20, 0x00, 0x00, 0x00};
     check(bytes.size() == KEY_FILE_BYTES, "the key file is 71 bytes: " + std::to_string(bytes.size()));
     if (bytes.size() != KEY_FILE_BYTES) return;
@@ -877,9 +877,11 @@ void aboutAndClosing() {
     };
     const Closing closings[] = {
         {"about dialog", [&] { return openAbout(session); }, {"close box", 0}},
-        {"information dialog", [&] { return openByCaption(session, IDM_ENCRYPTION_INFO, INFO_CAPTION); },
+        {"information dialog",
+         [&] { return openByCaption(session, IDM_ENCRYPTION_INFO, INFO_CAPTION); },
          {"\"Stang\"", IDC_INFO_CLOSE}},
-        {"information dialog", [&] { return openByCaption(session, IDM_ENCRYPTION_INFO, INFO_CAPTION); },
+        {"information dialog",
+         [&] { return openByCaption(session, IDM_ENCRYPTION_INFO, INFO_CAPTION); },
          {"close box", 0}},
     };
     for (const Closing& closing : closings) {
@@ -898,8 +900,8 @@ void aboutAndClosing() {
         dialog = closing->open();
         if (dialog == nullptr) break;
         const POINT expected = centredOverMain(session.main, dialog);
-        check(expected.x == 0 && expected.y == 0, "the centred position of the " + std::string(closing->dialog) +
-                                                      " is negative and made 0, 0");
+        check(expected.x == 0 && expected.y == 0,
+              "the centred position of the " + std::string(closing->dialog) + " is negative and made 0, 0");
         checkModalOverMain(session.main, dialog, std::string("the ") + closing->dialog);
         closeDialog(dialog, closing->way);
         check(waitClosed(session.main, dialog), "the dialog ends");

@@ -30,7 +30,7 @@ inline HWND waitForFileDialog(DWORD pid, const std::wstring& title, DWORD timeou
 inline HWND fileDialogMessageBox(HWND fileDialog) {
     HWND popup = GetLastActivePopup(fileDialog);
     return popup != fileDialog && popup != nullptr && GetDlgItem(popup, MESSAGE_BOX_TEXT_ID) != nullptr ? popup
-                                                                                                          : nullptr;
+                                                                                                        : nullptr;
 }
 
 // Types path into the dialog's name field and accepts it. When replaceExisting is set, the

@@ -41,7 +41,6 @@ bool isSeedFile(const std::vector<uint8_t>& bytes) {
 // repeats; all of them lie inside the entropy dialog.
 POINT distinctPosition(int i) { return {20 + i % 300, 20 + i / 300}; }
 
-
 // Feeds count distinct positions, starting at sequence number first.
 void feedPositions(HWND dialog, int first, int count) {
     for (int i = first; i < first + count; ++i) {
@@ -62,8 +61,9 @@ HWND startWithoutSeed(Program& program) {
 // Waits for the main window, noting whether the entropy dialog showed up meanwhile.
 HWND waitForMainWindow(const Program& program, bool& sawEntropyDialog) {
     const DWORD pid = program.info.dwProcessId;
-    return gui::waitFor([&] { return findMainWindow(pid); }, gui::WINDOW_TIMEOUT_MS,
-                        [&] { sawEntropyDialog = sawEntropyDialog || gui::findDialog(pid, ENTROPY_CAPTION) != nullptr; });
+    return gui::waitFor(
+        [&] { return findMainWindow(pid); }, gui::WINDOW_TIMEOUT_MS,
+        [&] { sawEntropyDialog = sawEntropyDialog || gui::findDialog(pid, ENTROPY_CAPTION) != nullptr; });
 }
 
 // --- Scenarios ---
@@ -74,11 +74,21 @@ void checkMainWindowAtStart(HWND main) {
         bool enabled;
     };
     static const ControlState states[] = {
-        {IDC_MAIN_METHOD_KEY_FILE, true},     {IDC_MAIN_KEY_FILE_PATH, true},        {IDC_MAIN_BROWSE_KEY_FILE, true},
-        {IDC_MAIN_METHOD_KEY_CODE, true},     {IDC_MAIN_KEY_CODE, false},            {IDC_MAIN_CREATE_KEY_CODE, false},
-        {IDC_MAIN_METHOD_PASSPHRASE, true},   {IDC_MAIN_PASSPHRASE, false},          {IDC_MAIN_PASSPHRASE_REPEAT, false},
-        {IDC_MAIN_HIDE_PASSPHRASE, false},    {IDC_MAIN_CREATE_PASSPHRASE, false},   {IDC_MAIN_SOURCE_PATH, true},
-        {IDC_MAIN_BROWSE_SOURCE, true},       {IDC_MAIN_DECRYPT, true},              {IDC_MAIN_ENCRYPT, true},
+        {IDC_MAIN_METHOD_KEY_FILE, true},
+        {IDC_MAIN_KEY_FILE_PATH, true},
+        {IDC_MAIN_BROWSE_KEY_FILE, true},
+        {IDC_MAIN_METHOD_KEY_CODE, true},
+        {IDC_MAIN_KEY_CODE, false},
+        {IDC_MAIN_CREATE_KEY_CODE, false},
+        {IDC_MAIN_METHOD_PASSPHRASE, true},
+        {IDC_MAIN_PASSPHRASE, false},
+        {IDC_MAIN_PASSPHRASE_REPEAT, false},
+        {IDC_MAIN_HIDE_PASSPHRASE, false},
+        {IDC_MAIN_CREATE_PASSPHRASE, false},
+        {IDC_MAIN_SOURCE_PATH, true},
+        {IDC_MAIN_BROWSE_SOURCE, true},
+        {IDC_MAIN_DECRYPT, true},
+        {IDC_MAIN_ENCRYPT, true},
         {IDC_MAIN_EXIT, true},
     };
     for (const ControlState& state : states) {

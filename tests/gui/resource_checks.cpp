@@ -46,90 +46,132 @@ struct DialogLayout {
 
 const std::vector<DialogLayout>& expectedDialogs() {
     static const std::vector<DialogLayout> layouts = {
-        {IDD_MAIN, L"Ferrolyn", 371, 317, IDM_MAIN_MENU, true, {
-            {IDC_MAIN_BANNER, BITMAP, L"#110", 6, 4, 359, 57},
-            {IDC_STATIC, GROUP, L"Krypteringsmetod:", 6, 66, 360, 171},
-            {IDC_MAIN_METHOD_KEY_FILE, RADIO, L"Nyckelfil", 19, 81, 84, 10},
-            {IDC_STATIC, LABEL, L"Filnamn:", 31, 99, 30, 8},
-            {IDC_MAIN_KEY_FILE_PATH, EDIT, L"", 79, 96, 228, 13},
-            {IDC_MAIN_BROWSE_KEY_FILE, PUSH, L"Välj fil", 313, 96, 44, 14},
-            {IDC_MAIN_METHOD_KEY_CODE, RADIO, L"Nyckelkod", 18, 121, 87, 10},
-            {IDC_STATIC, LABEL, L"Kod:", 30, 139, 24, 8},
-            {IDC_MAIN_KEY_CODE, EDIT, L"", 78, 136, 274, 12, OFF},
-            {IDC_MAIN_CREATE_KEY_CODE, PUSH, L"Skapa ny nyckelkod", 267, 153, 85, 16, OFF},
-            {IDC_MAIN_METHOD_PASSPHRASE, RADIO, L"Lösenfras", 17, 160, 87, 10},
-            {IDC_STATIC, LABEL, L"Lösenfras:", 28, 180, 48, 8},
-            {IDC_MAIN_PASSPHRASE, PASSWORD, L"", 82, 178, 272, 13, OFF},
-            {IDC_STATIC, LABEL, L"Repetera:", 28, 196, 48, 8},
-            {IDC_MAIN_PASSPHRASE_REPEAT, PASSWORD, L"", 82, 196, 272, 13, OFF},
-            {IDC_MAIN_HIDE_PASSPHRASE, CHECK, L"Dölj lösenfrasen", 82, 217, 79, 10, OFF},
-            {IDC_MAIN_CREATE_PASSPHRASE, PUSH, L"Skapa lösenfras", 269, 215, 83, 14, OFF},
-            {IDC_STATIC, GROUP, L"Datakälla:", 6, 240, 360, 49},
-            {IDC_STATIC, LABEL, L"Filnamn:", 20, 260, 43, 8},
-            {IDC_MAIN_SOURCE_PATH, EDIT, L"", 66, 258, 239, 13},
-            {IDC_MAIN_BROWSE_SOURCE, PUSH, L"Välj fil", 311, 258, 43, 14},
-            {IDC_MAIN_DECRYPT, PUSH, L"Dekryptera", 120, 294, 78, 18},
-            {IDC_MAIN_ENCRYPT, PUSH, L"Kryptera", 204, 294, 78, 18},
-            {IDC_MAIN_EXIT, PUSH, L"Avsluta", 288, 294, 78, 18},
-        }},
-        {IDD_PROGRESS, L"Ferrolyn", 223, 66, 0, false, {
-            {IDC_PROGRESS_CANCEL, PUSH, L"Avbryt", 165, 47, 50, 14},
-            {IDC_PROGRESS_STATUS, LABEL, L"", 11, 12, 142, 8},
-            {IDC_PROGRESS_BAR, PROGRESS_BORDERED, L"", 9, 28, 206, 12},
-        }},
-        {IDD_ENTROPY, L"Slumptalsinsamling", 253, 164, 0, false, {
-            {IDC_STATIC, LABEL, L"Rör muspekaren slumpmässigt över fönstret för att samla slumptal.", 24, 30, 215, 8},
-            {IDC_STATIC, LABEL, L"OBS! Använd inte trådlös mus vid insamling av slumptal.", 42, 54, 179, 8},
-            {IDC_ENTROPY_COUNTER, LABEL, L"0 /  1024", 108, 96, 44, 8},
-            {IDC_ENTROPY_CONTINUE, PUSH, L"Fortsätt", 192, 138, 50, 14, OFF},
-        }},
-        {IDD_ABOUT, L"Ferrolyn", 166, 116, 0, false, {
-            {IDC_STATIC, LABEL, L"Ferrolyn v1.0", 54, 20, 64, 8},
-            {IDC_STATIC, LABEL, L"2018-03-24", 65, 36, 38, 8},
-            {IDC_STATIC, LABEL, L"Halvardi", 55, 55, 60, 8},
-            {IDC_ABOUT_OK, PUSH, L"OK", 57, 90, 60, 14},
-        }},
-        {IDD_ENCRYPTION_INFO, L"Kryptering", 276, 233, 0, false, {
-            {IDC_STATIC, GROUP, L"Krypteringsinformation:", 6, 6, 264, 198},
-            {IDC_STATIC, LABEL, L"Slumptalsgenerering:", 18, 24, ANY, ANY},
-            {IDC_INFO_RANDOM_GENERATION, LABEL, L"Orvantis AES-256/SHA-256/4096", 132, 24, ANY, ANY},
-            {IDC_STATIC, LABEL, L"Nyckelgenerering:", 18, 42, ANY, ANY},
-            {IDC_STATIC, LABEL, L"RAW / PBKDF2 (75k itt)", 132, 42, ANY, ANY},
-            {IDC_STATIC, LABEL, L"Nyckelverifiering:", 18, 54, ANY, ANY},
-            {IDC_STATIC, LABEL, L"HMAC-SHA256", 132, 54, ANY, ANY},
-            {IDC_STATIC, LABEL, L"Nyckeldelning:", 18, 66, ANY, ANY},
-            {IDC_INFO_KEY_SPLITTING, LABEL, L"Deterministrisk CTR (AES-256)", 132, 66, ANY, ANY},
-            {IDC_STATIC, LABEL, L"Typ av kryptering:", 18, 84, ANY, ANY},
-            {IDC_STATIC, LABEL, L"Symmetriskt blockchiffer", 132, 84, ANY, ANY},
-            {IDC_STATIC, LABEL, L"Algoritm:", 18, 102, ANY, ANY},
-            {IDC_INFO_ALGORITHM, LABEL, L"AES-256", 132, 102, ANY, ANY},
-            {IDC_STATIC, LABEL, L"Nyckellängd:", 18, 114, ANY, ANY},
-            {IDC_STATIC, LABEL, L"256bit", 132, 114, ANY, ANY},
-            {IDC_STATIC, LABEL, L"Krypteringsmode:", 18, 126, ANY, ANY},
-            {IDC_STATIC, LABEL, L"Cipher Block Chaining (CBC)", 132, 126, ANY, ANY},
-            {IDC_STATIC, LABEL, L"Implementation:", 18, 138, ANY, ANY},
-            {IDC_INFO_IMPLEMENTATION, LABEL, L"32bit (equvivalent decryption algorithm)", 132, 138, ANY, ANY},
-            {IDC_STATIC, LABEL, L"Autentisering:", 18, 156, ANY, ANY},
-            {IDC_STATIC, LABEL, L"HMAC-SHA256", 132, 156, ANY, ANY},
-            {IDC_STATIC, LABEL, L"Entropi-steg:", 18, 174, ANY, ANY},
-            {IDC_INFO_ENTROPY_STAGE, LABEL, L"BWT/MTF/Huffman-codec", 132, 174, ANY, ANY},
-            {IDC_INFO_CLOSE, PUSH, L"Stäng", 208, 208, 61, 18},
-        }},
-        {IDD_CREATE_KEY_FILE, L"Skapa nyckelfil", 270, 168, 0, false, {
-            {IDC_STATIC, LABEL, L"Rör muspekaren slumpmässigt över fönstret för att samla slumptal.", 24, 30, 215, 8},
-            {IDC_STATIC, LABEL, L"OBS! Använd inte trådlös mus vid insamling av slumptal.", 42, 60, 179, 8},
-            {IDC_KEY_FILE_COUNTER, LABEL, L"0 / 1024", 12, 102, 60, 8},
-            {IDC_KEY_FILE_BAR, PROGRESS, L"", 12, 114, 246, 14},
-            {IDC_KEY_FILE_CREATE, PUSH, L"Skapa nyckelfil", 108, 144, 92, 18, OFF},
-            {IDC_KEY_FILE_CANCEL, PUSH, L"Avbryt", 204, 144, 56, 18},
-        }},
-        {IDD_SETTINGS, L"Inställningar", 256, 104, 0, false, {
-            {IDC_STATIC, LABEL, L"Krypteringsalgoritm:", 18, 18, 66, 8},
-            {IDC_SETTINGS_CIPHER, COMBO, L"", 96, 16, 85, 30},
-            {IDC_SETTINGS_COMPRESS, CHECK, L"Komprimera filer (tar längre tid)", 24, 48, 156, 10},
-            {IDC_SETTINGS_OK, PUSH, L"OK", 144, 84, 50, 14},
-            {IDC_SETTINGS_CANCEL, PUSH, L"Avbryt", 198, 84, 50, 14},
-        }},
+        {IDD_MAIN,
+         L"Ferrolyn",
+         371,
+         317,
+         IDM_MAIN_MENU,
+         true,
+         {
+             {IDC_MAIN_BANNER, BITMAP, L"#110", 6, 4, 359, 57},
+             {IDC_STATIC, GROUP, L"Krypteringsmetod:", 6, 66, 360, 171},
+             {IDC_MAIN_METHOD_KEY_FILE, RADIO, L"Nyckelfil", 19, 81, 84, 10},
+             {IDC_STATIC, LABEL, L"Filnamn:", 31, 99, 30, 8},
+             {IDC_MAIN_KEY_FILE_PATH, EDIT, L"", 79, 96, 228, 13},
+             {IDC_MAIN_BROWSE_KEY_FILE, PUSH, L"Välj fil", 313, 96, 44, 14},
+             {IDC_MAIN_METHOD_KEY_CODE, RADIO, L"Nyckelkod", 18, 121, 87, 10},
+             {IDC_STATIC, LABEL, L"Kod:", 30, 139, 24, 8},
+             {IDC_MAIN_KEY_CODE, EDIT, L"", 78, 136, 274, 12, OFF},
+             {IDC_MAIN_CREATE_KEY_CODE, PUSH, L"Skapa ny nyckelkod", 267, 153, 85, 16, OFF},
+             {IDC_MAIN_METHOD_PASSPHRASE, RADIO, L"Lösenfras", 17, 160, 87, 10},
+             {IDC_STATIC, LABEL, L"Lösenfras:", 28, 180, 48, 8},
+             {IDC_MAIN_PASSPHRASE, PASSWORD, L"", 82, 178, 272, 13, OFF},
+             {IDC_STATIC, LABEL, L"Repetera:", 28, 196, 48, 8},
+             {IDC_MAIN_PASSPHRASE_REPEAT, PASSWORD, L"", 82, 196, 272, 13, OFF},
+             {IDC_MAIN_HIDE_PASSPHRASE, CHECK, L"Dölj lösenfrasen", 82, 217, 79, 10, OFF},
+             {IDC_MAIN_CREATE_PASSPHRASE, PUSH, L"Skapa lösenfras", 269, 215, 83, 14, OFF},
+             {IDC_STATIC, GROUP, L"Datakälla:", 6, 240, 360, 49},
+             {IDC_STATIC, LABEL, L"Filnamn:", 20, 260, 43, 8},
+             {IDC_MAIN_SOURCE_PATH, EDIT, L"", 66, 258, 239, 13},
+             {IDC_MAIN_BROWSE_SOURCE, PUSH, L"Välj fil", 311, 258, 43, 14},
+             {IDC_MAIN_DECRYPT, PUSH, L"Dekryptera", 120, 294, 78, 18},
+             {IDC_MAIN_ENCRYPT, PUSH, L"Kryptera", 204, 294, 78, 18},
+             {IDC_MAIN_EXIT, PUSH, L"Avsluta", 288, 294, 78, 18},
+         }},
+        {IDD_PROGRESS,
+         L"Ferrolyn",
+         223,
+         66,
+         0,
+         false,
+         {
+             {IDC_PROGRESS_CANCEL, PUSH, L"Avbryt", 165, 47, 50, 14},
+             {IDC_PROGRESS_STATUS, LABEL, L"", 11, 12, 142, 8},
+             {IDC_PROGRESS_BAR, PROGRESS_BORDERED, L"", 9, 28, 206, 12},
+         }},
+        {IDD_ENTROPY,
+         L"Slumptalsinsamling",
+         253,
+         164,
+         0,
+         false,
+         {
+             {IDC_STATIC, LABEL, L"Rör muspekaren slumpmässigt över fönstret för att samla slumptal.", 24, 30, 215, 8},
+             {IDC_STATIC, LABEL, L"OBS! Använd inte trådlös mus vid insamling av slumptal.", 42, 54, 179, 8},
+             {IDC_ENTROPY_COUNTER, LABEL, L"0 /  1024", 108, 96, 44, 8},
+             {IDC_ENTROPY_CONTINUE, PUSH, L"Fortsätt", 192, 138, 50, 14, OFF},
+         }},
+        {IDD_ABOUT,
+         L"Ferrolyn",
+         166,
+         116,
+         0,
+         false,
+         {
+             {IDC_STATIC, LABEL, L"Ferrolyn v1.0", 54, 20, 64, 8},
+             {IDC_STATIC, LABEL, L"2018-03-24", 65, 36, 38, 8},
+             {IDC_STATIC, LABEL, L"Halvardi", 55, 55, 60, 8},
+             {IDC_ABOUT_OK, PUSH, L"OK", 57, 90, 60, 14},
+         }},
+        {IDD_ENCRYPTION_INFO,
+         L"Kryptering",
+         276,
+         233,
+         0,
+         false,
+         {
+             {IDC_STATIC, GROUP, L"Krypteringsinformation:", 6, 6, 264, 198},
+             {IDC_STATIC, LABEL, L"Slumptalsgenerering:", 18, 24, ANY, ANY},
+             {IDC_INFO_RANDOM_GENERATION, LABEL, L"Orvantis AES-256/SHA-256/4096", 132, 24, ANY, ANY},
+             {IDC_STATIC, LABEL, L"Nyckelgenerering:", 18, 42, ANY, ANY},
+             {IDC_STATIC, LABEL, L"RAW / PBKDF2 (75k itt)", 132, 42, ANY, ANY},
+             {IDC_STATIC, LABEL, L"Nyckelverifiering:", 18, 54, ANY, ANY},
+             {IDC_STATIC, LABEL, L"HMAC-SHA256", 132, 54, ANY, ANY},
+             {IDC_STATIC, LABEL, L"Nyckeldelning:", 18, 66, ANY, ANY},
+             {IDC_INFO_KEY_SPLITTING, LABEL, L"Deterministrisk CTR (AES-256)", 132, 66, ANY, ANY},
+             {IDC_STATIC, LABEL, L"Typ av kryptering:", 18, 84, ANY, ANY},
+             {IDC_STATIC, LABEL, L"Symmetriskt blockchiffer", 132, 84, ANY, ANY},
+             {IDC_STATIC, LABEL, L"Algoritm:", 18, 102, ANY, ANY},
+             {IDC_INFO_ALGORITHM, LABEL, L"AES-256", 132, 102, ANY, ANY},
+             {IDC_STATIC, LABEL, L"Nyckellängd:", 18, 114, ANY, ANY},
+             {IDC_STATIC, LABEL, L"256bit", 132, 114, ANY, ANY},
+             {IDC_STATIC, LABEL, L"Krypteringsmode:", 18, 126, ANY, ANY},
+             {IDC_STATIC, LABEL, L"Cipher Block Chaining (CBC)", 132, 126, ANY, ANY},
+             {IDC_STATIC, LABEL, L"Implementation:", 18, 138, ANY, ANY},
+             {IDC_INFO_IMPLEMENTATION, LABEL, L"32bit (equvivalent decryption algorithm)", 132, 138, ANY, ANY},
+             {IDC_STATIC, LABEL, L"Autentisering:", 18, 156, ANY, ANY},
+             {IDC_STATIC, LABEL, L"HMAC-SHA256", 132, 156, ANY, ANY},
+             {IDC_STATIC, LABEL, L"Entropi-steg:", 18, 174, ANY, ANY},
+             {IDC_INFO_ENTROPY_STAGE, LABEL, L"BWT/MTF/Huffman-codec", 132, 174, ANY, ANY},
+             {IDC_INFO_CLOSE, PUSH, L"Stäng", 208, 208, 61, 18},
+         }},
+        {IDD_CREATE_KEY_FILE,
+         L"Skapa nyckelfil",
+         270,
+         168,
+         0,
+         false,
+         {
+             {IDC_STATIC, LABEL, L"Rör muspekaren slumpmässigt över fönstret för att samla slumptal.", 24, 30, 215, 8},
+             {IDC_STATIC, LABEL, L"OBS! Använd inte trådlös mus vid insamling av slumptal.", 42, 60, 179, 8},
+             {IDC_KEY_FILE_COUNTER, LABEL, L"0 / 1024", 12, 102, 60, 8},
+             {IDC_KEY_FILE_BAR, PROGRESS, L"", 12, 114, 246, 14},
+             {IDC_KEY_FILE_CREATE, PUSH, L"Skapa nyckelfil", 108, 144, 92, 18, OFF},
+             {IDC_KEY_FILE_CANCEL, PUSH, L"Avbryt", 204, 144, 56, 18},
+         }},
+        {IDD_SETTINGS,
+         L"Inställningar",
+         256,
+         104,
+         0,
+         false,
+         {
+             {IDC_STATIC, LABEL, L"Krypteringsalgoritm:", 18, 18, 66, 8},
+             {IDC_SETTINGS_CIPHER, COMBO, L"", 96, 16, 85, 30},
+             {IDC_SETTINGS_COMPRESS, CHECK, L"Komprimera filer (tar längre tid)", 24, 48, 156, 10},
+             {IDC_SETTINGS_OK, PUSH, L"OK", 144, 84, 50, 14},
+             {IDC_SETTINGS_CANCEL, PUSH, L"Avbryt", 198, 84, 50, 14},
+         }},
     };
     return layouts;
 }
@@ -267,7 +309,8 @@ bool sameNumber(int actual, int expected) { return expected == ANY || actual == 
 
 void compareDialog(const TemplateDialog& dialog, const DialogLayout& expected) {
     checkText(dialog.caption, expected.caption, "caption");
-    check(dialog.cx == expected.cx && dialog.cy == expected.cy, "size " + std::to_string(dialog.cx) + " x " + std::to_string(dialog.cy));
+    check(dialog.cx == expected.cx && dialog.cy == expected.cy,
+          "size " + std::to_string(dialog.cx) + " x " + std::to_string(dialog.cy));
     checkText(dialog.font, L"MS Shell Dlg", "font");
     check(dialog.pointSize == 8, "font size 8");
     check(dialog.menu == (expected.menu == 0 ? L"" : L"#" + std::to_wstring(expected.menu)), "menu");
@@ -275,14 +318,20 @@ void compareDialog(const TemplateDialog& dialog, const DialogLayout& expected) {
     check((dialog.style & frame) == frame, "modal frame with caption and system menu");
     check(!(dialog.style & (WS_THICKFRAME | WS_MAXIMIZEBOX)), "no resizing, no maximise box");
     check(((dialog.style & WS_MINIMIZEBOX) != 0) == expected.minimizeBox, "minimise box only on the main window");
-    check(dialog.controls.size() == expected.controls.size(), "control count " + std::to_string(dialog.controls.size()));
+    check(dialog.controls.size() == expected.controls.size(),
+          "control count " + std::to_string(dialog.controls.size()));
     for (size_t i = 0; i < dialog.controls.size() && i < expected.controls.size(); ++i) {
         const TemplateControl& c = dialog.controls[i];
         const ControlLayout& s = expected.controls[i];
         const std::string where = "control " + std::to_string(i) + " (\"" + gui::narrow(s.text) + "\")";
         check(c.id == (s.id == IDC_STATIC ? 0xFFFF : s.id) || c.id == s.id, where + " id " + std::to_string(c.id));
-        check(controlKindMatches(c, s.kind), where + " class and style: " + gui::narrow(c.className) + ", style 0x" +
-                                                 [&] { char h[16]; std::snprintf(h, sizeof h, "%08lX", static_cast<unsigned long>(c.style)); return std::string(h); }());
+        check(
+            controlKindMatches(c, s.kind),
+            where + " class and style: " + gui::narrow(c.className) + ", style 0x" + [&] {
+                char h[16];
+                std::snprintf(h, sizeof h, "%08lX", static_cast<unsigned long>(c.style));
+                return std::string(h);
+            }());
         checkText(c.text, s.text, where + " text");
         check(sameNumber(c.x, s.x) && sameNumber(c.y, s.y) && sameNumber(c.cx, s.cx) && sameNumber(c.cy, s.cy),
               where + " at " + std::to_string(c.x) + ", " + std::to_string(c.y) + ", " + std::to_string(c.cx) + ", " +
@@ -359,8 +408,12 @@ void checkMenu(HMODULE module) {
         const wchar_t* text;
     };
     static const Item items[] = {
-        {0, IDM_CREATE_KEY_FILE, L"Skapa nyckelfil..."}, {0, 0, L""}, {0, IDM_SETTINGS, L"Inställningar..."},
-        {0, IDM_ENCRYPTION_INFO, L"Kryptering..."},     {0, 0, L""}, {0, IDM_EXIT, L"Avsluta"},
+        {0, IDM_CREATE_KEY_FILE, L"Skapa nyckelfil..."},
+        {0, 0, L""},
+        {0, IDM_SETTINGS, L"Inställningar..."},
+        {0, IDM_ENCRYPTION_INFO, L"Kryptering..."},
+        {0, 0, L""},
+        {0, IDM_EXIT, L"Avsluta"},
         {1, IDM_ABOUT, L"Om..."},
     };
     int position[2] = {0, 0};
@@ -401,7 +454,8 @@ void checkImages(HMODULE module) {
         for (int i = 0; i < count && i < 3 && size >= 6 + (i + 1) * sizeof(IconGroupEntry); ++i) {
             IconGroupEntry entry;
             std::memcpy(&entry, group + 6 + i * sizeof entry, sizeof entry);
-            check(entry.width == sizes[i] && entry.height == sizes[i], "icon image of " + std::to_string(sizes[i]) + " pixels");
+            check(entry.width == sizes[i] && entry.height == sizes[i],
+                  "icon image of " + std::to_string(sizes[i]) + " pixels");
             DWORD imageSize = 0;
             const uint8_t* image = resourceData(module, reinterpret_cast<const wchar_t*>(RT_ICON), entry.id, imageSize);
             BITMAPINFOHEADER header = {};
@@ -413,11 +467,13 @@ void checkImages(HMODULE module) {
     const uint8_t* banner = resourceData(module, reinterpret_cast<const wchar_t*>(RT_BITMAP), IDB_BANNER, size);
     BITMAPINFOHEADER header = {};
     if (banner != nullptr && size >= sizeof header) std::memcpy(&header, banner, sizeof header);
-    check(header.biWidth == 539 && header.biHeight == 92 && header.biBitCount == 24, "banner 110 is 539 x 92 at 24 bits");
+    check(header.biWidth == 539 && header.biHeight == 92 && header.biBitCount == 24,
+          "banner 110 is 539 x 92 at 24 bits");
 
     gui::results.scenario = "manifest";
     const uint8_t* manifest = resourceData(module, reinterpret_cast<const wchar_t*>(RT_MANIFEST), 1, size);
-    const std::string text = manifest == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(manifest), size);
+    const std::string text =
+        manifest == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(manifest), size);
     check(text.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"") != std::string::npos,
           "asks for common controls version 6");
     check(text.find("level=\"asInvoker\"") != std::string::npos, "runs as invoker");

@@ -94,15 +94,14 @@ TEST(Centring, OnTheMainWindowClampsNegativePositionsToZero) {
         POINT expected;
     };
     const Row rows[] = {
-        {{100, 50, 600, 450}, {201, 101}, {249, 199}},
-        {{100, 50, 600, 450}, {500, 400}, {100, 50}},
-        {{-400, -300, -300, -200}, {300, 300}, {0, 0}},
-        {{-10, 20, 90, 120}, {50, 50}, {15, 45}},
+        {{100, 50, 600, 450}, {201, 101}, {249, 199}},  {{100, 50, 600, 450}, {500, 400}, {100, 50}},
+        {{-400, -300, -300, -200}, {300, 300}, {0, 0}}, {{-10, 20, 90, 120}, {50, 50}, {15, 45}},
         {{10, 10, 60, 60}, {100, 40}, {0, 15}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::to_string(row.main.left) + "," + std::to_string(row.main.top));
-        HWND main = makeWindow(row.main.left, row.main.top, row.main.right - row.main.left, row.main.bottom - row.main.top);
+        HWND main =
+            makeWindow(row.main.left, row.main.top, row.main.right - row.main.left, row.main.bottom - row.main.top);
         HWND dialog = makeWindow(0, 0, row.dialog.cx, row.dialog.cy);
         ASSERT_NE(main, nullptr);
         ASSERT_NE(dialog, nullptr);
@@ -235,13 +234,31 @@ struct ChooserCase {
 
 TEST_F(FileDialogs, TitlesFiltersAndDefaultExtensions) {
     const ChooserCase cases[] = {
-        {"save key file", true, KEY_FILE_KIND, "key_0102030405060708", L"Välj plats för nyckelfilen...",
-         {L"Nyckelfil (*.key)"}, "nyckel_\xE5\xE4\xF6", "nyckel_\xE5\xE4\xF6.key"},
-        {"save encrypted", true, ENCRYPTED_FILE, "report.pdf.encrypted", L"Välj plats för den krypterade filen...",
-         {L"Krypterad fil (*.encrypted)"}, "report", "report.encrypted"},
+        {"save key file",
+         true,
+         KEY_FILE_KIND,
+         "key_0102030405060708",
+         L"Välj plats för nyckelfilen...",
+         {L"Nyckelfil (*.key)"},
+         "nyckel_\xE5\xE4\xF6",
+         "nyckel_\xE5\xE4\xF6.key"},
+        {"save encrypted",
+         true,
+         ENCRYPTED_FILE,
+         "report.pdf.encrypted",
+         L"Välj plats för den krypterade filen...",
+         {L"Krypterad fil (*.encrypted)"},
+         "report",
+         "report.encrypted"},
         {"save any", true, ANY_FILE, "report.pdf", L"Välj plats för filen...", {L"Alla filer (*.*)"}, "plain", "plain"},
-        {"open any", false, ANY_FILE, "", L"Välj fil...",
-         {L"Alla filer (*.*)", L"Krypterade filer (*.encrypted)"}, "exists.bin", "exists.bin"},
+        {"open any",
+         false,
+         ANY_FILE,
+         "",
+         L"Välj fil...",
+         {L"Alla filer (*.*)", L"Krypterade filer (*.encrypted)"},
+         "exists.bin",
+         "exists.bin"},
         // Wine's open dialog checks that a typed name exists before it adds the default extension,
         // so the name is typed whole here.
         {"open key file", false, KEY_FILE_KIND, "", L"Välj fil...", {L"Nyckelfil (*.key)"}, "exists.key", "exists.key"},
@@ -252,7 +269,10 @@ TEST_F(FileDialogs, TitlesFiltersAndDefaultExtensions) {
         SecureBuffer suggested = text(c.suggested);
         const bool chosen = runDialog(
             c.title,
-            [&] { return c.save ? chooseSaveFile(path, nullptr, c.kind, suggested) : chooseOpenFile(nullptr, path, c.kind); },
+            [&] {
+                return c.save ? chooseSaveFile(path, nullptr, c.kind, suggested)
+                              : chooseOpenFile(nullptr, path, c.kind);
+            },
             [&](HWND dialog) {
                 EXPECT_EQ(filterNames(dialog), c.filters);
                 HWND field = nameField(dialog);
@@ -279,7 +299,10 @@ TEST_F(FileDialogs, CancelLeavesThePathAsItWas) {
         SecureBuffer suggested = text("name");
         const bool chosen = runDialog(
             save ? L"Välj plats för filen..." : L"Välj fil...",
-            [&] { return save ? chooseSaveFile(path, nullptr, ANY_FILE, suggested) : chooseOpenFile(nullptr, path, ANY_FILE); },
+            [&] {
+                return save ? chooseSaveFile(path, nullptr, ANY_FILE, suggested)
+                            : chooseOpenFile(nullptr, path, ANY_FILE);
+            },
             [&](HWND dialog) { cancel(dialog); });
         EXPECT_FALSE(chosen);
         EXPECT_EQ(asString(path), "unchanged");

@@ -51,8 +51,7 @@ constexpr wchar_t BAD_KEY_CODE[] = L"Nyckelkoden har ett felaktigt format.";
 
 constexpr wchar_t READ_ERROR[] = L"Fel vid läsning av källfilen.";
 constexpr wchar_t WRITE_ERROR[] = L"Fel vid skrivning till målfilen.";
-constexpr wchar_t CRYPTO_ERROR[] =
-    L"Krypteringsfel, kontrollera val av krypteringsmetod och formatet på filen.";
+constexpr wchar_t CRYPTO_ERROR[] = L"Krypteringsfel, kontrollera val av krypteringsmetod och formatet på filen.";
 constexpr wchar_t WRONG_KEY[] = L"Felaktig nyckelfil, nyckelkod eller lösenfras för den här filen.";
 
 constexpr wchar_t STATUS_ENCRYPTING[] = L"Krypterar...";
@@ -110,8 +109,8 @@ std::wstring keyPath(const std::wstring& name) { return folders.keys + L"\\" + n
 // Text-like bytes with some noise: the codec finds something to compress, and the seed makes every
 // file different.
 std::vector<uint8_t> sampleBytes(size_t size, uint32_t seed) {
-    static const char* const WORDS[] = {"kryptering ", "fil ", "nyckel ", "data ",   "\r\n",
-                                        "2018 ",       "block ", "och ",   "chunk ", "Ferrolyn "};
+    static const char* const WORDS[] = {"kryptering ", "fil ",   "nyckel ", "data ",  "\r\n",
+                                        "2018 ",       "block ", "och ",    "chunk ", "Ferrolyn "};
     std::vector<uint8_t> bytes;
     bytes.reserve(size);
     uint32_t state = seed * 2654435761u + 12345u;
@@ -187,8 +186,8 @@ std::string describeRun(const ToolRun& run) {
 // Every kind of key, for the window and for the tool.
 struct Keys {
     std::wstring keyFile;
-    std::wstring keyCode;         // as typed into the window
-    std::wstring keyCodeFile;     // a key code for the tool, on its first line
+    std::wstring keyCode;      // as typed into the window
+    std::wstring keyCodeFile;  // a key code for the tool, on its first line
     std::wstring passphrase;
     std::wstring passphraseFile;  // UTF-8, for the tool
 };
@@ -545,9 +544,9 @@ struct JobRun {
     std::wstring suggestion;  // the save dialog's suggested name; empty: not checked
     std::wstring question;    // a question answered Yes before the save dialog; empty: none comes
     Icon questionIcon = NO_ICON;
-    std::wstring status;      // the progress dialog's status text
+    std::wstring status;  // the progress dialog's status text
     Outcome outcome = SUCCEEDS;
-    std::wstring message;     // the failed job's message
+    std::wstring message;  // the failed job's message
     ProgressHook hook;
     std::wstring saveShot, progressShot, messageShot;
 };
@@ -798,12 +797,11 @@ void inputRefusals(const Session& s, const Keys& keys) {
          UNREPRESENTABLE},
         {"unrepresentable before the short question", true, PASS_METHOD, source, L"", L"", L"Ωω", L"Ωω",
          UNREPRESENTABLE},
-        {"passphrase method ignores a good key file and code", true, PASS_METHOD, source, keys.keyFile, code, L"",
-         L"", NO_PASSPHRASE},
+        {"passphrase method ignores a good key file and code", true, PASS_METHOD, source, keys.keyFile, code, L"", L"",
+         NO_PASSPHRASE},
         {"empty key-file field, key code typed", true, FILE_METHOD, source, L"", code, good, good, NO_KEY_FILE},
         {"missing key file", true, FILE_METHOD, source, keyPath(L"missing.key"), L"", L"", L"", KEY_FILE_UNREADABLE},
-        {"missing key file", false, FILE_METHOD, source, keyPath(L"missing.key"), L"", L"", L"",
-         KEY_FILE_UNREADABLE},
+        {"missing key file", false, FILE_METHOD, source, keyPath(L"missing.key"), L"", L"", L"", KEY_FILE_UNREADABLE},
         {"bad magic", true, FILE_METHOD, source, keyPath(L"bad-magic.key"), L"", L"", L"", KEY_FILE_BAD_FORMAT},
         {"magic with a NUL", true, FILE_METHOD, source, keyPath(L"magic-with-nul.key"), L"", L"", L"",
          KEY_FILE_BAD_FORMAT},
@@ -821,8 +819,8 @@ void inputRefusals(const Session& s, const Keys& keys) {
         {"a bracket replaced", true, CODE_METHOD, source, L"", L"(" + hex + L">", L"", L"", BAD_KEY_CODE},
         {"a digit that is not hexadecimal", false, CODE_METHOD, source, L"", L"<" + hex.substr(1) + L"g>", L"", L"",
          BAD_KEY_CODE},
-        {"a space inside", true, CODE_METHOD, source, L"", L"<" + hex.substr(0, 32) + L" " + hex.substr(32) + L">",
-         L"", L"", BAD_KEY_CODE},
+        {"a space inside", true, CODE_METHOD, source, L"", L"<" + hex.substr(0, 32) + L" " + hex.substr(32) + L">", L"",
+         L"", BAD_KEY_CODE},
     };
     const std::vector<std::wstring> before = folderEntries(folders.work);
     bool firstShot = true;
@@ -1072,7 +1070,7 @@ void jobFailures(const Session& s, const Keys& keys, const Keys& otherKeys) {
         const char* name;
         bool encrypt;
         Method method;
-        bool otherKey;      // the key is not the container's
+        bool otherKey;  // the key is not the container's
         const wchar_t* source;
         const wchar_t* target;
         bool targetExists;  // a file with the target's name is there before
@@ -1081,10 +1079,10 @@ void jobFailures(const Session& s, const Keys& keys, const Keys& otherKeys) {
         const wchar_t* shot;
     };
     static const Case cases[] = {
-        {"missing source, encrypting", true, BY_KEY_FILE, false, L"missing.txt", L"missing.txt.encrypted", false,
+        {"missing source, encrypting", true, BY_KEY_FILE, false, L"missing.txt", L"missing.txt.encrypted", false, false,
+         READ_ERROR, nullptr},
+        {"missing source, decrypting over a file", false, BY_PASSPHRASE, false, L"missing.encrypted", L"kept.txt", true,
          false, READ_ERROR, nullptr},
-        {"missing source, decrypting over a file", false, BY_PASSPHRASE, false, L"missing.encrypted", L"kept.txt",
-         true, false, READ_ERROR, nullptr},
         {"target held open, encrypting", true, BY_KEY_CODE, false, L"failing.txt", L"held.encrypted", true, true,
          WRITE_ERROR, L"workflow_write_error"},
         {"target held open, decrypting", false, BY_KEY_FILE, false, L"by-key-file.encrypted", L"held.txt", true, true,
@@ -1093,10 +1091,10 @@ void jobFailures(const Session& s, const Keys& keys, const Keys& otherKeys) {
          WRONG_KEY, L"workflow_wrong_key"},
         {"another key file", false, BY_KEY_FILE, true, L"by-key-file.encrypted", L"kept.txt", true, false, WRONG_KEY,
          nullptr},
-        {"damaged chunk", false, BY_KEY_FILE, false, L"damaged-chunk.encrypted", L"kept.txt", true, false,
-         READ_ERROR, nullptr},
-        {"damaged table", false, BY_KEY_FILE, false, L"damaged-table.encrypted", L"fresh.txt", false, false,
-         READ_ERROR, nullptr},
+        {"damaged chunk", false, BY_KEY_FILE, false, L"damaged-chunk.encrypted", L"kept.txt", true, false, READ_ERROR,
+         nullptr},
+        {"damaged table", false, BY_KEY_FILE, false, L"damaged-table.encrypted", L"fresh.txt", false, false, READ_ERROR,
+         nullptr},
         {"damaged salt field", false, BY_PASSPHRASE, false, L"damaged-salt.encrypted", L"kept.txt", true, false,
          CRYPTO_ERROR, L"workflow_crypto_error"},
     };
@@ -1173,9 +1171,10 @@ void cancelJobs(const Session& s, const Keys& keys) {
             checkText(controlText(dialog, IDC_PROGRESS_STATUS), STATUS_COMPRESSING, "Enter and Escape do not cancel");
             check(IsWindowEnabled(button) != 0, "\"Avbryt\" is still enabled after Enter and Escape");
             way.cancel(dialog);
-            const bool cancelling = waitFor([&] {
-                return controlText(dialog, IDC_PROGRESS_STATUS) == STATUS_CANCELLING ? dialog : nullptr;
-            }) != nullptr;
+            const bool cancelling =
+                waitFor([&] {
+                    return controlText(dialog, IDC_PROGRESS_STATUS) == STATUS_CANCELLING ? dialog : nullptr;
+                }) != nullptr;
             check(cancelling, "the status turns to \"Avbryter...\"");
             check(!IsWindowEnabled(button), "\"Avbryt\" is disabled");
             screenshot(L"workflow_cancelling");

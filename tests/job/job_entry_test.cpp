@@ -113,18 +113,18 @@ TEST(JobEntryPoints, RunJobChoosesByDirectionAndMethod) {
         SCOPED_TRACE(methodName(used));
         const JobKey key = jobKeyFor(used);
         JobResult result = RESULT_CANCELLED;
-        ASSERT_TRUE(runJob(options, true, key, nativePathOf(dir / "plain.bin"), nativePathOf(dir / "job.encrypted"),
-                           result))
+        ASSERT_TRUE(
+            runJob(options, true, key, nativePathOf(dir / "plain.bin"), nativePathOf(dir / "job.encrypted"), result))
             << "result " << result;
         for (KeyMethod method : {KEY_FILE, KEY_CODE, PASSPHRASE}) {
             SCOPED_TRACE(std::string("opened with ") + methodName(method));
-            const bool opened = decryptPath(options, method, materialFor(method), dir / "job.encrypted",
-                                            dir / "check.out", result);
+            const bool opened =
+                decryptPath(options, method, materialFor(method), dir / "job.encrypted", dir / "check.out", result);
             EXPECT_EQ(opened, method == used);
         }
 
-        ASSERT_TRUE(encryptPath(options, used, materialFor(used), dir / "plain.bin", dir / "pipeline.encrypted",
-                                result));
+        ASSERT_TRUE(
+            encryptPath(options, used, materialFor(used), dir / "plain.bin", dir / "pipeline.encrypted", result));
         ASSERT_TRUE(runJob(options, false, key, nativePathOf(dir / "pipeline.encrypted"), nativePathOf(dir / "job.out"),
                            result))
             << "result " << result;
@@ -134,8 +134,8 @@ TEST(JobEntryPoints, RunJobChoosesByDirectionAndMethod) {
     JobKey unknown = jobKeyFor(KEY_CODE);
     unknown.method = static_cast<KeyMethod>(7);
     JobResult result = RESULT_CANCELLED;
-    EXPECT_FALSE(runJob(options, true, unknown, nativePathOf(dir / "plain.bin"), nativePathOf(dir / "unknown.out"),
-                        result));
+    EXPECT_FALSE(
+        runJob(options, true, unknown, nativePathOf(dir / "plain.bin"), nativePathOf(dir / "unknown.out"), result));
     EXPECT_EQ(result, RESULT_WRONG_KEY);
     EXPECT_FALSE(fs::exists(dir / "unknown.out"));
 }

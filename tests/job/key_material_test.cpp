@@ -104,27 +104,45 @@ TEST_F(KeyFiles, ReadOutcomes) {
         {"bytes after the payload are ignored", true, withTrailing, KEY_MATERIAL_OK, key32()},
         {"key identifier of 3 bytes is skipped", true, blobOf(payloadOf(bytesOfString(MAGIC), 0, {9, 9, 9}, key32())),
          KEY_MATERIAL_OK, key32()},
-        {"key of 31 bytes is returned as read", true,
-         blobOf(payloadOf(bytesOfString(MAGIC), 0, KEY_ID, key31)), KEY_MATERIAL_OK, key31},
+        {"key of 31 bytes is returned as read", true, blobOf(payloadOf(bytesOfString(MAGIC), 0, KEY_ID, key31)),
+         KEY_MATERIAL_OK, key31},
         {"key field cut short: the bytes that are there", true, keyCutShort, KEY_MATERIAL_OK, key20},
         {"no key field: an empty key", true, noKeyField, KEY_MATERIAL_OK, {}},
         {"missing file", false, {}, KEY_FILE_UNREADABLE, {}},
         {"declares 67 payload bytes, holds 60", true, declares67Holds60, KEY_FILE_UNREADABLE, {}},
         {"length over 2^30", true, fromHex("01000040 0d000000"), KEY_FILE_UNREADABLE, {}},
         {"empty file: an empty payload", true, {}, KEY_FILE_BAD_FORMAT, {}},
-        {"magic followed by a NUL (14 bytes)", true, blobOf(payloadOf(withNul, 0, KEY_ID, key32())),
-         KEY_FILE_BAD_FORMAT, {}},
-        {"magic of 12 bytes", true, blobOf(payloadOf(bytesOfString("EncryptionKe"), 0, KEY_ID, key32())),
-         KEY_FILE_BAD_FORMAT, {}},
-        {"magic in another case", true, blobOf(payloadOf(bytesOfString("Encryptionkey"), 0, KEY_ID, key32())),
-         KEY_FILE_BAD_FORMAT, {}},
-        {"a container's magic", true, blobOf(payloadOf(bytesOfString("EncryptedFile"), 0, KEY_ID, key32())),
-         KEY_FILE_BAD_FORMAT, {}},
+        {"magic followed by a NUL (14 bytes)",
+         true,
+         blobOf(payloadOf(withNul, 0, KEY_ID, key32())),
+         KEY_FILE_BAD_FORMAT,
+         {}},
+        {"magic of 12 bytes",
+         true,
+         blobOf(payloadOf(bytesOfString("EncryptionKe"), 0, KEY_ID, key32())),
+         KEY_FILE_BAD_FORMAT,
+         {}},
+        {"magic in another case",
+         true,
+         blobOf(payloadOf(bytesOfString("Encryptionkey"), 0, KEY_ID, key32())),
+         KEY_FILE_BAD_FORMAT,
+         {}},
+        {"a container's magic",
+         true,
+         blobOf(payloadOf(bytesOfString("EncryptedFile"), 0, KEY_ID, key32())),
+         KEY_FILE_BAD_FORMAT,
+         {}},
         {"version 1", true, blobOf(payloadOf(bytesOfString(MAGIC), 1, KEY_ID, key32())), KEY_FILE_BAD_VERSION, {}},
-        {"version 0x0100", true, blobOf(payloadOf(bytesOfString(MAGIC), 0x0100, KEY_ID, key32())),
-         KEY_FILE_BAD_VERSION, {}},
-        {"payload ends after the magic: a missing version reads as 0, the key as empty", true,
-         blobOf(field(bytesOfString(MAGIC))), KEY_MATERIAL_OK, {}},
+        {"version 0x0100",
+         true,
+         blobOf(payloadOf(bytesOfString(MAGIC), 0x0100, KEY_ID, key32())),
+         KEY_FILE_BAD_VERSION,
+         {}},
+        {"payload ends after the magic: a missing version reads as 0, the key as empty",
+         true,
+         blobOf(field(bytesOfString(MAGIC))),
+         KEY_MATERIAL_OK,
+         {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -145,8 +163,15 @@ TEST_F(KeyFiles, WriteGivesSeventyOneBytesThatReadBack) {
     ASSERT_EQ(file.size(), 71u);
     SecureBuffer expectedKey;
     ASSERT_TRUE(generate(*reference, expectedKey, 32, CIPHER_AES256)) << "the key is the generator's next 32 bytes";
-    EXPECT_EQ(toHex(file), "43000000" "0d000000" "456e6372797074696f6e4b6579" "0000" "08000000" "0102030405060708"
-                           "20000000" + toHex(expectedKey));
+    EXPECT_EQ(toHex(file),
+              "43000000"
+              "0d000000"
+              "456e6372797074696f6e4b6579"
+              "0000"
+              "08000000"
+              "0102030405060708"
+              "20000000" +
+                  toHex(expectedKey));
 
     SecureBuffer key;
     ASSERT_EQ(readKeyFile("first.key", key), KEY_MATERIAL_OK);

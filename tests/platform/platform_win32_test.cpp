@@ -77,7 +77,8 @@ protected:
     void writeWhole(const std::string& name, const std::string& content) {
         PlatformFile file;
         ASSERT_TRUE(platformCreateWrite(path(name), file));
-        ASSERT_TRUE(platformWrite(file, reinterpret_cast<const uint8_t*>(content.data()), static_cast<uint32_t>(content.size())));
+        ASSERT_TRUE(platformWrite(file, reinterpret_cast<const uint8_t*>(content.data()),
+                                  static_cast<uint32_t>(content.size())));
         ASSERT_TRUE(platformClose(file));
     }
 

@@ -156,7 +156,9 @@ TEST_F(Seeding, SeedFileThatCannotBeRewrittenFailsTheStart) {
     const Bytes before = seedFile(seedBytes(SEED_FILE_BYTES));
     writeFileBytes("rand.bin", before);
     struct FailingWriter {
-        FailingWriter() { setSeedFileWriter([](const char*, const SecureBuffer&) { return false; }); }
+        FailingWriter() {
+            setSeedFileWriter([](const char*, const SecureBuffer&) { return false; });
+        }
         ~FailingWriter() { setSeedFileWriter(nullptr); }
     } failingWriter;
     EXPECT_FALSE(initRandomGenerator());

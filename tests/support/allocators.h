@@ -35,8 +35,7 @@ private:
     }
     static void* obtain(size_t bytes) {
         size_t seen = largest().load();
-        while (bytes > seen && !largest().compare_exchange_weak(seen, bytes)) {
-        }
+        while (bytes > seen && !largest().compare_exchange_weak(seen, bytes)) {}
         return std::malloc(bytes);
     }
     static void release(void* memory, size_t) { std::free(memory); }

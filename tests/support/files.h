@@ -102,8 +102,6 @@ inline std::vector<std::string> fileNames(const fs::path& dir) {
 inline Bytes bytesOf(const SecureBuffer& buffer) { return Bytes(buffer.data(), buffer.data() + buffer.size()); }
 
 // A file under the repository's test data folder; the names there are ASCII.
-inline fs::path testDataPath(const std::string& relative) {
-    return fs::path(FERROLYN_TEST_DATA) / relative;
-}
+inline fs::path testDataPath(const std::string& relative) { return fs::path(FERROLYN_TEST_DATA) / relative; }
 
 }  // namespace testsupport

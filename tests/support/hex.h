@@ -19,11 +19,16 @@ inline std::vector<uint8_t> fromHex(std::string_view hex) {
     int high = -1;
     for (char c : hex) {
         int v;
-        if (c >= '0' && c <= '9') v = c - '0';
-        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-        else if (c == ' ' || c == '\n') continue;
-        else std::abort();
+        if (c >= '0' && c <= '9')
+            v = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            v = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            v = c - 'A' + 10;
+        else if (c == ' ' || c == '\n')
+            continue;
+        else
+            std::abort();
         if (high < 0) {
             high = v;
         } else {
