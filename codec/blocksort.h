@@ -5,9 +5,13 @@
 
 #include <cstdint>
 
+#include "base/chunk.h"
 #include "base/secure_buffer.h"
 
-constexpr uint32_t BLOCK_SORT_SIZE = 2097152;      // bytes per block (2^21); the last may be shorter
+constexpr uint32_t BLOCK_SORT_SIZE = 2097152;  // bytes per block (2^21); the last may be shorter
+// A chunk after the first run-length stage is at most two blocks; the stream format fixes the block
+// size, so the chunk size must not drift from it.
+static_assert(BLOCK_SORT_SIZE == CHUNK_SIZE, "the block sort's block is one chunk");
 constexpr uint32_t BLOCK_SORT_MAX_BLOCKS = 65535;  // the block count is stored in 16 bits
 
 // Bytes of the stream that blockSortEncode makes from inputBytes >= 1 bytes: the 16-bit block

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "base/chunk.h"
 #include "base/secure_buffer.h"
 
 enum CompressionMethod : uint8_t {
@@ -12,7 +13,7 @@ enum CompressionMethod : uint8_t {
     METHOD_BLOCKSORT = 2,  // huffman(runLength(moveToFront(blockSort(runLength(chunk)))))
 };
 
-constexpr uint32_t CODEC_CHUNK_MAX_BYTES = 2097152;  // the pipelines' chunk size, 2 MiB
+constexpr uint32_t CODEC_CHUNK_MAX_BYTES = CHUNK_SIZE;  // the pipelines' chunk size, 2 MiB
 
 // Compresses one chunk in place. mode asks for a method; METHOD_HUFFMAN and METHOD_BLOCKSORT
 // give METHOD_STORED when coding does not make the chunk smaller. This encoder never falls back
