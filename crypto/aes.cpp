@@ -367,6 +367,32 @@ bool aesCbcDecrypt(const AesKeySchedule& schedule, const uint8_t* iv, const uint
     return true;
 }
 
+bool aesCbcEncryptLanes(const AesKeySchedule& schedule, AesCbcLane* lanes, size_t laneCount) {
+    return aesCbcEncryptLanes(schedule, lanes, laneCount, aesPreferredEngine());
+}
+
+bool aesCbcEncryptLanes(const AesKeySchedule& schedule, AesCbcLane* lanes, size_t laneCount, AesEngine engine) {
+    if (!schedule.valid) {
+        for (size_t l = 0; l < laneCount; ++l) {
+            if (lanes[l].blockCount != 0) secureWipe(lanes[l].data, AES_BLOCK_BYTES * lanes[l].blockCount);
+            secureWipe(lanes[l].chainingBlock, AES_BLOCK_BYTES);
+        }
+        return false;
+    }
+    switch (engine) {
+    case AES_ENGINE_PORTABLE:
+        for (size_t l = 0; l < laneCount; ++l) {
+            AesCbcLane& lane = lanes[l];
+            if (lane.blockCount == 0) continue;
+            cbcEncryptPortable(schedule, lane.chainingBlock, lane.data, lane.blockCount);
+            std::memcpy(lane.chainingBlock, lane.data + AES_BLOCK_BYTES * (lane.blockCount - 1), AES_BLOCK_BYTES);
+        }
+        break;
+    case AES_ENGINE_NI: aesNiCbcEncryptLanes(schedule, lanes, laneCount); break;
+    }
+    return true;
+}
+
 void aesWipe(AesKeySchedule& schedule) {
     schedule.valid = false;
     schedule.encryptionRoundKeys.wipe();

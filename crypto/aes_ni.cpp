@@ -1,8 +1,8 @@
 // AES-NI rounds. The schedule's round keys are read in its own layout (each word least-significant
 // byte first, row 0 in the word's top byte) and turned into the instructions' byte order once per
 // call. The decryption round keys of the schedule are already those of the equivalent inverse
-// cipher, which is what aesdec expects. Independent blocks (ECB, CBC decryption) run several at a
-// time so that the instructions' latency overlaps.
+// cipher, which is what aesdec expects. Independent blocks (ECB, CBC decryption, and the blocks of
+// separate CBC chains) run several at a time so that the instructions' latency overlaps.
 
 #include "crypto/aes_ni.h"
 
@@ -110,6 +110,88 @@ FERROLYN_AES_NI_TARGET inline void transformBlocks(const RoundKeys& keys, uint8_
     }
 }
 
+// CBC encryption of steps blocks in each of N chains side by side, chain i at data[i] carrying its
+// chaining value in and out through chaining[i]. The chains' rounds interleave, so N chains take
+// about the time of one until the instructions' throughput is reached.
+template <size_t N>
+FERROLYN_AES_NI_TARGET void cbcEncryptSideBySide(const RoundKeys& keys, uint8_t* const* data, __m128i* chaining,
+                                                 size_t steps) {
+    const __m128i firstKey = keys.key[0];
+    const __m128i lastKey = keys.key[keys.rounds];
+    __m128i x[N];
+#pragma GCC unroll 8
+    for (size_t i = 0; i < N; ++i) x[i] = chaining[i];
+    for (size_t n = 0; n < steps; ++n) {
+#pragma GCC unroll 8
+        for (size_t i = 0; i < N; ++i) x[i] = _mm_xor_si128(x[i], _mm_xor_si128(load(data[i] + 16 * n), firstKey));
+        for (uint32_t r = 1; r < keys.rounds; ++r) {
+            const __m128i key = keys.key[r];
+#pragma GCC unroll 8
+            for (size_t i = 0; i < N; ++i) x[i] = _mm_aesenc_si128(x[i], key);
+        }
+#pragma GCC unroll 8
+        for (size_t i = 0; i < N; ++i) {
+            x[i] = _mm_aesenclast_si128(x[i], lastKey);
+            store(data[i] + 16 * n, x[i]);
+        }
+    }
+#pragma GCC unroll 8
+    for (size_t i = 0; i < N; ++i) chaining[i] = x[i];
+}
+
+// cbcEncryptSideBySide for count chains, 1 ≤ count ≤ N.
+template <size_t N>
+FERROLYN_AES_NI_TARGET void cbcEncryptChains(size_t count, const RoundKeys& keys, uint8_t* const* data,
+                                             __m128i* chaining, size_t steps) {
+    if constexpr (N > 1) {
+        if (count < N) {
+            cbcEncryptChains<N - 1>(count, keys, data, chaining, steps);
+            return;
+        }
+    }
+    cbcEncryptSideBySide<N>(keys, data, chaining, steps);
+}
+
+// Lanes at once in aesNiCbcEncryptLanes: a progress count for each is kept on the stack.
+constexpr size_t LANE_BATCH = 64;
+
+// Encrypts up to LANE_BATCH lanes. Each pass takes the LANES lanes with the most blocks left and
+// runs them side by side until the shortest of them ends; the chaining value waits in the lane's
+// record between passes.
+FERROLYN_AES_NI_TARGET void cbcEncryptLaneBatch(const RoundKeys& keys, AesCbcLane* lanes, size_t laneCount) {
+    size_t done[LANE_BATCH] = {};
+    for (;;) {
+        size_t picked[LANES];
+        size_t pickedCount = 0;
+        for (size_t l = 0; l < laneCount; ++l) {
+            const size_t left = lanes[l].blockCount - done[l];
+            if (left == 0) continue;
+            // Insertion into picked, kept longest first.
+            size_t at = pickedCount;
+            while (at > 0 && lanes[picked[at - 1]].blockCount - done[picked[at - 1]] < left) --at;
+            if (at == LANES) continue;
+            const size_t last = pickedCount < LANES ? pickedCount : LANES - 1;
+            for (size_t k = last; k > at; --k) picked[k] = picked[k - 1];
+            picked[at] = l;
+            if (pickedCount < LANES) ++pickedCount;
+        }
+        if (pickedCount == 0) return;
+        const size_t steps = lanes[picked[pickedCount - 1]].blockCount - done[picked[pickedCount - 1]];
+        uint8_t* data[LANES];
+        __m128i chaining[LANES];
+        for (size_t k = 0; k < pickedCount; ++k) {
+            AesCbcLane& lane = lanes[picked[k]];
+            data[k] = lane.data + 16 * done[picked[k]];
+            chaining[k] = load(lane.chainingBlock);
+        }
+        cbcEncryptChains<LANES>(pickedCount, keys, data, chaining, steps);
+        for (size_t k = 0; k < pickedCount; ++k) {
+            store(lanes[picked[k]].chainingBlock, chaining[k]);
+            done[picked[k]] += steps;
+        }
+    }
+}
+
 }  // namespace
 
 FERROLYN_AES_NI_ENTRY
@@ -142,6 +224,17 @@ void aesNiCbcEncrypt(const AesKeySchedule& schedule, const uint8_t* iv, uint8_t*
         for (uint32_t r = 1; r < keys.rounds; ++r) x = _mm_aesenc_si128(x, keys.key[r]);
         chaining = _mm_aesenclast_si128(x, lastKey);
         store(blocks + 16 * n, chaining);
+    }
+    wipeRoundKeys(keys);
+}
+
+FERROLYN_AES_NI_ENTRY
+void aesNiCbcEncryptLanes(const AesKeySchedule& schedule, AesCbcLane* lanes, size_t laneCount) {
+    RoundKeys keys;
+    loadRoundKeys(schedule.encryptionRoundKeys, schedule.rounds, keys);
+    for (size_t first = 0; first < laneCount; first += LANE_BATCH) {
+        const size_t rest = laneCount - first;
+        cbcEncryptLaneBatch(keys, lanes + first, rest < LANE_BATCH ? rest : LANE_BATCH);
     }
     wipeRoundKeys(keys);
 }
@@ -185,6 +278,7 @@ void aesNiCbcDecrypt(const AesKeySchedule& schedule, const uint8_t* iv, const ui
 void aesNiEncryptBlocks(const AesKeySchedule&, uint8_t*, size_t) { std::abort(); }
 void aesNiDecryptBlocks(const AesKeySchedule&, uint8_t*, size_t) { std::abort(); }
 void aesNiCbcEncrypt(const AesKeySchedule&, const uint8_t*, uint8_t*, size_t) { std::abort(); }
+void aesNiCbcEncryptLanes(const AesKeySchedule&, AesCbcLane*, size_t) { std::abort(); }
 void aesNiCbcDecrypt(const AesKeySchedule&, const uint8_t*, const uint8_t*, uint8_t*, size_t) { std::abort(); }
 
 #endif

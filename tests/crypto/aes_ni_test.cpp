@@ -1,13 +1,14 @@
 // The AES-NI engine against the portable one on random keys of every length and random data: runs
 // of every length around the eight-block groups and of 1 MiB, at unaligned addresses, CBC in place
 // and beside its input, and runs split at every block. Guard bytes around each output catch writes
-// outside it.
+// outside it. CBC encryption of several chains side by side against each chain alone.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "crypto/aes.h"
 #include "tests/crypto/cipher_test_support.h"
@@ -166,6 +167,114 @@ TEST_F(AesNiAgreement, CbcRunsSplitAtEveryBlock) {
         ASSERT_TRUE(aesCbcDecrypt(schedule, middle.data(), parts.data() + 16 * split, decrypted.data() + 16 * split,
                                   blockCount - split, AES_ENGINE_NI));
         ASSERT_EQ(toHex(decrypted), toHex(plaintext));
+    }
+}
+
+// Lane counts from one to past both lane widths (four on i686, eight on x86-64) with equal
+// lengths, then unequal ones: empty lanes, one long lane among short ones, falling and random
+// lengths, and more lanes than one stack batch of 64 holds.
+struct LaneSetRow {
+    std::string name;
+    std::vector<size_t> blocks;  // per lane
+};
+
+std::vector<LaneSetRow> laneSets() {
+    SeededBytes random(0xae5a4);
+    std::vector<LaneSetRow> rows;
+    for (size_t lanes = 1; lanes <= 17; ++lanes) {
+        rows.push_back({std::to_string(lanes) + " equal lanes", std::vector<size_t>(lanes, 9)});
+    }
+    rows.push_back({"no lanes", {}});
+    rows.push_back({"one empty lane", {0}});
+    rows.push_back({"empty lanes among others", {0, 5, 0, 0, 7, 0, 3, 0, 0, 1}});
+    rows.push_back({"one long among short", {300, 1, 2, 3, 4, 5, 6, 7, 8, 9}});
+    rows.push_back({"two long among many short", {1, 2, 200, 3, 4, 5, 6, 7, 8, 9, 10, 11, 150}});
+    rows.push_back({"falling lengths", {33, 31, 29, 27, 25, 23, 21, 19, 17, 15, 13, 11, 9, 7, 5, 3, 1}});
+    rows.push_back({"rising lengths", {1, 3, 5, 7, 9, 11, 13, 15, 17, 19}});
+    LaneSetRow randomRow{"19 random lengths", {}};
+    for (int i = 0; i < 19; ++i) randomRow.blocks.push_back(random.below(70));
+    rows.push_back(randomRow);
+    LaneSetRow manyRow{"150 random lengths, three batches", {}};
+    for (int i = 0; i < 150; ++i) manyRow.blocks.push_back(random.below(24));
+    rows.push_back(manyRow);
+    return rows;
+}
+
+// Each lane of every set through aesCbcEncryptLanes on each engine, in place at its own
+// misalignment between guards, equals that lane alone through the portable aesCbcEncrypt; its
+// chaining block ends as the last ciphertext block (the IV for an empty lane), and its record's
+// data and length stay.
+TEST(AesCbcLanes, EachLaneEqualsItsChainAloneOnThePortableEngine) {
+    SeededBytes random(0xae5a5);
+    for (AesEngine engine : {AES_ENGINE_PORTABLE, AES_ENGINE_NI}) {
+        if (!aesEngineAvailable(engine)) continue;
+        for (const auto& row : laneSets()) {
+            for (size_t keyBytes : {size_t{16}, size_t{24}, size_t{32}}) {
+                SCOPED_TRACE(std::string(engine == AES_ENGINE_NI ? "AES-NI, " : "portable, ") + row.name + ", " +
+                             std::to_string(keyBytes) + "-byte key");
+                AesKeySchedule schedule;
+                ASSERT_TRUE(aesSetKey(schedule, bufferOf(random.next(keyBytes))));
+                std::vector<Bytes> plaintexts;
+                std::vector<Bytes> ivs;
+                std::vector<GuardedBlocks> buffers;
+                for (size_t i = 0; i < row.blocks.size(); ++i) {
+                    plaintexts.push_back(random.next(16 * row.blocks[i]));
+                    ivs.push_back(random.next(16));
+                    buffers.emplace_back(plaintexts[i], i % 16);
+                }
+                std::vector<AesCbcLane> lanes(row.blocks.size());
+                for (size_t i = 0; i < lanes.size(); ++i) {
+                    std::copy(ivs[i].begin(), ivs[i].end(), lanes[i].chainingBlock);
+                    lanes[i].data = buffers[i].data();
+                    lanes[i].blockCount = row.blocks[i];
+                }
+                ASSERT_TRUE(aesCbcEncryptLanes(schedule, lanes.data(), lanes.size(), engine));
+                for (size_t i = 0; i < lanes.size(); ++i) {
+                    SCOPED_TRACE("lane " + std::to_string(i) + " of " + std::to_string(row.blocks[i]) + " blocks");
+                    Bytes expected = plaintexts[i];
+                    ASSERT_TRUE(
+                        aesCbcEncrypt(schedule, ivs[i].data(), expected.data(), row.blocks[i], AES_ENGINE_PORTABLE));
+                    const Bytes lastBlock = row.blocks[i] == 0 ? ivs[i] : Bytes(expected.end() - 16, expected.end());
+                    EXPECT_EQ(toHex(buffers[i].bytes()), toHex(expected));
+                    EXPECT_EQ(toHex(Bytes(lanes[i].chainingBlock, lanes[i].chainingBlock + 16)), toHex(lastBlock));
+                    EXPECT_EQ(lanes[i].data, buffers[i].data());
+                    EXPECT_EQ(lanes[i].blockCount, row.blocks[i]);
+                    EXPECT_TRUE(buffers[i].guardsIntact());
+                }
+            }
+        }
+    }
+}
+
+// Two megabyte-sized lanes and a short one, the shape of a batch of chunks with a file's last
+// chunk: the lanes' results as the chains alone.
+TEST_F(AesNiAgreement, CbcLanesOfChunkSize) {
+    SeededBytes random(0xae5a6);
+    AesKeySchedule schedule;
+    ASSERT_TRUE(aesSetKey(schedule, bufferOf(random.next(32))));
+    const size_t lengths[] = {MEBIBYTE_BLOCKS, MEBIBYTE_BLOCKS, 1000};
+    std::vector<Bytes> plaintexts;
+    std::vector<Bytes> ivs;
+    std::vector<Bytes> buffers;
+    AesCbcLane lanes[std::size(lengths)];
+    for (size_t i = 0; i < std::size(lengths); ++i) {
+        plaintexts.push_back(random.next(16 * lengths[i]));
+        ivs.push_back(random.next(16));
+        buffers.push_back(plaintexts[i]);
+    }
+    for (size_t i = 0; i < std::size(lengths); ++i) {
+        std::copy(ivs[i].begin(), ivs[i].end(), lanes[i].chainingBlock);
+        lanes[i].data = buffers[i].data();
+        lanes[i].blockCount = lengths[i];
+    }
+    ASSERT_TRUE(aesCbcEncryptLanes(schedule, lanes, std::size(lanes), AES_ENGINE_NI));
+    for (size_t i = 0; i < std::size(lengths); ++i) {
+        SCOPED_TRACE(i);
+        Bytes expected = plaintexts[i];
+        ASSERT_TRUE(aesCbcEncrypt(schedule, ivs[i].data(), expected.data(), lengths[i], AES_ENGINE_PORTABLE));
+        const auto mismatch = std::mismatch(buffers[i].begin(), buffers[i].end(), expected.begin());
+        EXPECT_TRUE(mismatch.first == buffers[i].end())
+            << "first difference in block " << (mismatch.first - buffers[i].begin()) / 16;
     }
 }
 

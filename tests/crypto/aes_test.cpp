@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "tests/crypto/cipher_test_support.h"
 
@@ -94,6 +95,21 @@ TEST_P(AesEngines, Sp800_38aRunsOfFourBlocks) {
     EXPECT_EQ(toHex(plaintext), SP800_38A_PLAINTEXT);
     ASSERT_TRUE(aesCbcDecrypt(schedule, iv.data(), blocks.data(), blocks.data(), 4, engine));
     EXPECT_EQ(toHex(blocks), SP800_38A_PLAINTEXT) << "in place";
+
+    // The same run in each of three lanes side by side, and its first half in a fourth.
+    std::vector<Bytes> lanesData(4, fromHex(SP800_38A_PLAINTEXT));
+    AesCbcLane lanes[4];
+    for (size_t i = 0; i < 4; ++i) {
+        std::copy(iv.begin(), iv.end(), lanes[i].chainingBlock);
+        lanes[i].data = lanesData[i].data();
+        lanes[i].blockCount = i == 3 ? 2 : 4;
+    }
+    ASSERT_TRUE(aesCbcEncryptLanes(schedule, lanes, 4, engine));
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(toHex(lanesData[i]), SP800_38A_CBC);
+        EXPECT_EQ(toHex(Bytes(lanes[i].chainingBlock, lanes[i].chainingBlock + 16)), std::string(SP800_38A_CBC + 96));
+    }
+    EXPECT_EQ(toHex(lanesData[3]), std::string(SP800_38A_CBC, 64) + std::string(SP800_38A_PLAINTEXT + 64));
 }
 
 // Runs of blocks fail like single blocks: encryption zeroes all of them, decryption touches none.
@@ -116,6 +132,17 @@ TEST_P(AesEngines, RunsUnderAScheduleNotValid) {
     EXPECT_EQ(output, original);
     EXPECT_FALSE(aesDecryptBlock(schedule, blocks.data(), engine));
     EXPECT_EQ(blocks, original);
+
+    // Lanes: every lane's blocks and chaining block are zeroed, and nothing beyond its blocks.
+    Bytes first = original;
+    Bytes second = original;
+    AesCbcLane lanes[2] = {AesCbcLane{{}, first.data(), 4}, AesCbcLane{{}, second.data(), 1}};
+    for (auto& lane : lanes) std::copy(iv.begin(), iv.end(), lane.chainingBlock);
+    EXPECT_FALSE(aesCbcEncryptLanes(schedule, lanes, 2, engine));
+    EXPECT_EQ(toHex(first), zeros);
+    EXPECT_EQ(toHex(second), zeros.substr(0, 32) + toHex(Bytes(original.begin() + 16, original.end())));
+    for (const auto& lane : lanes)
+        EXPECT_EQ(toHex(Bytes(lane.chainingBlock, lane.chainingBlock + 16)), zeros.substr(0, 32));
 }
 
 INSTANTIATE_TEST_SUITE_P(, AesEngines, ::testing::Values(AES_ENGINE_PORTABLE, AES_ENGINE_NI),
