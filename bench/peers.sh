@@ -5,7 +5,8 @@
 # same on the portable engines with FERROLYN_PORTABLE=1), OpenSSL (enc -aes-256-cbc -pbkdf2 plus
 # dgst -sha256 -hmac over its output, the same work as a sealed chunk), age (an X25519 key) and
 # gpg (symmetric AES-256, no compression). Then the fixed cost of a 4 KiB file with a key file and
-# with a passphrase next to age, and one PBKDF2 derivation alone.
+# with a passphrase next to age, and one PBKDF2 derivation alone. Every row of a table runs once
+# per round, rounds one after the other, so that all rows meet the same load.
 #   bench/peers.sh [FERROLYN_TOOL]      default build/bench/ferrolyn, else build/native/ferrolyn
 # Environment: PEERS_SIZE_MIB (256), PEERS_RUNS (3), PEERS_SMALL_RUNS (21).
 set -euo pipefail
@@ -79,94 +80,102 @@ run_timed() {
 
 median() { sort -n "$1" | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-# measure LABEL BYTES COMMAND...: the median of $runs runs as MB/s and peak MiB.
-measure() {
-    local label=$1 amount=$2
-    shift 2
-    : > "$work/t"
-    : > "$work/m"
-    for ((i = 0; i < runs; i++)); do run_timed "$work/t" "$work/m" "$@"; done
-    awk -v l="$label" -v b="$amount" -v us="$(median "$work/t")" -v kib="$(sort -n "$work/m" | tail -n 1)" \
-        'BEGIN { printf "%-46s %9.1f MB/s   peak %7.1f MiB\n", l, b / us, kib / 1024 }'
+# The rows of one table are measured in rounds: each round runs every row once, in order, so that
+# all of them meet the same load on a shared machine; a row's figure is the median over the rounds.
+# A row's command is shell words as one string; " ;; " joins the commands of one job (openssl's two),
+# timed together.
+row_labels=()
+row_bytes=()
+row_commands=()
+add_row() {  # add_row LABEL BYTES COMMAND: BYTES 0 reports the time in milliseconds instead of MB/s
+    row_labels+=("$1")
+    row_bytes+=("$2")
+    row_commands+=("$3")
 }
 
-# measure_sum LABEL BYTES: two commands of one job (given as two strings) timed together.
-measure_pair() {
-    local label=$1 amount=$2 first=$3 second=$4
-    : > "$work/t"
-    : > "$work/m"
-    for ((i = 0; i < runs; i++)); do
-        : > "$work/t1"
-        run_timed "$work/t1" "$work/m" bash -c "$first"
-        run_timed "$work/t1" "$work/m" bash -c "$second"
-        awk '{ s += $1 } END { print s }' "$work/t1" >> "$work/t"
+run_rows() {  # run_rows ROUNDS: measures and prints the rows added since the last call
+    local rounds=$1 i part parts
+    for ((i = 0; i < ${#row_labels[@]}; i++)); do : > "$work/t$i"; : > "$work/m$i"; done
+    for ((round = 0; round < rounds; round++)); do
+        for ((i = 0; i < ${#row_labels[@]}; i++)); do
+            : > "$work/one"
+            parts=${row_commands[$i]}
+            while [[ -n $parts ]]; do
+                part=${parts%% ;; *}
+                [[ $part == "$parts" ]] && parts= || parts=${parts#* ;; }
+                eval "run_timed \"\$work/one\" \"\$work/m$i\" $part"
+            done
+            awk '{ s += $1 } END { print s }' "$work/one" >> "$work/t$i"
+        done
     done
-    awk -v l="$label" -v b="$amount" -v us="$(median "$work/t")" -v kib="$(sort -n "$work/m" | tail -n 1)" \
-        'BEGIN { printf "%-46s %9.1f MB/s   peak %7.1f MiB\n", l, b / us, kib / 1024 }'
-}
-
-# fixed_cost LABEL COMMAND...: the median whole-process time of $small_runs runs, in milliseconds.
-fixed_cost() {
-    local label=$1
-    shift
-    : > "$work/t"
-    : > "$work/m"
-    for ((i = 0; i < small_runs; i++)); do run_timed "$work/t" "$work/m" "$@"; done
-    awk -v l="$label" -v us="$(median "$work/t")" 'BEGIN { printf "%-46s %9.2f ms\n", l, us / 1000 }'
-}
-
-ferrolyn_rows() {  # ferrolyn_rows PREFIX: encrypt and decrypt with each cipher
-    local prefix=$1
-    for cipher in aes serpent; do
-        measure "$prefix encrypt $cipher" "$bytes" "$tool" encrypt "$work/big.bin" -o "$work/f.enc" \
-            --key-file "$work/k.key" --cipher "$cipher" --no-compress
-        measure "$prefix decrypt $cipher" "$bytes" "$tool" decrypt "$work/f.enc" -o "$work/f.out" \
-            --key-file "$work/k.key"
-        cmp -s "$work/big.bin" "$work/f.out" || { echo "ferrolyn round trip differs" >&2; exit 1; }
-        rm -f "$work/f.enc" "$work/f.out"
+    for ((i = 0; i < ${#row_labels[@]}; i++)); do
+        awk -v l="${row_labels[$i]}" -v b="${row_bytes[$i]}" -v us="$(median "$work/t$i")" \
+            -v kib="$(sort -n "$work/m$i" | tail -n 1)" 'BEGIN {
+                if (b > 0) printf "%-46s %9.1f MB/s   peak %7.1f MiB\n", l, b / us, kib / 1024
+                else printf "%-46s %9.2f ms\n", l, us / 1000 }'
     done
+    row_labels=()
+    row_bytes=()
+    row_commands=()
 }
 
-echo "file: $size_mib MiB of random bytes in the page cache; medians of $runs runs; $(nproc) processors"
+same() {  # same EXPECTED ACTUAL WHAT: a round trip must give the original bytes back
+    cmp -s "$1" "$2" || { echo "$3 round trip differs" >&2; exit 1; }
+}
+
+echo "file: $size_mib MiB of random bytes in the page cache; medians of $runs rounds; $(nproc) processors"
 echo "tool: $tool"
 echo
-ferrolyn_rows "ferrolyn"
-FERROLYN_PORTABLE=1 ferrolyn_rows "ferrolyn portable"
-
 big=$work/big.bin
-measure_pair "openssl enc -aes-256-cbc -pbkdf2 + dgst -hmac" "$bytes" \
-    "openssl enc -aes-256-cbc -pbkdf2 -pass pass:x -in '$big' -out '$work/o.enc'" \
-    "openssl dgst -sha256 -mac HMAC -macopt hexkey:$hmac_key '$work/o.enc'"
-measure_pair "openssl dgst -hmac + enc -d -aes-256-cbc" "$bytes" \
-    "openssl dgst -sha256 -mac HMAC -macopt hexkey:$hmac_key '$work/o.enc'" \
-    "openssl enc -d -aes-256-cbc -pbkdf2 -pass pass:x -in '$work/o.enc' -out '$work/o.out'"
-cmp -s "$big" "$work/o.out" || { echo "openssl round trip differs" >&2; exit 1; }
-rm -f "$work/o.enc" "$work/o.out"
-
-measure "age encrypt (X25519)" "$bytes" age -r "$recipient" -o "$work/a.age" "$big"
-measure "age decrypt (X25519)" "$bytes" age -d -i "$work/age.key" -o "$work/a.out" "$work/a.age"
-cmp -s "$big" "$work/a.out" || { echo "age round trip differs" >&2; exit 1; }
-rm -f "$work/a.age" "$work/a.out"
-
-gpg_common=(gpg --batch --yes --quiet --pinentry-mode loopback --passphrase x)
-measure "gpg --symmetric AES256, no compression" "$bytes" "${gpg_common[@]}" --symmetric --cipher-algo AES256 \
-    --compress-algo none -o "$work/g.gpg" "$big"
-measure "gpg --decrypt" "$bytes" "${gpg_common[@]}" --decrypt -o "$work/g.out" "$work/g.gpg"
-cmp -s "$big" "$work/g.out" || { echo "gpg round trip differs" >&2; exit 1; }
-rm -f "$work/g.gpg" "$work/g.out"
+for prefix in "" "portable "; do
+    environment=
+    [[ -n $prefix ]] && environment="env FERROLYN_PORTABLE=1"
+    for cipher in aes serpent; do
+        out="$work/f-${prefix%% }$cipher"
+        add_row "ferrolyn ${prefix}encrypt $cipher" "$bytes" "$environment '$tool' encrypt '$big' -o '$out.enc' \
+            --key-file '$work/k.key' --cipher $cipher --no-compress"
+        add_row "ferrolyn ${prefix}decrypt $cipher" "$bytes" "$environment '$tool' decrypt '$out.enc' -o '$out.out' \
+            --key-file '$work/k.key'"
+    done
+done
+add_row "openssl enc -aes-256-cbc -pbkdf2 + dgst -hmac" "$bytes" \
+    "openssl enc -aes-256-cbc -pbkdf2 -pass pass:x -in '$big' -out '$work/o.enc' ;; \
+     openssl dgst -sha256 -mac HMAC -macopt hexkey:$hmac_key '$work/o.enc'"
+add_row "openssl dgst -hmac + enc -d -aes-256-cbc" "$bytes" \
+    "openssl dgst -sha256 -mac HMAC -macopt hexkey:$hmac_key '$work/o.enc' ;; \
+     openssl enc -d -aes-256-cbc -pbkdf2 -pass pass:x -in '$work/o.enc' -out '$work/o.out'"
+add_row "age encrypt (X25519)" "$bytes" "age -r '$recipient' -o '$work/a.age' '$big'"
+add_row "age decrypt (X25519)" "$bytes" "age -d -i '$work/age.key' -o '$work/a.out' '$work/a.age'"
+gpg_common="gpg --batch --yes --quiet --pinentry-mode loopback --passphrase x"
+add_row "gpg --symmetric AES256, no compression" "$bytes" "$gpg_common --symmetric --cipher-algo AES256 \
+    --compress-algo none -o '$work/g.gpg' '$big'"
+add_row "gpg --decrypt" "$bytes" "$gpg_common --decrypt -o '$work/g.out' '$work/g.gpg'"
+run_rows "$runs"
+for name in f-aes f-serpent f-portableaes f-portableserpent; do same "$big" "$work/$name.out" ferrolyn; done
+same "$big" "$work/o.out" openssl
+same "$big" "$work/a.out" age
+same "$big" "$work/g.out" gpg
+rm -f "$work"/f-*.enc "$work"/f-*.out "$work"/o.* "$work"/a.* "$work"/g.*
 
 echo
-echo "4 KiB file, whole process, medians of $small_runs runs"
+echo "4 KiB file, whole process, medians of $small_runs rounds"
 small=$work/small.bin
-fixed_cost "ferrolyn encrypt, key file" "$tool" encrypt "$small" -o "$work/s.enc" --key-file "$work/k.key" --no-compress
-fixed_cost "ferrolyn decrypt, key file" "$tool" decrypt "$work/s.enc" -o "$work/s.out" --key-file "$work/k.key"
-fixed_cost "ferrolyn encrypt, passphrase" "$tool" encrypt "$small" -o "$work/p.enc" --passphrase-file "$work/pass.txt" --no-compress
-fixed_cost "ferrolyn decrypt, passphrase" "$tool" decrypt "$work/p.enc" -o "$work/p.out" --passphrase-file "$work/pass.txt"
-cmp -s "$small" "$work/p.out" || { echo "ferrolyn passphrase round trip differs" >&2; exit 1; }
-fixed_cost "ferrolyn portable encrypt, passphrase" env FERROLYN_PORTABLE=1 "$tool" encrypt "$small" -o "$work/p.enc" \
-    --passphrase-file "$work/pass.txt" --no-compress
-fixed_cost "age encrypt (X25519)" age -r "$recipient" -o "$work/s.age" "$small"
-fixed_cost "age decrypt (X25519)" age -d -i "$work/age.key" -o "$work/s.out" "$work/s.age"
+# What starting any program costs here: the floor under every row below.
+add_row "process start alone (/bin/true)" 0 "/bin/true"
+add_row "ferrolyn encrypt, key file" 0 "'$tool' encrypt '$small' -o '$work/s.enc' --key-file '$work/k.key' --no-compress"
+add_row "ferrolyn decrypt, key file" 0 "'$tool' decrypt '$work/s.enc' -o '$work/s.out' --key-file '$work/k.key'"
+add_row "ferrolyn encrypt, passphrase" 0 "'$tool' encrypt '$small' -o '$work/p.enc' \
+    --passphrase-file '$work/pass.txt' --no-compress"
+add_row "ferrolyn decrypt, passphrase" 0 "'$tool' decrypt '$work/p.enc' -o '$work/p.out' \
+    --passphrase-file '$work/pass.txt'"
+add_row "ferrolyn portable encrypt, passphrase" 0 "env FERROLYN_PORTABLE=1 '$tool' encrypt '$small' \
+    -o '$work/q.enc' --passphrase-file '$work/pass.txt' --no-compress"
+add_row "age encrypt (X25519)" 0 "age -r '$recipient' -o '$work/s.age' '$small'"
+add_row "age decrypt (X25519)" 0 "age -d -i '$work/age.key' -o '$work/s.age.out' '$work/s.age'"
+run_rows "$small_runs"
+same "$small" "$work/s.out" "ferrolyn key file"
+same "$small" "$work/p.out" "ferrolyn passphrase"
+same "$small" "$work/s.age.out" age
 
 # PBKDF2 alone: the benchmark program beside the tool when there is one; otherwise the difference
 # between the passphrase and the key-file encryption above says the same.
