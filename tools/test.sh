@@ -56,6 +56,12 @@ build build/win32 -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" -DFERROLY
 if wine_can_start; then
     run_tests build/win32
     echo "screenshots of every dialog: build/win32/gui/screenshots"
+    # Wine hands the environment on to the Windows programs, so the core tests run a second time
+    # on the portable code there too; not the GUI tests, nor the import and layer checks, which
+    # run none of our code.
+    echo "== the Windows core tests again with the fast paths switched off"
+    (cd build/win32 && FERROLYN_PORTABLE=1 ctest --output-on-failure -j "$jobs" \
+        -E '^(gui_tests|ferrolyn_exe_imports|include_layers)$')
 else
     # Wine's 32-bit side is a 32-bit Linux program: a kernel without 32-bit support cannot start
     # it. The Windows programs are still built (warnings as errors) and checked for their imports.
