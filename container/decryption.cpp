@@ -21,6 +21,8 @@ constexpr uint32_t CHUNK_INDEX_BYTES = 4;
 constexpr uint32_t MIN_SEALED_BYTES = SEALED_OVERHEAD_BYTES + CIPHER_BLOCK_BYTES;
 // The table's tag is checked over pieces of at most this size.
 constexpr uint32_t TABLE_PIECE_BYTES = 65536;
+// Chunk slots per worker thread of the parallel pipeline, each the size of a sealed chunk.
+constexpr uint32_t DECRYPT_CHUNKS_PER_WORKER = 2;
 
 bool fail(JobResult& result, JobResult code) {
     result = code;
@@ -228,7 +230,9 @@ ParallelOutcome decryptChunksParallel(const PipelineOptions& options, uint32_t w
                                       bool compressed, TargetFile* target, bool& ok, JobResult& result) {
     const uint32_t chunkCount = reader.chunkCount;
     ChunkQueue queue;
-    chunkQueueInit(queue, pipelineSlotCount(workers, 1), chunkCount);
+    // Room for a second chunk per worker: the reader then runs a chunk ahead of each worker, and a
+    // write that stalls in the file system does not at once stall the reading.
+    chunkQueueInit(queue, pipelineSlotCount(workers, DECRYPT_CHUNKS_PER_WORKER), chunkCount);
     ChunkThreads threads(queue);
     const CryptoSession& session = reader.session;
     for (uint32_t w = 0; w < workers; ++w) {
@@ -302,8 +306,9 @@ bool decryptInto(const PipelineOptions& options, const JobKey& key, const Native
     TargetFile target;
     if (targetPath != nullptr && !targetCreate(target, *targetPath)) return fail(result, RESULT_WRITE_ERROR);
 
+    // One chunk has nothing to overlap: threads would only add their start-up to a small file.
     const uint32_t workers = pipelineWorkerCount(options);
-    if (workers > 1 && chunkCount > 0) {
+    if (workers > 1 && chunkCount > 1) {
         bool ok = false;
         if (decryptChunksParallel(options, workers, reader, compressed, targetPath != nullptr ? &target : nullptr, ok,
                                   result) == PARALLEL_RAN) {

@@ -76,9 +76,9 @@ struct SealRegion {
 };
 
 // Seals each region in place into the blob that sessionEncryptChunk would make with that IV.
-// Serpent chunks go through its CBC lanes side by side. regions MUST NOT overlap, and each MUST
-// have the room above. False when the session's contexts are not keyed, or the payload is too long
-// for a 32-bit blob; the regions are then wiped.
+// The chunks' CBC chains run side by side as crypto's CBC lanes. regions MUST NOT overlap, and
+// each MUST have the room above. False when the session's contexts are not keyed, or the payload
+// is too long for a 32-bit blob; the regions are then wiped.
 [[nodiscard]] bool sessionSealInPlace(const CryptoSession& session, SealRegion* regions, size_t count);
 
 // Opens the sealed blob of blobBytes bytes at blob in place, with sessionDecryptChunk's checks:
