@@ -20,14 +20,12 @@ SecureBufferAllocator currentAllocator = {obtainFromHeap, releaseToHeap};
 
 [[noreturn]] void fail() { throw 0; }
 
-// Zero-filled memory for count > 0 bytes, after up to SECURE_BUFFER_ALLOCATION_ATTEMPTS tries.
-uint8_t* obtainZeroed(uint32_t count) {
+// Memory for count > 0 bytes as the allocator gives it, after up to
+// SECURE_BUFFER_ALLOCATION_ATTEMPTS tries.
+uint8_t* obtainUnset(uint32_t count) {
     for (int attempt = 0; attempt < SECURE_BUFFER_ALLOCATION_ATTEMPTS; ++attempt) {
         void* memory = currentAllocator.obtain(count);
-        if (memory != nullptr) {
-            std::memset(memory, 0, count);
-            return static_cast<uint8_t*>(memory);
-        }
+        if (memory != nullptr) return static_cast<uint8_t*>(memory);
     }
     fail();
 }
@@ -96,10 +94,21 @@ SecureBuffer SecureBuffer::zeros(uint32_t count) {
     return result;
 }
 
+SecureBuffer SecureBuffer::forOverwrite(uint32_t count) {
+    SecureBuffer result;
+    result.allocateForOverwrite(count);
+    return result;
+}
+
 void SecureBuffer::allocate(uint32_t count) {
+    allocateForOverwrite(count);
+    if (size_ != 0) std::memset(bytes_, 0, size_);
+}
+
+void SecureBuffer::allocateForOverwrite(uint32_t count) {
     wipe();
     if (count == 0) return;
-    bytes_ = obtainZeroed(count);
+    bytes_ = obtainUnset(count);
     size_ = count;
 }
 
@@ -117,7 +126,7 @@ void SecureBuffer::assign(const SecureBuffer& other) {
 void SecureBuffer::assign(const uint8_t* bytes, uint32_t count) {
     // Obtain first so that a failed allocation leaves the old contents in place, and so that
     // bytes may point into this buffer.
-    uint8_t* fresh = count == 0 ? nullptr : obtainZeroed(count);
+    uint8_t* fresh = count == 0 ? nullptr : obtainUnset(count);
     if (fresh != nullptr) std::memcpy(fresh, bytes, count);
     wipe();
     bytes_ = fresh;
@@ -125,8 +134,12 @@ void SecureBuffer::assign(const uint8_t* bytes, uint32_t count) {
 }
 
 void SecureBuffer::reallocate(uint32_t newSize, uint32_t keep, uint32_t destination) {
-    uint8_t* fresh = newSize == 0 ? nullptr : obtainZeroed(newSize);
-    if (keep != 0) std::memcpy(fresh + destination, bytes_, keep);
+    uint8_t* fresh = newSize == 0 ? nullptr : obtainUnset(newSize);
+    if (fresh != nullptr) {  // the kept bytes, zeros on either side
+        std::memset(fresh, 0, destination);
+        if (keep != 0) std::memcpy(fresh + destination, bytes_, keep);
+        std::memset(fresh + destination + keep, 0, newSize - destination - keep);
+    }
     wipeAndRelease(bytes_, size_);
     bytes_ = fresh;
     size_ = newSize;
@@ -141,7 +154,7 @@ void SecureBuffer::append(const uint8_t* bytes, uint32_t count) {
     if (count == 0) return;
     uint32_t oldSize = size_;
     uint32_t newSize = secureBufferGrownSize(oldSize, count);
-    uint8_t* fresh = obtainZeroed(newSize);
+    uint8_t* fresh = obtainUnset(newSize);  // every byte is copied over
     if (oldSize != 0) std::memcpy(fresh, bytes_, oldSize);
     std::memcpy(fresh + oldSize, bytes, count);  // bytes may lie inside the old allocation
     wipeAndRelease(bytes_, size_);
@@ -159,7 +172,7 @@ void SecureBuffer::appendZeros(uint32_t count) {
 void SecureBuffer::prepend(const uint8_t* bytes, uint32_t count) {
     if (count == 0) return;
     uint32_t oldSize = size_;
-    uint8_t* fresh = obtainZeroed(secureBufferGrownSize(oldSize, count));
+    uint8_t* fresh = obtainUnset(secureBufferGrownSize(oldSize, count));  // every byte is copied over
     if (oldSize != 0) std::memcpy(fresh + count, bytes_, oldSize);
     std::memcpy(fresh, bytes, count);
     wipeAndRelease(bytes_, size_);
@@ -180,7 +193,7 @@ bool SecureBuffer::eraseFront(uint32_t count) {
         return true;
     }
     uint32_t remaining = size_ - count;
-    uint8_t* fresh = obtainZeroed(remaining);
+    uint8_t* fresh = obtainUnset(remaining);
     std::memcpy(fresh, bytes_ + count, remaining);
     wipeAndRelease(bytes_, size_);
     bytes_ = fresh;

@@ -1,5 +1,6 @@
-// SecureBuffer, the one owner of bytes in the system: zero-filled when obtained, zeroed before
-// release. Also the one wipe primitive (secureWipe). Every failure throws the plain integer 0.
+// SecureBuffer, the one owner of bytes in the system: zero-filled when obtained (unless the
+// caller asks for memory it overwrites at once), zeroed before release. Also the one wipe
+// primitive (secureWipe). Every failure throws the plain integer 0.
 #pragma once
 
 #include <cstddef>
@@ -38,6 +39,10 @@ public:
 
     static SecureBuffer copyOf(const SecureBuffer& other);
     static SecureBuffer zeros(uint32_t count);
+    // count bytes whose contents are not set, for a caller that writes every byte before it
+    // reads any. They never hold another buffer's data, since every buffer is wiped before its
+    // memory is released; the memory is wiped on release as always.
+    static SecureBuffer forOverwrite(uint32_t count);
 
     uint8_t* data() { return bytes_; }
     const uint8_t* data() const { return bytes_; }
@@ -46,6 +51,8 @@ public:
 
     // Wipes any old contents, then holds count zero bytes.
     void allocate(uint32_t count);
+    // Wipes any old contents, then holds count bytes as forOverwrite gives them.
+    void allocateForOverwrite(uint32_t count);
     // Zeroes every byte, releases the memory and leaves the buffer empty.
     void wipe();
     // Wipes, then copies. Assigning a buffer to itself keeps its contents.

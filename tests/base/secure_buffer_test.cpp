@@ -1,5 +1,5 @@
 // SecureBuffer: exact sizes, zero fill, wiping before release, bounds and overflow, allocation
-// retries, constant-time comparison.
+// retries, constant-time comparison, memory for overwriting.
 
 #include "base/secure_buffer.h"
 
@@ -194,6 +194,26 @@ TEST_F(SecureBufferTest, OperationsGiveExactSizesAndContents) {
              b.assign(b);
          },
          "616263"},
+        {"allocateForOverwrite replaces, then is written",
+         [](SecureBuffer& b) {
+             b.assign(bufferOf("abcd"));
+             b.allocateForOverwrite(3);
+             std::memset(b.data(), 'z', 3);
+         },
+         "7a7a7a"},
+        {"allocateForOverwrite of 0 empties",
+         [](SecureBuffer& b) {
+             b.assign(bufferOf("abc"));
+             b.allocateForOverwrite(0);
+         },
+         ""},
+        {"forOverwrite, then written",
+         [](SecureBuffer& b) {
+             b = SecureBuffer::forOverwrite(2);
+             b.data()[0] = 'x';
+             b.data()[1] = 'y';
+         },
+         "7879"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -269,6 +289,15 @@ TEST_F(SecureBufferTest, AllocationTriesSixTimesThenThrows) {
         const char* name;
         std::function<void(SecureBuffer&)> operation;
     };
+    probe.obtainCalls = 0;
+    probe.refusalsLeft = SECURE_BUFFER_ALLOCATION_ATTEMPTS - 1;
+    SecureBuffer unset = SecureBuffer::forOverwrite(5);
+    EXPECT_EQ(unset.size(), 5u);
+    EXPECT_EQ(probe.obtainCalls, SECURE_BUFFER_ALLOCATION_ATTEMPTS);
+    probe.refusalsLeft = SECURE_BUFFER_ALLOCATION_ATTEMPTS;
+    EXPECT_THROW(SecureBuffer::forOverwrite(5), int);
+    probe.refusalsLeft = 0;
+
     const Row failing[] = {
         {"assign", [](SecureBuffer& b) { b.assign(bufferOf("zz")); }},
         {"resize", [](SecureBuffer& b) { b.resize(2); }},
@@ -297,6 +326,11 @@ TEST_F(SecureBufferTest, EveryReleaseIsZeroedIncludingShrinkAndErase) {
     b.prependZeros(2);
     b.wipe();
     EXPECT_GT(probe.releases, releasesBefore + 3);
+    // Memory taken for overwriting is wiped on release like any other.
+    SecureBuffer unset = SecureBuffer::forOverwrite(9);
+    std::memset(unset.data(), 0x77, unset.size());
+    unset.wipe();
+    EXPECT_EQ(probe.lastReleasedBytes, 9u);
     // TearDown checks that none of these releases held a nonzero byte.
 }
 
