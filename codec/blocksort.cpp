@@ -326,10 +326,10 @@ bool blockSortEncode(SecureBuffer& block, SecureBuffer& stream) {
     const uint64_t encodedBytes = blockSortEncodedBytes(size);
     if (encodedBytes > UINT32_MAX) throw 0;
 
-    SecureBuffer out;
-    out.allocate(static_cast<uint32_t>(encodedBytes));
+    // The header and every block are written below; the suffix sort sets its order words first.
+    SecureBuffer out = SecureBuffer::forOverwrite(static_cast<uint32_t>(encodedBytes));
     const uint32_t largest = blockSortBlockLength(size, 0);
-    CodecWordArray order(largest);
+    CodecWordArray order(largest, CodecWordsForOverwrite{});
 
     uint8_t* in = block.data();
     uint8_t* header = out.data();
@@ -375,10 +375,10 @@ bool blockSortDecode(SecureBuffer& buffer) {
         if (primaryIndex >= blockSortBlockLength(payloadBytes, k)) return false;
     }
 
-    SecureBuffer out;
-    out.allocate(payloadBytes);
+    // Every block is written below; the links of a block are built before they are followed.
+    SecureBuffer out = SecureBuffer::forOverwrite(payloadBytes);
     const uint32_t largest = blockSortBlockLength(payloadBytes, 0);
-    CodecWordArray links(largest);
+    CodecWordArray links(largest, CodecWordsForOverwrite{});
     // The walks of a long block write into its own last column once the links hold it, and
     // into this spare area.
     const bool manyWalks = largest > BLOCK_SORT_ONE_WALK_MAX_BYTES;

@@ -418,8 +418,8 @@ bool huffmanEncode(SecureBuffer& buffer) {
     const uint64_t streamBytes = (totalBits + 7) / 8;
     if (streamBytes > UINT32_MAX) throw 0;
 
-    SecureBuffer out;
-    out.allocate(static_cast<uint32_t>(streamBytes));
+    // The writer fills every byte: streamBytes is the written bits rounded up to a byte.
+    SecureBuffer out = SecureBuffer::forOverwrite(static_cast<uint32_t>(streamBytes));
     HuffmanBitWriter writer = {out.data(), 0, 0, 0};
     huffmanPutBits(writer, sizeClass, HUFFMAN_CLASS_BITS);
     huffmanPutBits(writer, n, 8 * (sizeClass + 1));
@@ -454,7 +454,7 @@ bool huffmanDecode(SecureBuffer& buffer, uint32_t maxOutputBytes) {
     if (!root.leaf && n > reader.endBit - reader.position) return false;
 
     SecureBuffer out;
-    if (n != 0) out.allocate(n);
+    if (n != 0) out.allocateForOverwrite(n);  // all n bytes are decoded, or out is dropped
     if (root.leaf) {
         if (n != 0) std::memset(out.data(), root.value, n);
     } else if (!huffmanDecodeBytes(in, size, reader.position, tree, n, out.data())) {

@@ -135,8 +135,8 @@ void runLengthEncode(SecureBuffer& buffer) {
     // Each escape in the input takes two bytes; nothing else takes more than one.
     const uint64_t longest = 1 + static_cast<uint64_t>(size) + counts[escape];
     if (longest > UINT32_MAX) throw 0;
-    SecureBuffer out;
-    out.allocate(static_cast<uint32_t>(longest));
+    // Only the written part is kept.
+    SecureBuffer out = SecureBuffer::forOverwrite(static_cast<uint32_t>(longest));
     const uint32_t length = runLengthEncodeTokens(buffer.data(), size, escape, out.data());
     if (length != out.size()) out.resize(length);
     buffer = std::move(out);
@@ -149,7 +149,7 @@ bool runLengthDecode(SecureBuffer& buffer, uint32_t maxOutputBytes) {
     if (!runLengthDecodeTokens(buffer.data(), size, maxOutputBytes, nullptr, length)) return false;
     SecureBuffer out;
     if (length != 0) {
-        out.allocate(static_cast<uint32_t>(length));
+        out.allocateForOverwrite(static_cast<uint32_t>(length));  // the second walk writes it all
         uint64_t written = 0;
         (void)runLengthDecodeTokens(buffer.data(), size, length, out.data(), written);
     }

@@ -7,18 +7,18 @@
 
 #include "base/secure_buffer.h"
 
+// Asks CodecWordArray for words that are not set first, for a caller that writes each word
+// before it reads it.
+struct CodecWordsForOverwrite {};
+
 // A fixed number of zero-initialised words. The words are native-order working memory that is
 // never stored or sent anywhere, so no byte-order helper is involved.
 class CodecWordArray {
 public:
     // Throws 0 when count words do not fit in a buffer or memory runs out.
-    explicit CodecWordArray(uint32_t count) {
-        if (count > UINT32_MAX / sizeof(uint32_t)) throw 0;
-        storage_.allocate(count * static_cast<uint32_t>(sizeof(uint32_t)));
-        // The allocator hands out malloc-aligned memory; refuse anything a word cannot live in.
-        if (reinterpret_cast<uintptr_t>(storage_.data()) % alignof(uint32_t) != 0) throw 0;
-        words_ = std::launder(reinterpret_cast<uint32_t*>(storage_.data()));
-    }
+    explicit CodecWordArray(uint32_t count) : CodecWordArray(count, false) {}
+    // The same without zeroing the words.
+    CodecWordArray(uint32_t count, CodecWordsForOverwrite) : CodecWordArray(count, true) {}
 
     CodecWordArray(const CodecWordArray&) = delete;
     CodecWordArray& operator=(const CodecWordArray&) = delete;
@@ -28,6 +28,19 @@ public:
     uint32_t operator[](uint32_t i) const { return words_[i]; }
 
 private:
+    CodecWordArray(uint32_t count, bool forOverwrite) {
+        if (count > UINT32_MAX / sizeof(uint32_t)) throw 0;
+        const uint32_t bytes = count * static_cast<uint32_t>(sizeof(uint32_t));
+        if (forOverwrite) {
+            storage_.allocateForOverwrite(bytes);
+        } else {
+            storage_.allocate(bytes);
+        }
+        // The allocator hands out malloc-aligned memory; refuse anything a word cannot live in.
+        if (reinterpret_cast<uintptr_t>(storage_.data()) % alignof(uint32_t) != 0) throw 0;
+        words_ = std::launder(reinterpret_cast<uint32_t*>(storage_.data()));
+    }
+
     SecureBuffer storage_;
     uint32_t* words_ = nullptr;
 };
