@@ -6,7 +6,6 @@
 
 #include "app/dialogs/window_ops.h"
 #include "job/job_entry.h"
-#include "platform/platform.h"
 #include "random/generator.h"
 #include "resources/resource_ids.h"
 
@@ -17,17 +16,15 @@ constexpr INT_PTR JOB_SUCCEEDED = 1;
 constexpr INT_PTR JOB_FAILED = 0;
 
 bool workerRunJob(JobResult& result) {
-    // The entry points turn exhausted memory inside the pipelines into a failed job; widening the
-    // paths can run out of memory too, and that must not end the process either.
+    // The entry points turn exhausted memory inside the pipelines into a failed job; nothing here
+    // may end the process on it either.
     try {
         PipelineOptions options;
         options.generator = &globalRandomGenerator;
         options.compress = globalJob.compress;
         options.cipher = globalJob.cipher;
         options.progress = &globalJob.progress;
-        const NativePath target = nativePathFromText(globalJob.targetPath);
-        const NativePath source = nativePathFromText(globalJob.sourcePath);
-        return runJob(options, globalJob.encrypt, globalJob.key, source, target, result);
+        return runJob(options, globalJob.encrypt, globalJob.key, globalJob.sourcePath, globalJob.targetPath, result);
     } catch (int) {
         result = RESULT_READ_ERROR;
     } catch (const std::bad_alloc&) {

@@ -54,11 +54,12 @@ bool readPayload(std::FILE* file, uint32_t length, SecureBuffer& payload) {
 
 // Opens path for writing from the start as "wb" does; on POSIX the file is created readable by its
 // owner only (these files hold keys and seeds), and one that exists is made so.
-std::FILE* openForWriting(const char* path) {
+std::FILE* openForWriting(const NativePath& path) {
 #if defined(_WIN32)
-    return std::fopen(path, "wb");
+    return openNativeStream(path, "wb");
 #else
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (!isNativePath(path)) return nullptr;
+    const int fd = ::open(reinterpret_cast<const char*>(path.data()), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) return nullptr;
     // A file that existed keeps its mode through open; a failure here (a file of another owner
     // that we may write) leaves it as it was.
@@ -71,9 +72,8 @@ std::FILE* openForWriting(const char* path) {
 
 }  // namespace
 
-bool readBlobFile(const char* path, ByteReader& reader) {
-    if (path == nullptr) return false;
-    std::FILE* file = std::fopen(path, "rb");
+bool readBlobFile(const NativePath& path, ByteReader& reader) {
+    std::FILE* file = openNativeStream(path, "rb");
     if (file == nullptr) return false;
     ScopeExit closeFile([&] { std::fclose(file); });
 
@@ -96,8 +96,7 @@ bool readBlobFile(const char* path, ByteReader& reader) {
     return true;
 }
 
-bool writeBlobFile(const char* path, const SecureBuffer& bytes) {
-    if (path == nullptr) return false;
+bool writeBlobFile(const NativePath& path, const SecureBuffer& bytes) {
     std::FILE* file = openForWriting(path);
     if (file == nullptr) return false;
     uint8_t lengthBytes[4];

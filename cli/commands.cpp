@@ -185,7 +185,7 @@ bool parseOptions(int argc, const char* const* args, Options& options, const cha
 // The first line of a small file, as the bytes it holds. False when it cannot be opened or read
 // (a folder opens on POSIX, but does not read).
 bool readFirstLine(const std::string& path, SecureBuffer& line) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = openNativeStream(nativePathFromUtf8(path.c_str()), "rb");
     if (file == nullptr) return false;
     SecureBuffer contents = SecureBuffer::zeros(MAX_KEY_TEXT_FILE_BYTES);
     const size_t got = std::fread(contents.data(), 1, contents.size(), file);
@@ -218,7 +218,7 @@ int keyFileUnreadable(const Options& options) {
 int readKeyInput(const Options& options, JobKey& key) {
     key.method = options.keyMethod;
     if (options.keyMethod == KEY_FILE) {
-        const KeyMaterialStatus status = readKeyFile(options.keyPath.c_str(), key.material);
+        const KeyMaterialStatus status = readKeyFile(nativePathFromUtf8(options.keyPath.c_str()), key.material);
         if (status == KEY_MATERIAL_OK) return EXIT_OK;
         if (status == KEY_FILE_UNREADABLE) return keyFileUnreadable(options);
         const std::string message =
@@ -393,7 +393,7 @@ int runNewKeyFile(const Options& options) {
     SecureBuffer keyId;
     KeyMaterialStatus written = GENERATOR_FAILED;
     if (generate(globalRandomGenerator, keyId, KEY_ID_BYTES, CIPHER_AES256)) {
-        written = writeKeyFile(globalRandomGenerator, options.source.c_str(), keyId);
+        written = writeKeyFile(globalRandomGenerator, nativePathFromUtf8(options.source.c_str()), keyId);
     }
     randomExitSave();
     if (written == KEY_MATERIAL_OK) return EXIT_OK;

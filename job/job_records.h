@@ -2,18 +2,19 @@
 // and read by the worker and the progress dialog, and the message of each job result.
 #pragma once
 
+#include "base/native_file.h"
 #include "container/pipeline_records.h"
 
 // The job the main window fills and the worker reads. Written only on the user-interface thread
-// while no worker runs. Paths are 8-bit ANSI text buffers.
+// while no worker runs. The paths are native paths, as the user named the files.
 struct JobRequest {
     JobRequest();
 
     bool encrypt = true;
     bool compress = false;
     CipherAlgorithm cipher = CIPHER_AES256;
-    SecureBuffer sourcePath;
-    SecureBuffer targetPath;
+    NativePath sourcePath;
+    NativePath targetPath;
     JobKey key;
     JobProgress progress;
 };

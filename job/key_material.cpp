@@ -42,7 +42,7 @@ const char* keyMaterialMessage(KeyMaterialStatus status) {
     return nullptr;
 }
 
-KeyMaterialStatus readKeyFile(const char* path, SecureBuffer& key) {
+KeyMaterialStatus readKeyFile(const NativePath& path, SecureBuffer& key) {
     ByteReader reader;
     if (!readBlobFile(path, reader)) return KEY_FILE_UNREADABLE;
     if (!readFieldDeclared(reader).constantTimeEquals(magicBytes())) return KEY_FILE_BAD_FORMAT;
@@ -52,7 +52,7 @@ KeyMaterialStatus readKeyFile(const char* path, SecureBuffer& key) {
     return KEY_MATERIAL_OK;
 }
 
-KeyMaterialStatus writeKeyFile(RandomGenerator& generator, const char* path, const SecureBuffer& keyId) {
+KeyMaterialStatus writeKeyFile(RandomGenerator& generator, const NativePath& path, const SecureBuffer& keyId) {
     if (generator.entropy.load() < ENTROPY_THRESHOLD) return GENERATOR_NOT_READY;
     SecureBuffer key;
     if (!generate(generator, key, KEY_FILE_KEY_BYTES, CIPHER_AES256)) return GENERATOR_FAILED;

@@ -6,13 +6,9 @@
 
 #include <cstdint>
 
+#include "base/native_file.h"
 #include "base/secure_buffer.h"
 #include "platform/failures.h"
-
-// A native path: on Windows UTF-16LE code units, on POSIX the path's bytes; always followed by a
-// terminating zero unit (two zero bytes on Windows, one on POSIX). Paths are secrets and live in
-// SecureBuffers.
-using NativePath = SecureBuffer;
 
 // The native path of an 8-bit ANSI text buffer: on Windows converted with the ANSI code page, on
 // POSIX the bytes unchanged. An empty or unterminated text gives an empty path.

@@ -37,7 +37,7 @@ bool initRandomGenerator() {
 
 bool loadSeedFile() {
     ByteReader reader;
-    if (!readBlobFile(SEED_FILE_NAME, reader)) return false;
+    if (!readBlobFile(nativePathFromUtf8(SEED_FILE_NAME), reader)) return false;
     SecureBuffer seed = readFieldDeclared(reader);
     if (seed.size() < RANDOM_MIN_SEED_BYTES) return false;
     return addSeed(globalRandomGenerator, seed, calendarTimeLow(), true);
@@ -49,7 +49,7 @@ bool saveSeedFile() {
     if (!generate(globalRandomGenerator, seed, SEED_FILE_BYTES, CIPHER_AES256)) return false;
     SecureBuffer payload;
     appendField(payload, seed);
-    return seedFileWriter(SEED_FILE_NAME, payload);
+    return seedFileWriter(nativePathFromUtf8(SEED_FILE_NAME), payload);
 }
 
 void setSeedFileWriter(SeedFileWriter writer) { seedFileWriter = writer != nullptr ? writer : writeBlobFile; }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "base/native_file.h"
 #include "base/secure_buffer.h"
 
 // Seed bytes written to the seed file, and bytes asked of the operating system at start-up.
@@ -28,7 +29,7 @@ constexpr char SEED_FILE_NAME[] = "rand.bin";
 [[nodiscard]] bool saveSeedFile();
 
 // Writes a seed file: the path and the blob's payload; false when the file was not written whole.
-using SeedFileWriter = bool (*)(const char* path, const SecureBuffer& payload);
+using SeedFileWriter = bool (*)(const NativePath& path, const SecureBuffer& payload);
 
 // Replaces the function that writes "rand.bin" (writeBlobFile); null restores it. A seam for tests,
 // which make the rewrite fail whatever the process's rights on the file. Set it only while no

@@ -50,12 +50,10 @@ void onKeyFilePointerMove(HWND dialog, LPARAM position) {
     SetDlgItemTextA(dialog, IDC_KEY_FILE_COUNTER, textPointer(text));
 }
 
-// Writes a key file with keyId and a fresh key at the text path; a failure is shown in a message
-// box owned by owner.
-void writeKeyFile(HWND owner, const SecureBuffer& path, const SecureBuffer& keyId) {
-    const char* target = textPointer(path);
-    const KeyMaterialStatus status =
-        target == nullptr ? KEY_FILE_NOT_WRITTEN : ::writeKeyFile(globalRandomGenerator, target, keyId);
+// Writes a key file with keyId and a fresh key at path; a failure is shown in a message box owned
+// by owner.
+void writeKeyFile(HWND owner, const NativePath& path, const SecureBuffer& keyId) {
+    const KeyMaterialStatus status = ::writeKeyFile(globalRandomGenerator, path, keyId);
     if (status != KEY_MATERIAL_OK) showMessage(owner, keyMaterialMessage(status));
 }
 
@@ -67,8 +65,9 @@ void onKeyFileCreate(HWND dialog) {
         showMessage(dialog, keyMaterialMessage(GENERATOR_FAILED));
         return;
     }
-    SecureBuffer suggested = concat(fromNulTerminated(TEXT_KEY_FILE_NAME_PREFIX), toText(hexUpper(keyId)));
-    SecureBuffer path;
+    const SecureBuffer name = concat(fromNulTerminated(TEXT_KEY_FILE_NAME_PREFIX), toText(hexUpper(keyId)));
+    NativePath suggested = pathWithSuffix(NativePath(), textPointer(name));
+    NativePath path;
     if (!chooseSaveFile(path, dialog, KEY_FILE_KIND, suggested)) return;
     writeKeyFile(dialog, path, keyId);
     EndDialog(dialog, KEY_FILE_CHOSEN);

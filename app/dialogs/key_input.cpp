@@ -15,8 +15,7 @@
 
 namespace {
 
-// Field capacities in characters, the NUL included: paths and secrets longer than this are cut.
-constexpr uint32_t PATH_FIELD_CHARS = 260;
+// Field capacity in characters, the NUL included: secrets longer than this are cut.
 constexpr uint32_t SECRET_FIELD_CHARS = 1000;
 // The ANSI form of a passphrase: a double-byte code page may need two bytes per character.
 constexpr uint32_t PASSPHRASE_ANSI_BYTES = 2 * SECRET_FIELD_CHARS;
@@ -90,10 +89,10 @@ bool readKeyFileKey(HWND window, JobKey& out) {
         showMessage(window, TEXT_NO_KEY_FILE);
         return false;
     }
-    // The path as typed: not trimmed, not sanitised.
-    const SecureBuffer path = readAnsiField(window, IDC_MAIN_KEY_FILE_PATH, PATH_FIELD_CHARS);
+    // The name as typed, its first line: not trimmed, not sanitised.
+    const NativePath path = readPathField(window, IDC_MAIN_KEY_FILE_PATH);
     SecureBuffer key;
-    const KeyMaterialStatus status = readKeyFile(reinterpret_cast<const char*>(path.data()), key);
+    const KeyMaterialStatus status = readKeyFile(path, key);
     if (status != KEY_MATERIAL_OK) {
         showMessage(window, keyMaterialMessage(status));
         return false;

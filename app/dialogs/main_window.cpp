@@ -30,8 +30,6 @@ namespace {
 
 // The dialog's result when the user closes it; WinMain ignores it.
 constexpr INT_PTR MAIN_WINDOW_CLOSED = 1;
-// Paths are read from a field or a drop into a buffer of this many bytes, the NUL included.
-constexpr uint32_t PATH_FIELD_BYTES = 260;
 // The password character of hidden passphrases (BLACK CIRCLE); it has no ANSI form, so it is set
 // with the wide message.
 constexpr wchar_t PASSWORD_CIRCLE = 0x25CF;
@@ -86,19 +84,10 @@ const MethodControls METHOD_CONTROLS[] = {
      {IDC_MAIN_PASSPHRASE, IDC_MAIN_PASSPHRASE_REPEAT, IDC_MAIN_HIDE_PASSPHRASE, IDC_MAIN_CREATE_PASSPHRASE}},
 };
 
-// Whether text ends with suffix, compared exactly (letter case counts).
-bool endsWith(const SecureBuffer& text, const char* suffix) {
-    const SecureBuffer tail = fromNulTerminated(suffix);
-    const uint32_t tailLength = textLength(tail);
-    const uint32_t length = textLength(text);
-    if (textPointer(text) == nullptr || length < tailLength) return false;
-    return text.slice(tailLength + 1, length - tailLength).constantTimeEquals(tail);
-}
-
-// The same path text, or two texts that name one existing file.
-bool sameFile(const SecureBuffer& source, const SecureBuffer& target) {
+// The same name, or two names of one existing file.
+bool sameFile(const NativePath& source, const NativePath& target) {
     if (source.constantTimeEquals(target)) return true;
-    return platformSameFile(nativePathFromText(source), nativePathFromText(target));
+    return platformSameFile(source, target);
 }
 
 void applyKeyMethod(HWND window, KeyMethod method) {
@@ -109,20 +98,17 @@ void applyKeyMethod(HWND window, KeyMethod method) {
 
 // The source field's first line; false (after the message) when the field is empty. The file
 // itself is not looked at: a missing source is the job's read error.
-bool readSourcePath(HWND window, SecureBuffer& path) {
-    if (GetWindowTextLengthA(GetDlgItem(window, IDC_MAIN_SOURCE_PATH)) == 0) {
+bool readSourcePath(HWND window, NativePath& path) {
+    if (GetWindowTextLengthW(GetDlgItem(window, IDC_MAIN_SOURCE_PATH)) == 0) {
         showMessage(window, TEXT_NO_SOURCE);
         return false;
     }
-    SecureBuffer buffer = SecureBuffer::zeros(PATH_FIELD_BYTES);
-    GetDlgItemTextA(window, IDC_MAIN_SOURCE_PATH, reinterpret_cast<char*>(buffer.data()),
-                    static_cast<int>(PATH_FIELD_BYTES));
-    path = firstLine(buffer);
+    path = readPathField(window, IDC_MAIN_SOURCE_PATH);
     return true;
 }
 
 // Fills the job's paths and key material; the caller sets the direction, cipher and compression.
-void fillJob(const JobKey& key, const SecureBuffer& source, const SecureBuffer& target) {
+void fillJob(const JobKey& key, const NativePath& source, const NativePath& target) {
     globalJob.key.method = key.method;
     globalJob.key.material.assign(key.material);
     globalJob.progress.cancelRequested = false;
@@ -135,14 +121,14 @@ void startEncryption(HWND window) {
         showMessage(window, keyMaterialMessage(GENERATOR_NOT_READY));
         return;
     }
-    SecureBuffer source;
+    NativePath source;
     if (!readSourcePath(window, source)) return;
-    if (endsWith(source, TEXT_ENCRYPTED_EXTENSION) && !askYesNo(window, TEXT_ENCRYPT_AGAIN, 0)) return;
+    if (pathEndsWith(source, TEXT_ENCRYPTED_EXTENSION) && !askYesNo(window, TEXT_ENCRYPT_AGAIN, 0)) return;
     JobKey key;
     if (!readKeyMaterial(window, true, key)) return;
-    SecureBuffer suggested = concat(fileNamePart(source), fromNulTerminated(TEXT_ENCRYPTED_EXTENSION));
-    SecureBuffer target;
-    if (!chooseSaveFile(target, window, ENCRYPTED_FILE, suggested)) return;
+    NativePath suggested = pathWithSuffix(fileNamePart(source), TEXT_ENCRYPTED_EXTENSION);
+    NativePath target;
+    if (!chooseSaveFile(target, window, ENCRYPTED_FILE, suggested, folderPart(source))) return;
     if (sameFile(source, target)) {
         showMessage(window, TEXT_SAME_FILE);
         return;
@@ -158,14 +144,14 @@ void startEncryption(HWND window) {
 // Decryption needs no entropy and asks no short-passphrase question; the container names its own
 // cipher and compression.
 void startDecryption(HWND window) {
-    SecureBuffer source;
+    NativePath source;
     if (!readSourcePath(window, source)) return;
     JobKey key;
     if (!readKeyMaterial(window, false, key)) return;
-    SecureBuffer suggested = fileNamePart(source);
-    if (endsWith(suggested, TEXT_ENCRYPTED_EXTENSION)) dropLast(suggested, ENCRYPTED_EXTENSION_CHARS);
-    SecureBuffer target;
-    if (!chooseSaveFile(target, window, ANY_FILE, suggested)) return;
+    NativePath suggested = fileNamePart(source);
+    if (pathEndsWith(suggested, TEXT_ENCRYPTED_EXTENSION)) dropLastUnits(suggested, ENCRYPTED_EXTENSION_CHARS);
+    NativePath target;
+    if (!chooseSaveFile(target, window, ANY_FILE, suggested, folderPart(source))) return;
     if (sameFile(source, target)) {
         showMessage(window, TEXT_SAME_FILE);
         return;
@@ -191,19 +177,21 @@ BOOL onMainInit(HWND window) {
 // Only the first dropped file counts: a key file (".key", lower case) goes to the key-file field,
 // anything else to the source field. The key method stays as it is.
 void onMainDropFiles(HWND window, HDROP drop) {
-    SecureBuffer buffer = SecureBuffer::zeros(PATH_FIELD_BYTES);
-    const UINT files = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
-    if (files > 0) DragQueryFileA(drop, 0, reinterpret_cast<char*>(buffer.data()), PATH_FIELD_BYTES);
+    const UINT files = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    // The first name's length in characters, its NUL not counted; the whole name is taken.
+    const UINT units = files > 0 ? DragQueryFileW(drop, 0, nullptr, 0) : 0;
+    SecureBuffer buffer = SecureBuffer::zeros((units + 1) * sizeof(wchar_t));
+    if (units > 0) DragQueryFileW(drop, 0, reinterpret_cast<wchar_t*>(buffer.data()), units + 1);
     DragFinish(drop);
     if (files == 0) return;
-    const SecureBuffer name = firstLine(buffer);
-    const int field = endsWith(name, TEXT_KEY_EXTENSION) ? IDC_MAIN_KEY_FILE_PATH : IDC_MAIN_SOURCE_PATH;
-    SetDlgItemTextA(window, field, textPointer(name));
+    const NativePath name = firstLineOfPath(buffer);
+    const int field = pathEndsWith(name, TEXT_KEY_EXTENSION) ? IDC_MAIN_KEY_FILE_PATH : IDC_MAIN_SOURCE_PATH;
+    setPathField(window, field, name);
 }
 
 void onBrowse(HWND window, FileDialogKind kind, int field) {
-    SecureBuffer path;
-    if (chooseOpenFile(window, path, kind)) SetDlgItemTextA(window, field, textPointer(path));
+    NativePath path;
+    if (chooseOpenFile(window, path, kind)) setPathField(window, field, path);
 }
 
 void onHidePassphrase(HWND window) {
@@ -245,4 +233,6 @@ INT_PTR CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 }  // namespace
 
-void runMainWindow() { DialogBoxParamA(instanceHandle, MAKEINTRESOURCEA(IDD_MAIN), nullptr, mainWindowProc, 0); }
+// A Unicode dialog, so that its fields keep every character typed or dropped into them: in an ANSI
+// dialog the edit controls would hand typed characters over through the ANSI code page.
+void runMainWindow() { DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(IDD_MAIN), nullptr, mainWindowProc, 0); }

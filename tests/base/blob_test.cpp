@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -23,7 +24,7 @@ using namespace testsupport;
 
 namespace {
 
-// Blob calls take ANSI paths; the tests use bare ASCII names in a temporary current directory.
+// The tests use bare names in a temporary current directory.
 class BlobFiles : public ::testing::Test {
 protected:
     TempDir dir_;
@@ -58,7 +59,7 @@ TEST_F(BlobFiles, ReadAcceptsAndRefuses) {
         ByteReader reader;
         reader.input = bufferFromHex("78797a");
         reader.position = 2;
-        EXPECT_EQ(readBlobFile("blob.bin", reader), row.ok);
+        EXPECT_EQ(readBlobFile(nativePathOf("blob.bin"), reader), row.ok);
         if (row.ok) {
             EXPECT_EQ(toHex(reader.input), toHex(fromHex(row.payloadHex)));
             EXPECT_EQ(reader.position, 0u);
@@ -76,15 +77,15 @@ TEST_F(BlobFiles, ImpossibleLengthIsRefusedBeforeAnyAllocation) {
         writeFileBytes("blob.bin", fromHex(fileHex));
         ByteReader reader;
         LargestRequestRecorder recorder;
-        EXPECT_FALSE(readBlobFile("blob.bin", reader));
+        EXPECT_FALSE(readBlobFile(nativePathOf("blob.bin"), reader));
         EXPECT_LT(LargestRequestRecorder::largestRequest(), 65536u);
     }
 }
 
 TEST_F(BlobFiles, MissingFileIsRefused) {
     ByteReader reader;
-    EXPECT_FALSE(readBlobFile("no-such-file.bin", reader));
-    EXPECT_FALSE(readBlobFile(nullptr, reader));
+    EXPECT_FALSE(readBlobFile(nativePathOf("no-such-file.bin"), reader));
+    EXPECT_FALSE(readBlobFile(NativePath(), reader));
 }
 
 TEST_F(BlobFiles, PayloadsAroundThePieceSizeRoundTrip) {
@@ -93,7 +94,7 @@ TEST_F(BlobFiles, PayloadsAroundThePieceSizeRoundTrip) {
                           2 * BLOB_PIECE_SIZE + 1}) {
         SCOPED_TRACE(size);
         const Bytes payload = randomBytes(engine, size);
-        ASSERT_TRUE(writeBlobFile("blob.bin", bufferOf(payload)));
+        ASSERT_TRUE(writeBlobFile(nativePathOf("blob.bin"), bufferOf(payload)));
         const Bytes file = readFileBytes("blob.bin");
         ASSERT_EQ(file.size(), size + 4u);
         uint8_t length[4] = {static_cast<uint8_t>(size), static_cast<uint8_t>(size >> 8),
@@ -102,25 +103,44 @@ TEST_F(BlobFiles, PayloadsAroundThePieceSizeRoundTrip) {
         EXPECT_TRUE(Bytes(file.begin() + 4, file.end()) == payload);
 
         ByteReader reader;
-        ASSERT_TRUE(readBlobFile("blob.bin", reader));
+        ASSERT_TRUE(readBlobFile(nativePathOf("blob.bin"), reader));
         EXPECT_TRUE(bytesOf(reader.input) == payload);
     }
 }
 
 TEST_F(BlobFiles, WritingAnEmptyBufferGivesFourZeroBytes) {
-    ASSERT_TRUE(writeBlobFile("blob.bin", SecureBuffer()));
+    ASSERT_TRUE(writeBlobFile(nativePathOf("blob.bin"), SecureBuffer()));
     EXPECT_EQ(toHex(readFileBytes("blob.bin")), "00000000");
 }
 
 TEST_F(BlobFiles, WritingReplacesALongerFile) {
     writeFileBytes("blob.bin", Bytes(1000, 0xEE));
-    ASSERT_TRUE(writeBlobFile("blob.bin", bufferFromHex("0102")));
+    ASSERT_TRUE(writeBlobFile(nativePathOf("blob.bin"), bufferFromHex("0102")));
     EXPECT_EQ(toHex(readFileBytes("blob.bin")), "020000000102");
 }
 
+// Names outside every 8-bit code page, beside a look-alike: each blob goes to and comes from the
+// file of exactly its own name.
+TEST_F(BlobFiles, NamesBeyondTheAnsiCodePageNameTheirOwnFile) {
+    const fs::path names[] = {u8"Łódź.bin", u8"Lódz.bin", u8"κλειδί.bin", u8"钥匙.bin", u8"nyckel 🔑.bin"};
+    for (size_t i = 0; i < std::size(names); ++i) {
+        const uint8_t payload[] = {static_cast<uint8_t>(0xA0 + i)};
+        ASSERT_TRUE(writeBlobFile(nativePathOf(names[i]), SecureBuffer(payload, 1)));
+    }
+    for (size_t i = 0; i < std::size(names); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_TRUE(fs::is_regular_file(names[i]));
+        ByteReader reader;
+        ASSERT_TRUE(readBlobFile(nativePathOf(names[i]), reader));
+        ASSERT_EQ(reader.input.size(), 1u);
+        EXPECT_EQ(reader.input.data()[0], 0xA0 + i);
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), std::ssize(names));
+}
+
 TEST_F(BlobFiles, WritingIntoAMissingFolderFails) {
-    EXPECT_FALSE(writeBlobFile("no such folder/blob.bin", bufferFromHex("01")));
-    EXPECT_FALSE(writeBlobFile(nullptr, bufferFromHex("01")));
+    EXPECT_FALSE(writeBlobFile(nativePathOf("no such folder/blob.bin"), bufferFromHex("01")));
+    EXPECT_FALSE(writeBlobFile(NativePath(), bufferFromHex("01")));
     EXPECT_EQ(fileNames(fs::current_path()), std::vector<std::string>{});
 }
 
@@ -175,7 +195,7 @@ TEST_F(BlobFiles, ReadsFromAPipe) {
         file.push_back(0x99);  // after the payload: ignored
         PipeSource pipe(file);
         ByteReader reader;
-        ASSERT_TRUE(readBlobFile(pipe.path().c_str(), reader));
+        ASSERT_TRUE(readBlobFile(nativePathOf(pipe.path()), reader));
         EXPECT_TRUE(bytesOf(reader.input) == payload);
     }
 }
@@ -186,7 +206,7 @@ TEST_F(BlobFiles, PipeShorterThanItsLengthIsRefusedWithoutAllocatingTheLength) {
         PipeSource pipe(blobOf(Bytes(71, 0x5A), declared));
         ByteReader reader;
         LargestRequestRecorder recorder;
-        EXPECT_FALSE(readBlobFile(pipe.path().c_str(), reader));
+        EXPECT_FALSE(readBlobFile(nativePathOf(pipe.path()), reader));
         EXPECT_LT(LargestRequestRecorder::largestRequest(), 65536u);
         EXPECT_TRUE(reader.input.empty());
     }
@@ -196,10 +216,10 @@ TEST_F(BlobFiles, PipeShorterThanItsLengthIsRefusedWithoutAllocatingTheLength) {
 // key; a file made readable to others before is made private when it is written again.
 TEST_F(BlobFiles, WrittenFilesAreReadableByTheOwnerOnly) {
     const mode_t previous = ::umask(022);
-    ASSERT_TRUE(writeBlobFile("new.bin", bufferFromHex("0102")));
+    ASSERT_TRUE(writeBlobFile(nativePathOf("new.bin"), bufferFromHex("0102")));
     writeFileBytes("old.bin", Bytes(10, 1));
     ASSERT_EQ(::chmod("old.bin", 0644), 0);
-    ASSERT_TRUE(writeBlobFile("old.bin", bufferFromHex("0102")));
+    ASSERT_TRUE(writeBlobFile(nativePathOf("old.bin"), bufferFromHex("0102")));
     ::umask(previous);
     for (const char* name : {"new.bin", "old.bin"}) {
         SCOPED_TRACE(name);

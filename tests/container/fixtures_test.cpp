@@ -79,7 +79,7 @@ KeyMaterial fixtureMaterial(KeyMethod method) {
     switch (method) {
     case KEY_FILE: {
         const std::string path = fixturePath("key.key").string();
-        EXPECT_EQ(readKeyFile(path.c_str(), material.keyFileKey), KEY_MATERIAL_OK);
+        EXPECT_EQ(readKeyFile(nativePathOf(path), material.keyFileKey), KEY_MATERIAL_OK);
         break;
     }
     case KEY_CODE: material.keyCode = firstLine(bufferOf(readFileBytes(fixturePath("keycode.txt")))); break;

@@ -13,6 +13,7 @@
 #include "fuzz_support.h"
 #include "job/key_material.h"
 #include "job/settings.h"
+#include "platform/platform.h"
 #include "random/seeding.h"
 
 using fuzzsupport::require;
@@ -50,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const bool valid = expectedPayload(data, size, payload, length);
         ByteReader reader;
         reader.position = 7;
-        const bool read = readBlobFile(file.path().c_str(), reader);
+        const bool read = readBlobFile(nativePathFromUtf8(file.path().c_str()), reader);
         require(read == valid, "the blob reader disagrees with the format");
         if (read) {
             require(reader.position == 0, "position not reset");
@@ -60,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
 
         SecureBuffer key;
-        const KeyMaterialStatus status = readKeyFile(file.path().c_str(), key);
+        const KeyMaterialStatus status = readKeyFile(nativePathFromUtf8(file.path().c_str()), key);
         require((status == KEY_FILE_UNREADABLE) == !valid, "key file readability differs from the blob's");
         require(status == KEY_MATERIAL_OK || key.empty(), "a refused key file gave a key");
 

@@ -7,7 +7,6 @@
 
 #include <windows.h>
 #include <commctrl.h>
-#include <shlobj.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -426,34 +425,6 @@ void passphraseCreation(HWND main) {
 
 // --- Main window: dropped files ---
 
-// Drops names onto window the way the shell does: a DROPFILES block with wide names, in memory of
-// the receiving process, handed over with WM_DROPFILES. The block starts on a page boundary, so that
-// GlobalLock takes it for a fixed block. DragFinish cannot free pages it did not allocate; under
-// Wine that leaves the pages with the process and the program running, which each drop checks.
-bool dropFiles(const Program& program, HWND window, const std::vector<std::wstring>& names) {
-    std::vector<uint8_t> block(sizeof(DROPFILES), 0);
-    auto* header = reinterpret_cast<DROPFILES*>(block.data());
-    header->pFiles = sizeof(DROPFILES);
-    header->fWide = TRUE;
-    for (const std::wstring& name : names) {
-        const auto* bytes = reinterpret_cast<const uint8_t*>(name.c_str());
-        block.insert(block.end(), bytes, bytes + (name.size() + 1) * sizeof(wchar_t));
-    }
-    block.insert(block.end(), sizeof(wchar_t), 0);
-    void* remote =
-        VirtualAllocEx(program.info.hProcess, nullptr, block.size(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-    if (remote == nullptr) return false;
-    SIZE_T written = 0;
-    if (!WriteProcessMemory(program.info.hProcess, remote, block.data(), block.size(), &written) ||
-        written != block.size()) {
-        return false;
-    }
-    // Sent rather than posted as the shell does, so that the drop has been handled when the call returns.
-    DWORD_PTR ignored;
-    return SendMessageTimeoutW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0, SMTO_NORMAL,
-                               WINDOW_TIMEOUT_MS, &ignored) != 0;
-}
-
 void droppedFiles(const Session& session) {
     results.scenario = "dropped files";
     HWND main = session.main;
@@ -471,6 +442,9 @@ void droppedFiles(const Session& session) {
         {{L"C:\\k\\my.key.txt"}, KEEP_KEY, L"C:\\k\\my.key.txt"},
         {{L"C:\\k\\key"}, KEEP_KEY, L"C:\\k\\key"},
         {{L"C:\\d\\värde.pdf"}, KEEP_KEY, L"C:\\d\\värde.pdf"},
+        // Names beyond the ANSI code page arrive whole, and the ".key" test reads them as they are.
+        {{L"C:\\k\\κλειδί 钥匙.key"}, L"C:\\k\\κλειδί 钥匙.key", KEEP_SOURCE},
+        {{L"C:\\d\\Łódź 🔒.key.txt"}, KEEP_KEY, L"C:\\d\\Łódź 🔒.key.txt"},
         {{L"C:\\k\\a.key", L"C:\\d\\b.txt"}, L"C:\\k\\a.key", KEEP_SOURCE},
         {{L"C:\\d\\report.pdf", L"C:\\k\\b.key"}, KEEP_KEY, L"C:\\d\\report.pdf"},
     };
@@ -584,9 +558,9 @@ void checkKeyFile(const std::wstring& path, const std::wstring& suggested) {
 
 // Opens the key-file dialog, counts the moves and creates a key file: the first save dialog is
 // cancelled, the second is given a path in the scratch folder, typed with the extension at the
-// first opening and without it (the dialog's default extension adds it) later. Returns the path, or
-// empty.
-std::wstring createKeyFile(const Session& session, bool firstOpening) {
+// first opening and without it (the dialog's default extension adds it) later. With chosenName the
+// file gets that name instead of the suggested one. Returns the path, or empty.
+std::wstring createKeyFile(const Session& session, bool firstOpening, const std::wstring& chosenName = {}) {
     HWND dialog = openByCaption(session, IDM_CREATE_KEY_FILE, KEY_FILE_CAPTION);
     if (dialog == nullptr) return {};
     checkModalOverMain(session.main, dialog, "the key-file dialog");
@@ -609,9 +583,9 @@ std::wstring createKeyFile(const Session& session, bool firstOpening) {
     save = pressCreate(session, dialog, second);
     if (save == nullptr) return {};
     check(second != first, "the second press proposes a different name: " + narrow(first) + ", " + narrow(second));
-    const std::wstring path = paths.scratch + L"\\" + second + L".key";
-    check(chooseInFileDialog(save, firstOpening ? path : paths.scratch + L"\\" + second),
-          "the save dialog takes the path");
+    const std::wstring stem = paths.scratch + L"\\" + (chosenName.empty() ? second : chosenName);
+    const std::wstring path = stem + L".key";
+    check(chooseInFileDialog(save, firstOpening ? path : stem), "the save dialog takes the path");
     check(waitClosed(session.main, dialog), "choosing a path ends the key-file dialog");
     check(exists(path), "the key file was written");
     checkKeyFile(path, second);
@@ -629,6 +603,14 @@ void keyFileDialog() {
     if (!key.empty() && !other.empty()) {
         results.scenario = "key file dialog, the key";
         checkKeyWorks(L"key file", L"--key-file " + quoted(key), L"--key-file " + quoted(other));
+    }
+    // A name beyond the ANSI code page is the name the key file gets, and the key in it works.
+    results.scenario = "key file dialog, a name beyond the code page";
+    const std::wstring beyond = createKeyFile(session, false, L"nyckel κλειδί 钥匙 🔑");
+    if (!beyond.empty()) {
+        check(beyond == paths.scratch + L"\\nyckel κλειδί 钥匙 🔑.key", "the key file has the chosen name");
+        checkKeyWorks(L"key file with a name beyond the code page", L"--key-file " + quoted(beyond),
+                      L"--key-file " + quoted(key));
     }
 
     static const CloseWay ways[] = {{"\"Avbryt\"", IDC_KEY_FILE_CANCEL}, {"close box", 0}};

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -209,6 +210,36 @@ inline POINT centredOverMain(HWND main, HWND dialog) {
     const LONG left = m.left + (m.right - m.left - (w.right - w.left)) / 2;
     const LONG top = m.top + (m.bottom - m.top - (w.bottom - w.top)) / 2;
     return {left < 0 ? 0 : left, top < 0 ? 0 : top};
+}
+
+// --- Dropped files ---
+
+// Drops names onto window the way the shell does: a DROPFILES block with wide names, in memory of
+// the receiving process, handed over with WM_DROPFILES. The block starts on a page boundary, so that
+// GlobalLock takes it for a fixed block. DragFinish cannot free pages it did not allocate; under
+// Wine that leaves the pages with the process and the program running, which each drop checks.
+inline bool dropFiles(const Program& program, HWND window, const std::vector<std::wstring>& names) {
+    std::vector<uint8_t> block(sizeof(DROPFILES), 0);
+    auto* header = reinterpret_cast<DROPFILES*>(block.data());
+    header->pFiles = sizeof(DROPFILES);
+    header->fWide = TRUE;
+    for (const std::wstring& name : names) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(name.c_str());
+        block.insert(block.end(), bytes, bytes + (name.size() + 1) * sizeof(wchar_t));
+    }
+    block.insert(block.end(), sizeof(wchar_t), 0);
+    void* remote =
+        VirtualAllocEx(program.info.hProcess, nullptr, block.size(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (remote == nullptr) return false;
+    SIZE_T written = 0;
+    if (!WriteProcessMemory(program.info.hProcess, remote, block.data(), block.size(), &written) ||
+        written != block.size()) {
+        return false;
+    }
+    // Sent rather than posted as the shell does, so that the drop has been handled when the call returns.
+    DWORD_PTR ignored;
+    return SendMessageTimeoutW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0, SMTO_NORMAL,
+                               WINDOW_TIMEOUT_MS, &ignored) != 0;
 }
 
 // --- The command-line tool ---

@@ -1,7 +1,8 @@
-// The window operations with real windows under Wine: fileNamePart, the two centring operations,
-// and the open and save dialogs (titles, filters, default extensions, the overwrite and
-// must-exist checks, the suggested name, and an unchanged current directory). The file dialogs
-// run on a second thread while this one works them through their controls.
+// The window operations with real windows under Wine: file names in fields and their parts, the
+// two centring operations, and the open and save dialogs (titles, filters, default extensions, the
+// overwrite and must-exist checks, the suggested name and folder, names beyond the ANSI code page,
+// and an unchanged current directory). The file dialogs run on a second thread while this one
+// works them through their controls.
 
 #include <windows.h>
 
@@ -16,7 +17,6 @@
 #include <gtest/gtest.h>
 
 #include "app/dialogs/window_ops.h"
-#include "base/text.h"
 #include "tests/gui/gui_support.h"
 
 // The program's instance handle, which WinMain sets in Ferrolyn.exe.
@@ -24,39 +24,113 @@ HINSTANCE instanceHandle = GetModuleHandleW(nullptr);
 
 namespace {
 
-SecureBuffer text(const std::string& s) { return fromNulTerminated(s.c_str()); }
-
-std::string asString(const SecureBuffer& t) {
-    const char* p = textPointer(t);
-    return p == nullptr ? std::string("<not a text>") : std::string(p);
+// A name as the program holds it: UTF-16 units and a zero unit.
+NativePath name(const std::wstring& units) {
+    return NativePath(reinterpret_cast<const uint8_t*>(units.c_str()),
+                      static_cast<uint32_t>((units.size() + 1) * sizeof(wchar_t)));
 }
 
-// --- fileNamePart ---
+// The units of a name; "<not a name>" when it does not end in a zero unit.
+std::wstring asWide(const NativePath& path) {
+    const uint32_t units = path.size() / sizeof(wchar_t);
+    if (path.size() % sizeof(wchar_t) != 0 || units == 0) return L"<not a name>";
+    const auto* data = reinterpret_cast<const wchar_t*>(path.data());
+    if (data[units - 1] != 0) return L"<not a name>";
+    return std::wstring(data, units - 1);
+}
 
-TEST(FileNamePart, TakesWhatFollowsTheLastBackslash) {
+// Names no 8-bit code page holds together, and a look-alike of the first.
+constexpr wchar_t POLISH[] = L"Łódź.txt";
+constexpr wchar_t LOOK_ALIKE[] = L"Lódz.txt";
+constexpr wchar_t GREEK[] = L"κλειδί.key";
+constexpr wchar_t CHINESE_EMOJI[] = L"钥匙 🔑.txt";
+// (Literals beyond Windows-1252 stay out of the check macros, which also keep their text narrow.)
+constexpr wchar_t POLISH_CONTAINER[] = L"Łódź.txt.encrypted";
+constexpr wchar_t L_WITH_STROKE = L'ł';
+
+// --- File names and their parts ---
+
+// A path splits at its last backslash into the folder (with the backslash) and the file name.
+TEST(PathParts, SplitAtTheLastBackslash) {
     struct Row {
-        const char* path;
-        const char* expected;
+        const wchar_t* path;
+        const wchar_t* folder;
+        const wchar_t* fileName;
     };
     const Row rows[] = {
-        {"C:\\d\\report.pdf", "report.pdf"},
-        {"report.pdf", "report.pdf"},
-        {"C:\\d\\", ""},
-        {"C:/d/report.pdf", "C:/d/report.pdf"},
-        {"\\\\server\\share\\a\\b.key", "b.key"},
-        {"C:\\d\\v\xE4rde.txt", "v\xE4rde.txt"},
-        {"", ""},
+        {L"C:\\d\\report.pdf", L"C:\\d\\", L"report.pdf"},
+        {L"report.pdf", L"", L"report.pdf"},
+        {L"C:\\d\\", L"C:\\d\\", L""},
+        {L"C:/d/report.pdf", L"", L"C:/d/report.pdf"},
+        {L"\\\\server\\share\\a\\b.key", L"\\\\server\\share\\a\\", L"b.key"},
+        {L"C:\\d\\värde.txt", L"C:\\d\\", L"värde.txt"},
+        {L"C:\\d\\Łódź.txt", L"C:\\d\\", L"Łódź.txt"},
+        {L"C:\\κλειδιά\\钥匙 🔑.txt", L"C:\\κλειδιά\\", L"钥匙 🔑.txt"},
+        {L"", L"", L""},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.path);
-        EXPECT_EQ(asString(fileNamePart(text(row.path))), row.expected);
+        SCOPED_TRACE(gui::narrow(row.path));
+        EXPECT_EQ(asWide(fileNamePart(name(row.path))), row.fileName);
+        EXPECT_EQ(asWide(folderPart(name(row.path))), row.folder);
     }
 }
 
-TEST(FileNamePart, NotATextGivesTheEmptyText) {
-    EXPECT_EQ(asString(fileNamePart(SecureBuffer())), "");
-    const uint8_t unterminated[] = {'a', '\\', 'b'};
-    EXPECT_EQ(asString(fileNamePart(SecureBuffer(unterminated, 3))), "");
+TEST(PathParts, NotANameGivesTheEmptyName) {
+    const uint8_t unterminated[] = {'a', 0, '\\', 0, 'b', 0};
+    const uint8_t oddBytes[] = {'a', 0, 0};
+    for (const NativePath& path : {NativePath(), NativePath(unterminated, 6), NativePath(oddBytes, 3)}) {
+        EXPECT_EQ(asWide(fileNamePart(path)), L"");
+        EXPECT_EQ(asWide(folderPart(path)), L"");
+    }
+}
+
+TEST(PathSuffixes, ComparedAddedAndRemovedUnitForUnit) {
+    EXPECT_TRUE(pathEndsWith(name(POLISH_CONTAINER), ".encrypted"));
+    EXPECT_TRUE(pathEndsWith(name(L".key"), ".key"));
+    EXPECT_FALSE(pathEndsWith(name(L"C:\\d\\my.KEY"), ".key")) << "letter case counts";
+    EXPECT_FALSE(pathEndsWith(name(L"key"), ".key"));
+    EXPECT_FALSE(pathEndsWith(NativePath(), ".key"));
+
+    EXPECT_EQ(asWide(pathWithSuffix(name(POLISH), ".encrypted")), POLISH_CONTAINER);
+    EXPECT_EQ(asWide(pathWithSuffix(name(L""), ".key")), L".key");
+    EXPECT_EQ(asWide(pathWithSuffix(NativePath(), "key_01")), L"key_01");
+
+    NativePath path = name(L"钥匙 🔑.txt.encrypted");
+    dropLastUnits(path, 10);
+    EXPECT_EQ(asWide(path), CHINESE_EMOJI);
+    dropLastUnits(path, 100);
+    EXPECT_EQ(asWide(path), L"");
+}
+
+// A real edit control: what is typed into a field is the name, every character of it.
+TEST(PathFields, ReadTheWholeFirstLineAndShowEveryCharacter) {
+    HWND window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 400, 100, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    constexpr int FIELD = 7;
+    HWND field = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | ES_MULTILINE | ES_AUTOHSCROLL, 0, 0, 400, 20, window,
+                                 reinterpret_cast<HMENU>(FIELD), nullptr, nullptr);
+    ASSERT_NE(field, nullptr);
+    const std::wstring longName = L"C:\\" + std::wstring(300, L'ż') + L".txt";
+    struct Row {
+        std::wstring typed;
+        std::wstring read;
+    };
+    const Row rows[] = {
+        {std::wstring(L"C:\\d\\") + POLISH, std::wstring(L"C:\\d\\") + POLISH},
+        {std::wstring(L"C:\\d\\") + CHINESE_EMOJI + L"\r\nmore", std::wstring(L"C:\\d\\") + CHINESE_EMOJI},
+        {longName, longName},
+        {L"", L""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(gui::narrow(row.typed));
+        SetWindowTextW(field, row.typed.c_str());
+        EXPECT_EQ(asWide(readPathField(window, FIELD)), row.read);
+    }
+    setPathField(window, FIELD, name(std::wstring(L"D:\\") + GREEK));
+    EXPECT_EQ(gui::windowText(field), std::wstring(L"D:\\") + GREEK);
+    setPathField(window, FIELD, NativePath());
+    EXPECT_EQ(gui::windowText(field), L"");
+    DestroyWindow(window);
 }
 
 // --- Centring ---
@@ -122,42 +196,38 @@ TEST(Centring, OnTheMainWindowClampsNegativePositionsToZero) {
 class FileDialogs : public ::testing::Test {
 protected:
     void SetUp() override {
-        char temp[MAX_PATH] = {};
-        GetTempPathA(MAX_PATH, temp);
-        folder_ = std::string(temp) + "ferrolyn_window_ops_" + std::to_string(GetCurrentProcessId());
-        CreateDirectoryA(folder_.c_str(), nullptr);
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        // A folder whose name no 8-bit code page holds: every path the dialogs hand back passes
+        // through it.
+        folder_ = std::wstring(temp) + L"ferrolyn_window_ops_Łódź_钥匙_" + std::to_wstring(GetCurrentProcessId());
+        CreateDirectoryW(folder_.c_str(), nullptr);
         // A current directory apart from the files, so that a dialog that moved it would show.
-        current_ = folder_ + "\\current";
-        CreateDirectoryA(current_.c_str(), nullptr);
-        ASSERT_TRUE(SetCurrentDirectoryA(current_.c_str()));
-        makeFile("exists.bin");
-        makeFile("exists.key");
+        current_ = folder_ + L"\\current";
+        CreateDirectoryW(current_.c_str(), nullptr);
+        ASSERT_TRUE(SetCurrentDirectoryW(current_.c_str()));
+        for (const std::wstring& file : FILES) makeFile(file);
     }
 
     void TearDown() override {
-        SetCurrentDirectoryA(folder_.c_str());
-        SetCurrentDirectoryA("..");
-        for (const char* name : {"exists.bin", "exists.key"}) DeleteFileA((folder_ + "\\" + name).c_str());
-        RemoveDirectoryA(current_.c_str());
-        RemoveDirectoryA(folder_.c_str());
+        SetCurrentDirectoryW(folder_.c_str());
+        SetCurrentDirectoryW(L"..");
+        for (const std::wstring& file : FILES) DeleteFileW((folder_ + L"\\" + file).c_str());
+        for (const wchar_t* chosen : {L"chosen.bin", L"chosen 🔑.bin"}) DeleteFileW((folder_ + L"\\" + chosen).c_str());
+        RemoveDirectoryW(current_.c_str());
+        RemoveDirectoryW(folder_.c_str());
     }
 
-    void makeFile(const std::string& name) {
-        HANDLE file = CreateFileA((folder_ + "\\" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        ASSERT_NE(file, INVALID_HANDLE_VALUE);
-        CloseHandle(file);
+    void makeFile(const std::wstring& file) {
+        HANDLE handle = CreateFileW((folder_ + L"\\" + file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+        CloseHandle(handle);
     }
 
-    std::wstring wide(const std::string& ansi) {
-        wchar_t buffer[MAX_PATH * 2] = {};
-        MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, buffer, MAX_PATH * 2);
-        return buffer;
-    }
-
-    std::string currentDirectory() {
-        char buffer[MAX_PATH] = {};
-        GetCurrentDirectoryA(MAX_PATH, buffer);
+    std::wstring currentDirectory() {
+        wchar_t buffer[MAX_PATH] = {};
+        GetCurrentDirectoryW(MAX_PATH, buffer);
         return buffer;
     }
 
@@ -217,19 +287,20 @@ protected:
     static constexpr int FILE_TYPE_COMBO = 0x470;
     static constexpr int FILE_NAME_FIELD = 0x47C;
 
-    std::string folder_;
-    std::string current_;
+    const std::vector<std::wstring> FILES = {L"exists.bin", L"exists.key", POLISH, LOOK_ALIKE, GREEK};
+    std::wstring folder_;
+    std::wstring current_;
 };
 
 struct ChooserCase {
     const char* name;
     bool save;
     FileDialogKind kind;
-    const char* suggested;  // save dialogs only
+    const wchar_t* suggested;  // save dialogs only
     const wchar_t* title;
     std::vector<std::wstring> filters;
-    const char* typed;     // typed into the name field, relative to the test folder
-    const char* expected;  // the chosen path, relative to the test folder
+    const wchar_t* typed;     // typed into the name field, relative to the test folder
+    const wchar_t* expected;  // the chosen path, relative to the test folder
 };
 
 TEST_F(FileDialogs, TitlesFiltersAndDefaultExtensions) {
@@ -237,36 +308,67 @@ TEST_F(FileDialogs, TitlesFiltersAndDefaultExtensions) {
         {"save key file",
          true,
          KEY_FILE_KIND,
-         "key_0102030405060708",
+         L"key_0102030405060708",
          L"Välj plats för nyckelfilen...",
          {L"Nyckelfil (*.key)"},
-         "nyckel_\xE5\xE4\xF6",
-         "nyckel_\xE5\xE4\xF6.key"},
+         L"nyckel_åäö",
+         L"nyckel_åäö.key"},
         {"save encrypted",
          true,
          ENCRYPTED_FILE,
-         "report.pdf.encrypted",
+         L"report.pdf.encrypted",
          L"Välj plats för den krypterade filen...",
          {L"Krypterad fil (*.encrypted)"},
-         "report",
-         "report.encrypted"},
-        {"save any", true, ANY_FILE, "report.pdf", L"Välj plats för filen...", {L"Alla filer (*.*)"}, "plain", "plain"},
+         L"report",
+         L"report.encrypted"},
+        {"save encrypted, a name beyond the code page",
+         true,
+         ENCRYPTED_FILE,
+         L"Łódź.txt.encrypted",
+         L"Välj plats för den krypterade filen...",
+         {L"Krypterad fil (*.encrypted)"},
+         L"钥匙 🔑",
+         L"钥匙 🔑.encrypted"},
+        {"save any",
+         true,
+         ANY_FILE,
+         L"report.pdf",
+         L"Välj plats för filen...",
+         {L"Alla filer (*.*)"},
+         L"plain",
+         L"plain"},
         {"open any",
          false,
          ANY_FILE,
-         "",
+         L"",
          L"Välj fil...",
          {L"Alla filer (*.*)", L"Krypterade filer (*.encrypted)"},
-         "exists.bin",
-         "exists.bin"},
+         L"exists.bin",
+         L"exists.bin"},
         // Wine's open dialog checks that a typed name exists before it adds the default extension,
         // so the name is typed whole here.
-        {"open key file", false, KEY_FILE_KIND, "", L"Välj fil...", {L"Nyckelfil (*.key)"}, "exists.key", "exists.key"},
+        {"open key file",
+         false,
+         KEY_FILE_KIND,
+         L"",
+         L"Välj fil...",
+         {L"Nyckelfil (*.key)"},
+         L"exists.key",
+         L"exists.key"},
+        {"open the Polish name beside its look-alike",
+         false,
+         ANY_FILE,
+         L"",
+         L"Välj fil...",
+         {L"Alla filer (*.*)", L"Krypterade filer (*.encrypted)"},
+         POLISH,
+         POLISH},
+        {"open a Greek key file", false, KEY_FILE_KIND, L"", L"Välj fil...", {L"Nyckelfil (*.key)"}, GREEK, GREEK},
     };
     for (const ChooserCase& c : cases) {
         SCOPED_TRACE(c.name);
-        SecureBuffer path = text("unchanged");
-        SecureBuffer suggested = text(c.suggested);
+        NativePath path = name(L"unchanged");
+        NativePath suggested = name(c.suggested);
         const bool chosen = runDialog(
             c.title,
             [&] {
@@ -278,13 +380,13 @@ TEST_F(FileDialogs, TitlesFiltersAndDefaultExtensions) {
                 HWND field = nameField(dialog);
                 ASSERT_NE(field, nullptr);
                 if (c.save) {
-                    EXPECT_EQ(gui::narrow(gui::windowText(field)), c.suggested);
+                    EXPECT_EQ(gui::windowText(field), c.suggested);
                 }
-                SetWindowTextW(field, wide(folder_ + "\\" + c.typed).c_str());
+                SetWindowTextW(field, (folder_ + L"\\" + c.typed).c_str());
                 accept(dialog);
             });
         EXPECT_TRUE(chosen);
-        EXPECT_EQ(asString(path), folder_ + "\\" + c.expected);
+        EXPECT_EQ(asWide(path), folder_ + L"\\" + c.expected);
         EXPECT_EQ(currentDirectory(), current_);
         if (c.save) {
             EXPECT_EQ(suggested.size(), 0u) << "the suggested name is wiped";
@@ -292,11 +394,31 @@ TEST_F(FileDialogs, TitlesFiltersAndDefaultExtensions) {
     }
 }
 
+// The save dialog opens in the folder it is given: a bare name typed there is a file of that
+// folder, also when the folder's and the file's names are beyond the ANSI code page.
+TEST_F(FileDialogs, SaveOpensInTheGivenFolder) {
+    for (const wchar_t* typed : {L"chosen.bin", L"chosen 🔑.bin"}) {
+        SCOPED_TRACE(gui::narrow(typed));
+        NativePath path = name(L"unchanged");
+        NativePath suggested = name(L"suggested.bin");
+        const bool chosen = runDialog(
+            L"Välj plats för filen...",
+            [&] { return chooseSaveFile(path, nullptr, ANY_FILE, suggested, name(folder_ + L"\\")); },
+            [&](HWND dialog) {
+                SetWindowTextW(nameField(dialog), typed);
+                accept(dialog);
+            });
+        EXPECT_TRUE(chosen);
+        EXPECT_EQ(asWide(path), folder_ + L"\\" + typed);
+        EXPECT_EQ(currentDirectory(), current_);
+    }
+}
+
 TEST_F(FileDialogs, CancelLeavesThePathAsItWas) {
     for (bool save : {true, false}) {
         SCOPED_TRACE(save ? "save" : "open");
-        SecureBuffer path = text("unchanged");
-        SecureBuffer suggested = text("name");
+        NativePath path = name(L"unchanged");
+        NativePath suggested = name(L"name");
         const bool chosen = runDialog(
             save ? L"Välj plats för filen..." : L"Välj fil...",
             [&] {
@@ -305,19 +427,19 @@ TEST_F(FileDialogs, CancelLeavesThePathAsItWas) {
             },
             [&](HWND dialog) { cancel(dialog); });
         EXPECT_FALSE(chosen);
-        EXPECT_EQ(asString(path), "unchanged");
+        EXPECT_EQ(asWide(path), L"unchanged");
         EXPECT_EQ(currentDirectory(), current_);
     }
 }
 
 TEST_F(FileDialogs, SaveAsksBeforeReplacingAFile) {
-    SecureBuffer path = text("unchanged");
-    SecureBuffer suggested = text("");
+    NativePath path = name(L"unchanged");
+    NativePath suggested = name(L"");
     bool asked = false;
     const bool chosen = runDialog(
         L"Välj plats för nyckelfilen...", [&] { return chooseSaveFile(path, nullptr, KEY_FILE_KIND, suggested); },
         [&](HWND dialog) {
-            SetWindowTextW(nameField(dialog), wide(folder_ + "\\exists.key").c_str());
+            SetWindowTextW(nameField(dialog), (folder_ + L"\\exists.key").c_str());
             accept(dialog);
             asked = answerMessageBox(dialog, IDNO);
             EXPECT_TRUE(IsWindow(dialog)) << "answering No keeps the dialog open";
@@ -325,28 +447,28 @@ TEST_F(FileDialogs, SaveAsksBeforeReplacingAFile) {
         });
     EXPECT_TRUE(asked);
     EXPECT_FALSE(chosen);
-    EXPECT_EQ(asString(path), "unchanged");
+    EXPECT_EQ(asWide(path), L"unchanged");
 }
 
 TEST_F(FileDialogs, OpenRefusesAMissingFile) {
-    SecureBuffer path = text("unchanged");
+    NativePath path = name(L"unchanged");
     bool refused = false;
     const bool chosen = runDialog(
         L"Välj fil...", [&] { return chooseOpenFile(nullptr, path, KEY_FILE_KIND); },
         [&](HWND dialog) {
-            SetWindowTextW(nameField(dialog), wide(folder_ + "\\missing.key").c_str());
+            SetWindowTextW(nameField(dialog), (folder_ + L"\\missing.key").c_str());
             accept(dialog);
             refused = answerMessageBox(dialog, IDOK);
             cancel(dialog);
         });
     EXPECT_TRUE(refused);
     EXPECT_FALSE(chosen);
-    EXPECT_EQ(asString(path), "unchanged");
+    EXPECT_EQ(asWide(path), L"unchanged");
 }
 
 TEST_F(FileDialogs, ASuggestedNameIsCutTo259Characters) {
-    SecureBuffer path = text("unchanged");
-    SecureBuffer suggested = text(std::string(300, 'a'));
+    NativePath path = name(L"unchanged");
+    NativePath suggested = name(std::wstring(300, L_WITH_STROKE));
     std::wstring shown;
     runDialog(
         L"Välj plats för filen...", [&] { return chooseSaveFile(path, nullptr, ANY_FILE, suggested); },
@@ -354,13 +476,13 @@ TEST_F(FileDialogs, ASuggestedNameIsCutTo259Characters) {
             shown = gui::windowText(nameField(dialog));
             cancel(dialog);
         });
-    EXPECT_EQ(shown, std::wstring(259, L'a'));
+    EXPECT_EQ(shown, std::wstring(259, L_WITH_STROKE));
 }
 
 TEST_F(FileDialogs, ThereIsNoOpenDialogForContainers) {
-    SecureBuffer path = text("unchanged");
+    NativePath path = name(L"unchanged");
     EXPECT_FALSE(chooseOpenFile(nullptr, path, ENCRYPTED_FILE));
-    EXPECT_EQ(asString(path), "unchanged");
+    EXPECT_EQ(asWide(path), L"unchanged");
 }
 
 }  // namespace

@@ -31,6 +31,7 @@ using namespace gui;
 
 constexpr wchar_t SAVE_ENCRYPTED_TITLE[] = L"Välj plats för den krypterade filen...";
 constexpr wchar_t SAVE_ANY_TITLE[] = L"Välj plats för filen...";
+constexpr wchar_t OPEN_TITLE[] = L"Välj fil...";
 
 constexpr wchar_t NO_SOURCE[] = L"Du måste ange en källfil!";
 constexpr wchar_t ENCRYPT_AGAIN[] = L"Vill du kryptera filen ytterligare en gång?";
@@ -1033,6 +1034,180 @@ void sameFileRefused(const Session& s, const Keys& keys) {
     }
 }
 
+// --- File names beyond the ANSI code page ---
+
+// How a name reaches a field of the main window.
+enum Entry { TYPED, CHOSEN, DROPPED };
+
+const char* nameOf(Entry entry) {
+    switch (entry) {
+    case TYPED: return "typed";
+    case CHOSEN: return "chosen";
+    case DROPPED: return "dropped";
+    }
+    return "?";
+}
+
+// Types text into field key by key, as the WM_CHAR messages of a keyboard (a character beyond the
+// basic plane as its two surrogate units). Each is sent, so it has been handled when the call
+// returns; a field of an ANSI window would get each character through the ANSI code page.
+void typeInto(HWND main, int field, const std::wstring& text) {
+    HWND control = GetDlgItem(main, field);
+    DWORD_PTR ignored;
+    SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+    for (wchar_t unit : text) {
+        SendMessageTimeoutW(control, WM_CHAR, unit, 1, SMTO_NORMAL, WINDOW_TIMEOUT_MS, &ignored);
+    }
+}
+
+// Puts path into field (the source or the key-file field) the way entry says: typed, chosen in
+// the field's open dialog, or dropped on the window.
+void enterPath(const Session& s, int field, const std::wstring& path, Entry entry) {
+    switch (entry) {
+    case TYPED: typeInto(s.main, field, path); break;
+    case CHOSEN: {
+        clickControl(s.main, field == IDC_MAIN_SOURCE_PATH ? IDC_MAIN_BROWSE_SOURCE : IDC_MAIN_BROWSE_KEY_FILE);
+        HWND dialog = waitForFileDialog(s.pid(), OPEN_TITLE);
+        check(dialog != nullptr, "the open dialog appears");
+        if (dialog != nullptr) check(chooseInFileDialog(dialog, path), "the open dialog takes the name");
+        break;
+    }
+    case DROPPED: check(dropFiles(s.program, s.main, {path}), "handed the dropped name to the program"); break;
+    }
+    settle(s.main);
+    checkText(controlText(s.main, field), path, std::string("the field holds the ") + nameOf(entry) + " name");
+}
+
+// Presses the button, checks the suggested name, saves where the save dialog opens (the
+// suggestion accepted as shown) or at target, and follows the job to its end.
+void runNamedJob(const Session& s, bool encrypt, const std::wstring& suggestion, const std::wstring& target) {
+    clickControl(s.main, encrypt ? IDC_MAIN_ENCRYPT : IDC_MAIN_DECRYPT);
+    Popup popup = waitForPopup(s);
+    check(popup.kind == Popup::SAVE_DIALOG, "expected the save dialog, saw " + describe(popup));
+    if (popup.kind != Popup::SAVE_DIALOG) return dismissStrays(s);
+    checkText(windowText(fileNameField(popup.window)), suggestion, "suggested name");
+    if (target.empty()) {
+        acceptFileDialog(popup.window);
+        check(waitFor([&] { return IsWindow(popup.window) ? nullptr : HWND(1); }) != nullptr,
+              "the save dialog takes the suggestion");
+    } else {
+        check(chooseInFileDialog(popup.window, target), "the save dialog takes the target");
+    }
+    popup = waitForPopup(s);
+    check(popup.kind == Popup::PROGRESS, "expected the progress dialog, saw " + describe(popup));
+    if (popup.kind != Popup::PROGRESS) return dismissStrays(s);
+    waitUntilGone(popup.window, JOB_TIMEOUT_MS);
+    const HWND box = waitFor([&] { return findMessageBox(s.pid()); }, ABSENCE_WAIT_MS);
+    check(box == nullptr, "no message after the job, but saw \"" +
+                              narrow(box != nullptr ? controlText(box, MESSAGE_BOX_TEXT_ID) : L"") + "\"");
+    if (box != nullptr) answerBox(box, IDOK);
+    checkText(controlText(s.main, IDC_MAIN_SOURCE_PATH), L"", "the source field is emptied by a success");
+}
+
+// Polish, Greek, Chinese and emoji names as source, target and key file, typed, chosen in the
+// dialogs and dropped. The container of each lies where the save dialog opened, in the source's
+// folder, under the suggested name; the tool decrypts it byte for byte, and the window decrypts it
+// back under another such name. The key files, key texts and passphrases the tool reads have such
+// names too.
+void namesBeyondTheCodePage(const Session& s) {
+    results.scenario = "names beyond the code page, keys";
+    const Keys keys = makeKeys(L"κλειδί 钥匙 🔑", L"Vår hemliga fras för öl & bröd");
+    struct Case {
+        const char* name;
+        const wchar_t* source;
+        Method method;
+        Entry entry;
+        const wchar_t* back;  // the window's decryption
+    };
+    const Case cases[] = {
+        {"Polish", L"Łódź.txt", BY_KEY_FILE, TYPED, L"tillbaka Łódź.txt"},
+        {"Greek", L"Ελληνικά έγγραφα.txt", BY_KEY_CODE, CHOSEN, L"tillbaka Ελληνικά.txt"},
+        {"Chinese", L"机密文件.doc", BY_PASSPHRASE, DROPPED, L"tillbaka 机密.doc"},
+        {"emoji", L"rapport ✓ 🔒.txt", BY_KEY_FILE, DROPPED, L"tillbaka 🔓.txt"},
+        {"emoji, chosen key file", L"anteckningar 📝.txt", BY_KEY_FILE, CHOSEN, L"tillbaka 📝.txt"},
+        {"Chinese, typed", L"报告.pdf", BY_KEY_CODE, TYPED, L"tillbaka 报告.pdf"},
+    };
+    uint32_t seed = 300;
+    for (const Case& c : cases) {
+        results.scenario =
+            std::string("names beyond the code page: ") + c.name + ", " + nameOf(c.entry) + ", " + nameOf(c.method);
+        const std::vector<uint8_t> original = sampleBytes(2500 + 311 * seed % 4000, seed);
+        ++seed;
+        const std::wstring source = workPath(c.source);
+        check(writeFile(source, original), "made the source");
+        const std::wstring container = source + L".encrypted";
+        std::vector<std::wstring> expected =
+            withName(folderEntries(folders.work), std::wstring(c.source) + L".encrypted");
+
+        enterKey(s.main, c.method, keys);
+        if (c.method == BY_KEY_FILE) enterPath(s, IDC_MAIN_KEY_FILE_PATH, keys.keyFile, c.entry);
+        enterPath(s, IDC_MAIN_SOURCE_PATH, source, c.entry);
+        runNamedJob(s, true, std::wstring(c.source) + L".encrypted", L"");
+        checkWorkFolder(expected, "the container lies beside the source");
+        checkToolDecrypts(container, toolKey(c.method, keys), original);
+
+        enterKey(s.main, c.method, keys);
+        enterPath(s, IDC_MAIN_SOURCE_PATH, container, c.entry);
+        runNamedJob(s, false, c.source, workPath(c.back));
+        check(readFile(workPath(c.back)) == original, "the window's decryption gives the original bytes");
+        checkWorkFolder(withName(expected, c.back), "after the decryption");
+    }
+}
+
+// The look-alike trap: with "Łódź.txt" and "Lódz.txt" side by side, encrypting the first suggests
+// its own name in its own folder, and the container holds its bytes, not the look-alike's.
+void lookAlikeNames(const Session& s, const Keys& keys) {
+    results.scenario = "look-alike names";
+    const std::vector<uint8_t> real = utf8Bytes(L"the real secret\r\n");
+    const std::vector<uint8_t> other = sampleBytes(1800, 77);
+    check(writeFile(workPath(L"Łódź.txt"), real) && writeFile(workPath(L"Lódz.txt"), other), "made the two files");
+    const std::vector<std::wstring> before = folderEntries(folders.work);
+    enterKey(s.main, BY_KEY_CODE, keys);
+    for (Entry entry : {TYPED, CHOSEN, DROPPED}) {
+        results.scenario = std::string("look-alike names, ") + nameOf(entry);
+        DeleteFileW(workPath(L"Łódź.txt.encrypted").c_str());
+        enterPath(s, IDC_MAIN_SOURCE_PATH, workPath(L"Łódź.txt"), entry);
+        runNamedJob(s, true, L"Łódź.txt.encrypted", L"");
+        checkWorkFolder(withName(before, L"Łódź.txt.encrypted"), "the container lies beside the source");
+        checkToolDecrypts(workPath(L"Łódź.txt.encrypted"), toolKey(BY_KEY_CODE, keys), real);
+    }
+    DeleteFileW(workPath(L"Łódź.txt.encrypted").c_str());
+}
+
+// The same-file refusal with names beyond the code page: the same text, a dot folder in the path
+// and a hard link under another such name.
+void sameFileBeyondTheCodePage(const Session& s, const Keys& keys) {
+    const std::wstring source = workPath(L"钥匙 🔑.bin");
+    const std::vector<uint8_t> original = sampleBytes(1200, 91);
+    writeFile(source, original);
+    check(CreateHardLinkW(workPath(L"別名 ✓.bin").c_str(), source.c_str(), nullptr) != 0,
+          "made a hard link to the source");
+    const std::vector<std::wstring> before = folderEntries(folders.work);
+    enterKey(s.main, BY_KEY_FILE, keys);
+    const std::pair<const char*, std::wstring> targets[] = {
+        {"the same text", source},
+        {"a dot folder in the path", folders.work + L"\\.\\钥匙 🔑.bin"},
+        {"a hard link", workPath(L"別名 ✓.bin")},
+    };
+    for (const auto& [name, target] : targets) {
+        for (bool encrypt : {true, false}) {
+            results.scenario =
+                std::string("same file beyond the code page, ") + name + (encrypt ? ", encrypting" : ", decrypting");
+            dismissStrays(s);
+            typeInto(s.main, IDC_MAIN_SOURCE_PATH, source);
+            clickControl(s.main, encrypt ? IDC_MAIN_ENCRYPT : IDC_MAIN_DECRYPT);
+            const Popup popup = waitForPopup(s);
+            check(popup.kind == Popup::SAVE_DIALOG, "expected the save dialog, saw " + describe(popup));
+            if (popup.kind != Popup::SAVE_DIALOG) continue;
+            check(chooseInFileDialog(popup.window, target, true), "the save dialog closes");
+            expectBox(s, SAME_FILE, OK_ONLY, NO_ICON, IDOK);
+            expectNothingFollows(s, "after the message");
+            check(readFile(source) == original, "the source is unchanged");
+            checkWorkFolder(before, "no job ran");
+        }
+    }
+}
+
 // --- Job failures ---
 
 // Each of the job's failures from a real cause: its message, owned by the main window; the source
@@ -1224,6 +1399,9 @@ void runWorkflowScenarios() {
         acceptedKeyCode(s, keys);
         suggestedNames(s, keys);
         sameFileRefused(s, keys);
+        namesBeyondTheCodePage(s);
+        lookAlikeNames(s, keys);
+        sameFileBeyondTheCodePage(s, keys);
         jobFailures(s, keys, otherKeys);
         cancelJobs(s, keys);
     }

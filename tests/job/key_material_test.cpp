@@ -70,7 +70,7 @@ protected:
 TEST(KeyFileFixture, ReadsTheKeyOfTheFixtureKeyFile) {
     const std::string path = testDataPath("fixtures/key.key").string();
     SecureBuffer key;
-    ASSERT_EQ(readKeyFile(path.c_str(), key), KEY_MATERIAL_OK);
+    ASSERT_EQ(readKeyFile(nativePathOf(path), key), KEY_MATERIAL_OK);
     EXPECT_EQ(toHex(key), "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f");
 }
 
@@ -150,7 +150,7 @@ TEST_F(KeyFiles, ReadOutcomes) {
         fs::remove("test.key", ignored);
         if (row.present) writeFileBytes("test.key", row.file);
         SecureBuffer read = bufferFromHex("ee");
-        EXPECT_EQ(readKeyFile("test.key", read), row.status);
+        EXPECT_EQ(readKeyFile(nativePathOf("test.key"), read), row.status);
         EXPECT_EQ(toHex(read), row.status == KEY_MATERIAL_OK ? toHex(row.key) : "ee") << "written only on success";
     }
 }
@@ -158,7 +158,7 @@ TEST_F(KeyFiles, ReadOutcomes) {
 TEST_F(KeyFiles, WriteGivesSeventyOneBytesThatReadBack) {
     auto generator = readyGenerator(3);
     auto reference = readyGenerator(3);
-    ASSERT_EQ(writeKeyFile(*generator, "first.key", bufferOf(KEY_ID)), KEY_MATERIAL_OK);
+    ASSERT_EQ(writeKeyFile(*generator, nativePathOf("first.key"), bufferOf(KEY_ID)), KEY_MATERIAL_OK);
     const Bytes file = readFileBytes("first.key");
     ASSERT_EQ(file.size(), 71u);
     SecureBuffer expectedKey;
@@ -174,23 +174,23 @@ TEST_F(KeyFiles, WriteGivesSeventyOneBytesThatReadBack) {
                   toHex(expectedKey));
 
     SecureBuffer key;
-    ASSERT_EQ(readKeyFile("first.key", key), KEY_MATERIAL_OK);
+    ASSERT_EQ(readKeyFile(nativePathOf("first.key"), key), KEY_MATERIAL_OK);
     EXPECT_EQ(toHex(key), toHex(expectedKey));
 
-    ASSERT_EQ(writeKeyFile(*generator, "second.key", bufferOf(KEY_ID)), KEY_MATERIAL_OK);
+    ASSERT_EQ(writeKeyFile(*generator, nativePathOf("second.key"), bufferOf(KEY_ID)), KEY_MATERIAL_OK);
     SecureBuffer secondKey;
-    ASSERT_EQ(readKeyFile("second.key", secondKey), KEY_MATERIAL_OK);
+    ASSERT_EQ(readKeyFile(nativePathOf("second.key"), secondKey), KEY_MATERIAL_OK);
     EXPECT_NE(toHex(secondKey), toHex(key)) << "every key file gets a new key";
 }
 
 TEST_F(KeyFiles, WriteRefusals) {
     RandomGenerator notReady;
     notReady.entropy = ENTROPY_THRESHOLD - 1;
-    EXPECT_EQ(writeKeyFile(notReady, "new.key", bufferOf(KEY_ID)), GENERATOR_NOT_READY);
+    EXPECT_EQ(writeKeyFile(notReady, nativePathOf("new.key"), bufferOf(KEY_ID)), GENERATOR_NOT_READY);
     EXPECT_TRUE(fileNames(dir_.path()).empty()) << "nothing is written";
 
     auto generator = readyGenerator();
-    EXPECT_EQ(writeKeyFile(*generator, "no such folder/new.key", bufferOf(KEY_ID)), KEY_FILE_NOT_WRITTEN);
+    EXPECT_EQ(writeKeyFile(*generator, nativePathOf("no such folder/new.key"), bufferOf(KEY_ID)), KEY_FILE_NOT_WRITTEN);
 }
 
 TEST(KeyMaterialMessages, EachStatusHasItsText) {

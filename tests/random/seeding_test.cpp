@@ -157,7 +157,7 @@ TEST_F(Seeding, SeedFileThatCannotBeRewrittenFailsTheStart) {
     writeFileBytes("rand.bin", before);
     struct FailingWriter {
         FailingWriter() {
-            setSeedFileWriter([](const char*, const SecureBuffer&) { return false; });
+            setSeedFileWriter([](const NativePath&, const SecureBuffer&) { return false; });
         }
         ~FailingWriter() { setSeedFileWriter(nullptr); }
     } failingWriter;

@@ -1,0 +1,29 @@
+// Native paths, and runtime streams opened by them. A name travels from where the user gave it to
+// the file call without passing through a narrow code page: on Windows a character outside the
+// ANSI code page would otherwise turn into a look-alike ("Łódź.txt" into "Lódz.txt", another file)
+// or into "?".
+#pragma once
+
+#include <cstdio>
+
+#include "base/secure_buffer.h"
+
+// A native path: on Windows UTF-16LE code units, on POSIX the path's bytes; always followed by a
+// terminating zero unit (two zero bytes on Windows, one on POSIX). Paths are secrets and live in
+// SecureBuffers. platform/platform.h makes them from command-line and ANSI text.
+using NativePath = SecureBuffer;
+
+// The bytes of one native code unit: 2 on Windows, 1 on POSIX.
+#if defined(_WIN32)
+constexpr uint32_t NATIVE_UNIT_BYTES = 2;
+#else
+constexpr uint32_t NATIVE_UNIT_BYTES = 1;
+#endif
+
+// Whether path holds at least one unit before its terminating zero unit, in whole units.
+bool isNativePath(const NativePath& path);
+
+// Opens the file at path with the runtime's stream functions, mode as for std::fopen ("rb",
+// "wb"): on Windows through the wide-character call. Null when path is not a native path or the
+// file does not open.
+std::FILE* openNativeStream(const NativePath& path, const char* mode);
