@@ -393,7 +393,7 @@ int runNewKeyFile(const Options& options) {
     SecureBuffer keyId;
     KeyMaterialStatus written = GENERATOR_FAILED;
     if (generate(globalRandomGenerator, keyId, KEY_ID_BYTES, CIPHER_AES256)) {
-        written = writeKeyFile(globalRandomGenerator, nativePathFromUtf8(options.source.c_str()), keyId);
+        written = createKeyFile(globalRandomGenerator, nativePathFromUtf8(options.source.c_str()), keyId);
     }
     randomExitSave();
     if (written == KEY_MATERIAL_OK) return EXIT_OK;

@@ -14,6 +14,9 @@ enum CompressionMethod : uint8_t {
 };
 
 constexpr uint32_t CODEC_CHUNK_MAX_BYTES = CHUNK_SIZE;  // the pipelines' chunk size, 2 MiB
+// The largest block compressBlock makes: coding that does not make the chunk smaller gives the
+// stored form, the method byte and the chunk.
+constexpr uint32_t CODEC_BLOCK_MAX_BYTES = 1 + CODEC_CHUNK_MAX_BYTES;
 
 // Compresses one chunk in place. mode asks for a method; METHOD_HUFFMAN and METHOD_BLOCKSORT
 // give METHOD_STORED when coding does not make the chunk smaller. This encoder never falls back

@@ -42,6 +42,12 @@ uint32_t pipelineWorkerCount(const PipelineOptions& options) {
 
 uint32_t pipelineSlotCount(uint32_t workerCount, uint32_t batch) { return workerCount * batch + 2; }
 
+uint32_t pipelineWorkersWithinBudget(uint32_t workerCount, uint32_t batch, uint64_t slotBytes, uint64_t budgetBytes) {
+    uint32_t workers = workerCount;
+    while (workers > 1 && uint64_t{pipelineSlotCount(workers, batch)} * slotBytes > budgetBytes) --workers;
+    return workers;
+}
+
 void chunkSlotReserve(ChunkSlot& slot, uint32_t bytes) {
     if (slot.storage.size() >= bytes) return;
     slot.storage.allocate(bytes);

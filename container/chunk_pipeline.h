@@ -23,6 +23,16 @@ constexpr uint32_t PIPELINE_MAX_WORKERS = 64;
 // never fewer than 1 nor more than PIPELINE_MAX_WORKERS.
 uint32_t pipelineWorkerCount(const PipelineOptions& options);
 
+// The memory a job's chunk slots may take. A 32-bit process has 2 GiB of address space for
+// everything (64 Serpent workers' slots alone would take about 780 MiB), so its workers are fewer
+// when their slots would exceed 256 MiB; a 64-bit process is not limited.
+constexpr uint64_t PIPELINE_SLOT_BUDGET_BYTES = sizeof(void*) < 8 ? uint64_t{256} << 20 : UINT64_MAX;
+
+// workerCount, lowered until the slots of that many workers (pipelineSlotCount(workers, batch)
+// slots of slotBytes each) fit budgetBytes; never below 1.
+uint32_t pipelineWorkersWithinBudget(uint32_t workerCount, uint32_t batch, uint64_t slotBytes,
+                                     uint64_t budgetBytes = PIPELINE_SLOT_BUDGET_BYTES);
+
 // Slots for workerCount workers that each take up to batch chunks at once: every worker busy with
 // a full batch, one chunk being read and one being written. Memory is this many chunks, whatever
 // the file's size.

@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr uint32_t CHUNK_INDEX_BYTES = 4;
 // The smallest sealed blob: IV, one padded block, tag.
 constexpr uint32_t MIN_SEALED_BYTES = SEALED_OVERHEAD_BYTES + CIPHER_BLOCK_BYTES;
 // The table's tag is checked over pieces of at most this size.
@@ -127,7 +126,14 @@ bool openTable(ContainerReader& reader, const SecureBuffer& masterKey, RandomGen
     // table of no chunks.
     if (static_cast<uint64_t>(table.size()) != 4 + 4 * static_cast<uint64_t>(n)) return false;
     reader.sealedSizes.resize(n);
-    for (uint32_t i = 0; i < n; ++i) reader.sealedSizes[i] = load32Le(table.data() + 4 + 4 * i);
+    for (uint32_t i = 0; i < n; ++i) {
+        reader.sealedSizes[i] = load32Le(table.data() + 4 + 4 * i);
+        // No writer makes a larger chunk; a slot must never be asked for more.
+        if (reader.sealedSizes[i] > MAX_SEALED_CHUNK_BYTES) {
+            reader.sealedSizes.clear();
+            return false;
+        }
+    }
     reader.chunkCount = n;
     reader.tableRead = true;
     count = n;
@@ -224,9 +230,13 @@ void openChunks(ChunkQueue& queue, const CryptoSession& session, bool compressed
 // Runs the chunks of a container whose table is read through the threads; target is null when
 // nothing is written. PARALLEL_NOT_STARTED when the threads could not be started; nothing has been
 // read then. Otherwise ok and result say how the job ended.
-ParallelOutcome decryptChunksParallel(const PipelineOptions& options, uint32_t workers, ContainerReader& reader,
-                                      bool compressed, TargetFile* target, bool& ok, JobResult& result) {
+ParallelOutcome decryptChunksParallel(const PipelineOptions& options, uint32_t requestedWorkers,
+                                      ContainerReader& reader, bool compressed, TargetFile* target, bool& ok,
+                                      JobResult& result) {
     const uint32_t chunkCount = reader.chunkCount;
+    // A slot holds a sealed chunk, and a compressed one also the codec's output.
+    const uint64_t slotBytes = uint64_t{MAX_SEALED_CHUNK_BYTES} + (compressed ? CHUNK_SIZE : 0);
+    const uint32_t workers = pipelineWorkersWithinBudget(requestedWorkers, 1, slotBytes);
     ChunkQueue queue;
     // One slot per worker. A second one, to let the reader run a chunk ahead, halved AES decryption
     // in side-by-side runs on two cores (450 MB/s against 1.1 GB/s) and gained nothing on Serpent or
@@ -256,7 +266,7 @@ ParallelOutcome decryptChunksParallel(const PipelineOptions& options, uint32_t w
             const bool fromCodec = compressed && slot->resultBytes != 0;
             const uint8_t* data = fromCodec ? slot->produced.data() : slot->storage.data() + slot->resultOffset;
             const uint32_t bytes = fromCodec ? slot->produced.size() : slot->resultBytes;
-            if (!platformWrite(target->file, data, bytes)) {
+            if (!targetWrite(*target, data, bytes)) {
                 result = RESULT_WRITE_ERROR;
                 return PARALLEL_RAN;
             }
@@ -320,7 +330,7 @@ bool decryptInto(const PipelineOptions& options, const JobKey& key, const Native
         SecureBuffer chunk;
         if (!readChunk(reader, chunk)) return fail(result, RESULT_READ_ERROR);
         if (compressed && !chunk.empty() && !decompressBlock(chunk)) return fail(result, RESULT_READ_ERROR);
-        if (targetPath != nullptr && !platformWrite(target.file, chunk.data(), chunk.size())) {
+        if (targetPath != nullptr && !targetWrite(target, chunk.data(), chunk.size())) {
             return fail(result, RESULT_WRITE_ERROR);
         }
         reportChunkFinished(options.progress, i, chunkCount);

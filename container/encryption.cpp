@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr uint32_t CHUNK_INDEX_BYTES = 4;
 // A chunk in a slot is laid out as its sealed blob will be: IV, index, data, then room for the
 // padding and the tag, so that it is sealed where it was read.
 constexpr uint32_t SLOT_INDEX_OFFSET = SEALED_IV_BYTES;
@@ -48,13 +47,15 @@ bool sourceOpen(SourceReader& reader, const NativePath& path) {
         sourceClose(reader);
         return false;
     }
-    const uint64_t chunks = (size >> CHUNK_SHIFT) + ((size & (CHUNK_SIZE - 1)) != 0 ? 1 : 0);
-    if (chunks > UINT32_MAX) {
+    uint32_t chunks = 0;
+    if (!chunkCountFor(size, chunks)) {
+        // More chunks than a table can list: said as the system says a file too large.
+        platformRecordFileTooLarge(PLATFORM_OPEN);
         sourceClose(reader);
         return false;
     }
     reader.remaining = size;
-    reader.chunkCount = static_cast<uint32_t>(chunks);
+    reader.chunkCount = chunks;
     reader.valid = true;
     return true;
 }
@@ -97,14 +98,14 @@ bool openWriter(ContainerWriter& writer, const SecureBuffer& masterKey, const Na
 
 bool writeHeader(ContainerWriter& writer, const SecureBuffer& header, uint32_t chunkCount) {
     if (!writer.valid || !writer.target.file.valid || writer.headerWritten) return false;
-    if (header.size() > MAX_HEADER_SIZE) return false;
+    if (header.size() > MAX_HEADER_SIZE || chunkCount > MAX_CHUNKS) return false;
     const uint32_t tableBytes = tableAreaSize(chunkCount);
     if (!writeU32(writer.target.file, header.size()) ||
-        !platformWrite(writer.target.file, header.data(), header.size()) || !writeU32(writer.target.file, tableBytes)) {
+        !targetWrite(writer.target, header.data(), header.size()) || !writeU32(writer.target.file, tableBytes)) {
         return false;
     }
     SecureBuffer reserved = SecureBuffer::zeros(tableBytes);
-    if (!platformWrite(writer.target.file, reserved.data(), reserved.size())) return false;
+    if (!targetWrite(writer.target, reserved.data(), reserved.size())) return false;
     writer.tableOffset = header.size() + 8;
     writer.chunkCount = chunkCount;
     writer.sealedSizes.clear();
@@ -121,7 +122,7 @@ bool writeChunk(ContainerWriter& writer, const SecureBuffer& data) {
     store32Be(sealed.data(), writer.nextIndex);
     if (!data.empty()) std::memcpy(sealed.data() + 4, data.data(), data.size());
     if (!sessionEncryptChunk(writer.session, sealed)) return false;
-    if (!platformWrite(writer.target.file, sealed.data(), sealed.size())) return false;
+    if (!targetWrite(writer.target, sealed.data(), sealed.size())) return false;
     writer.sealedSizes.push_back(sealed.size());
     ++writer.nextIndex;
     return writer.nextIndex < writer.chunkCount || writeTable(writer);
@@ -129,7 +130,7 @@ bool writeChunk(ContainerWriter& writer, const SecureBuffer& data) {
 
 bool writeSealedChunk(ContainerWriter& writer, const uint8_t* sealed, uint32_t sealedBytes) {
     if (!writer.valid || !writer.headerWritten || writer.nextIndex >= writer.chunkCount) return false;
-    if (!platformWrite(writer.target.file, sealed, sealedBytes)) return false;
+    if (!targetWrite(writer.target, sealed, sealedBytes)) return false;
     writer.sealedSizes.push_back(sealedBytes);
     ++writer.nextIndex;
     return true;
@@ -138,14 +139,15 @@ bool writeSealedChunk(ContainerWriter& writer, const uint8_t* sealed, uint32_t s
 bool writeTable(ContainerWriter& writer) {
     if (!writer.valid || !writer.headerWritten || writer.sealedSizes.size() != writer.chunkCount) return false;
     SecureBuffer table;
-    table.allocate(secureBufferGrownSize(4, 4 * writer.chunkCount));
+    if (writer.chunkCount > MAX_CHUNKS) return false;
+    table.allocate(static_cast<uint32_t>(4 + 4 * uint64_t{writer.chunkCount}));
     store32Le(table.data(), writer.chunkCount);
     for (uint32_t i = 0; i < writer.chunkCount; ++i) store32Le(table.data() + 4 + 4 * i, writer.sealedSizes[i]);
     if (!sessionEncryptChunk(writer.session, table) || table.size() != tableAreaSize(writer.chunkCount)) {
         return false;
     }
     return platformSeek(writer.target.file, writer.tableOffset) &&
-           platformWrite(writer.target.file, table.data(), table.size());
+           targetWrite(writer.target, table.data(), table.size());
 }
 
 bool commitWriter(ContainerWriter& writer) {
@@ -272,13 +274,16 @@ void compressAndSeal(ChunkQueue& queue, const CryptoSession& session, bool compr
 // Runs the chunks of a job whose header is written through the threads. PARALLEL_NOT_STARTED when
 // the threads could not be started; nothing has been read or drawn then, and the caller goes on
 // with one thread. Otherwise ok and result say how the job ended.
-ParallelOutcome encryptChunksParallel(const PipelineOptions& options, uint32_t workers, SourceReader& source,
+ParallelOutcome encryptChunksParallel(const PipelineOptions& options, uint32_t requestedWorkers, SourceReader& source,
                                       ContainerWriter& writer, bool& ok, JobResult& result) {
     const uint32_t chunkCount = writer.chunkCount;
     // Compressed chunks are sealed one at a time: the codec's time dwarfs the cipher's.
     const uint32_t batch = options.compress                   ? 1
                            : options.cipher == CIPHER_SERPENT ? SERPENT_SEAL_LANES
                                                               : AES_SEAL_LANES;
+    // A slot holds a sealed chunk, and a compressed one also the codec's output.
+    const uint64_t slotBytes = uint64_t{MAX_SEALED_CHUNK_BYTES} * (options.compress ? 2 : 1);
+    const uint32_t workers = pipelineWorkersWithinBudget(requestedWorkers, batch, slotBytes);
     ChunkQueue queue;
     chunkQueueInit(queue, pipelineSlotCount(workers, batch), chunkCount);
     ChunkThreads threads(queue);

@@ -127,3 +127,11 @@ uint32_t tableAreaSize(uint32_t chunkCount) {
     uint64_t payload = 4 + 4 * static_cast<uint64_t>(chunkCount);
     return static_cast<uint32_t>((payload & ~uint64_t{15}) + 64);
 }
+
+bool chunkCountFor(uint64_t sourceBytes, uint32_t& chunkCount) {
+    chunkCount = 0;
+    const uint64_t chunks = (sourceBytes >> CHUNK_SHIFT) + ((sourceBytes & (CHUNK_SIZE - 1)) != 0 ? 1 : 0);
+    if (chunks > MAX_CHUNKS) return false;
+    chunkCount = static_cast<uint32_t>(chunks);
+    return true;
+}

@@ -6,7 +6,9 @@
 
 #include "base/chunk.h"
 #include "base/secure_buffer.h"
+#include "codec/framing.h"
 #include "container/pipeline_records.h"
+#include "container/session.h"
 #include "crypto/cipher.h"
 
 // "EncryptedFile", stored without a terminating zero.
@@ -62,5 +64,29 @@ struct HeaderFields {
 [[nodiscard]] bool describeHeader(const SecureBuffer& header, HeaderFields& fields);
 
 // Size of the sealed chunk table for chunkCount chunks: ((4n + 4) rounded down to 16) + 64.
-// chunkCount MUST be below 2^30 - 16 (a file of 2 PiB), or the size does not fit 32 bits.
+// chunkCount MUST be at most MAX_CHUNKS, or the size does not fit 32 bits.
 uint32_t tableAreaSize(uint32_t chunkCount);
+
+// Each chunk's payload starts with the chunk's index, 4 bytes, most significant first.
+constexpr uint32_t CHUNK_INDEX_BYTES = 4;
+
+// The largest sealed chunk a container holds: the index and the largest codec block (an
+// uncompressed chunk is smaller still), padded and sealed; 2 MiB + 64 bytes. A table entry above
+// it names no chunk a writer can make: the container is damaged, and its reader refuses it before
+// it allocates anything of that size.
+constexpr uint32_t MAX_SEALED_CHUNK_BYTES = static_cast<uint32_t>(sealedBlobBytes(CHUNK_INDEX_BYTES + CODEC_BLOCK_MAX_BYTES));
+static_assert(MAX_SEALED_CHUNK_BYTES == CHUNK_SIZE + 64);
+
+// The most chunks a container can have: its sealed table, 4 + 4n bytes padded and sealed, has a
+// 32-bit size. Sources of more chunks (about 2 PiB) are refused.
+// The largest payload whose sealed blob has a 32-bit size: the last byte before the padding
+// would add a block too many.
+constexpr uint32_t MAX_TABLE_PAYLOAD_BYTES =
+    ((UINT32_MAX - SEALED_OVERHEAD_BYTES) / CIPHER_BLOCK_BYTES - 1) * CIPHER_BLOCK_BYTES + CIPHER_BLOCK_BYTES - 1;
+constexpr uint32_t MAX_CHUNKS = (MAX_TABLE_PAYLOAD_BYTES - 4) / 4;
+static_assert(sealedBlobBytes(4 + 4 * MAX_CHUNKS) <= UINT32_MAX && MAX_CHUNKS == 1073741806);
+static_assert(sealedBlobBytes(4 + 4 * (MAX_CHUNKS + 1)) > UINT32_MAX);
+
+// The chunks of a source of sourceBytes bytes into chunkCount. False, with chunkCount 0, when
+// there would be more than MAX_CHUNKS.
+[[nodiscard]] bool chunkCountFor(uint64_t sourceBytes, uint32_t& chunkCount);

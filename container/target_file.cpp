@@ -2,62 +2,39 @@
 
 #include "container/target_file.h"
 
-#include <cstring>
-#include <utility>
-
-#include "base/text.h"
-
-namespace {
-
-#if defined(_WIN32)
-constexpr uint32_t PATH_UNIT_BYTES = 2;  // UTF-16LE code units
-#else
-constexpr uint32_t PATH_UNIT_BYTES = 1;
-#endif
-
-// Attempts at a free temporary name before giving up.
-constexpr int TEMPORARY_NAME_ATTEMPTS = 100;
-
-// path with an ASCII suffix appended, in the platform's native path form.
-NativePath nativePathWithSuffix(const NativePath& path, const char* asciiSuffix) {
-    if (path.size() < PATH_UNIT_BYTES) return NativePath();
-    NativePath result = path.slice(path.size() - PATH_UNIT_BYTES, 0);  // without the terminator
-    const uint32_t suffixChars = static_cast<uint32_t>(std::strlen(asciiSuffix));
-    const uint32_t start = result.size();
-    result.appendZeros(secureBufferGrownSize(suffixChars, 1) * PATH_UNIT_BYTES);
-    for (uint32_t i = 0; i < suffixChars; ++i) {
-        result.data()[start + i * PATH_UNIT_BYTES] = static_cast<uint8_t>(asciiSuffix[i]);
-    }
-    return result;
-}
-
-}  // namespace
-
 TargetFile::~TargetFile() { targetDiscard(*this); }
 
 bool targetCreate(TargetFile& target, const NativePath& finalPath) {
     targetDiscard(target);
     target.finalPath = finalPath;
-    for (int attempt = 0; attempt < TEMPORARY_NAME_ATTEMPTS; ++attempt) {
-        SecureBuffer number = decimalText(static_cast<uint32_t>(attempt));
-        char suffix[32] = ".ferrolyn-";
-        std::strcat(suffix, textPointer(number));
-        std::strcat(suffix, ".tmp");
-        NativePath candidate = nativePathWithSuffix(finalPath, suffix);
-        if (candidate.empty()) return false;
-        if (platformCreateNew(candidate, target.file)) {
-            target.temporaryPath = std::move(candidate);
-            target.created = true;
-            return true;
-        }
+    target.unflushedBytes = 0;
+    if (!platformCreateTemporaryBeside(finalPath, PERMISSIONS_DEFAULT, target.file, target.temporaryPath)) return false;
+    target.created = true;
+    return true;
+}
+
+bool targetWrite(TargetFile& target, const uint8_t* data, uint32_t count) {
+    if (!platformWrite(target.file, data, count)) return false;
+    target.unflushedBytes += count;
+    if (target.unflushedBytes >= TARGET_WRITEBACK_BYTES) {
+        platformStartWriteback(target.file);
+        target.unflushedBytes = 0;
     }
-    return false;
+    return true;
 }
 
 bool targetCommit(TargetFile& target) {
     if (!target.created) return false;
+    // The data must be on the disk before the rename is: otherwise a power cut can leave the
+    // target's name on an empty or partial file, and the old target gone.
+    const bool flushed = platformFlush(target.file);
     const bool closed = platformClose(target.file);
-    if (!closed || !platformRenameOver(target.temporaryPath, target.finalPath)) {
+    if (!flushed || !closed) {
+        targetDiscard(target);
+        return false;
+    }
+    if (!platformRenameOver(target.temporaryPath, target.finalPath)) {
+        // The rename may have been made (a failing folder flush); then there is nothing to remove.
         targetDiscard(target);
         return false;
     }

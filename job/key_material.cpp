@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "base/blob.h"
+#include "platform/blob_file.h"
 #include "base/byte_fields.h"
 #include "base/text.h"
 #include "container/key_code.h"
@@ -27,6 +27,15 @@ SecureBuffer keyFilePayload(const SecureBuffer& keyId, const SecureBuffer& key) 
     return payload;
 }
 
+// Draws a key and stores its key file at path with store (writeBlobFile or createBlobFile).
+KeyMaterialStatus storeNewKey(RandomGenerator& generator, const NativePath& path, const SecureBuffer& keyId,
+                              bool (*store)(const NativePath&, const SecureBuffer&)) {
+    if (generator.entropy.load() < ENTROPY_THRESHOLD) return GENERATOR_NOT_READY;
+    SecureBuffer key;
+    if (!generate(generator, key, KEY_FILE_KEY_BYTES, CIPHER_AES256)) return GENERATOR_FAILED;
+    return store(path, keyFilePayload(keyId, key)) ? KEY_MATERIAL_OK : KEY_FILE_NOT_WRITTEN;
+}
+
 }  // namespace
 
 const char* keyMaterialMessage(KeyMaterialStatus status) {
@@ -44,7 +53,13 @@ const char* keyMaterialMessage(KeyMaterialStatus status) {
 
 KeyMaterialStatus readKeyFile(const NativePath& path, SecureBuffer& key) {
     ByteReader reader;
-    if (!readBlobFile(path, reader)) return KEY_FILE_UNREADABLE;
+    // A key file is 71 bytes: a longer one is no key file, refused before more than its length
+    // is read.
+    switch (readBoundedBlobFile(path, reader, KEY_FILE_BYTES - 4)) {
+    case BLOB_READ: break;
+    case BLOB_UNREADABLE: return KEY_FILE_UNREADABLE;
+    case BLOB_TOO_LARGE: return KEY_FILE_BAD_FORMAT;
+    }
     if (!readFieldDeclared(reader).constantTimeEquals(magicBytes())) return KEY_FILE_BAD_FORMAT;
     if (readU16(reader) != KEY_FILE_VERSION) return KEY_FILE_BAD_VERSION;
     skipField(reader);
@@ -53,10 +68,11 @@ KeyMaterialStatus readKeyFile(const NativePath& path, SecureBuffer& key) {
 }
 
 KeyMaterialStatus writeKeyFile(RandomGenerator& generator, const NativePath& path, const SecureBuffer& keyId) {
-    if (generator.entropy.load() < ENTROPY_THRESHOLD) return GENERATOR_NOT_READY;
-    SecureBuffer key;
-    if (!generate(generator, key, KEY_FILE_KEY_BYTES, CIPHER_AES256)) return GENERATOR_FAILED;
-    return writeBlobFile(path, keyFilePayload(keyId, key)) ? KEY_MATERIAL_OK : KEY_FILE_NOT_WRITTEN;
+    return storeNewKey(generator, path, keyId, writeBlobFile);
+}
+
+KeyMaterialStatus createKeyFile(RandomGenerator& generator, const NativePath& path, const SecureBuffer& keyId) {
+    return storeNewKey(generator, path, keyId, createBlobFile);
 }
 
 KeyMaterialStatus generateKeyCode(RandomGenerator& generator, SecureBuffer& out) {

@@ -3,14 +3,16 @@
 #include "job/settings.h"
 
 #include "base/byte_fields.h"
-#include "base/blob.h"
+#include "platform/blob_file.h"
 #include "platform/platform.h"
 
 Settings globalSettings;
 
 void loadSettings(Settings& settings) {
     ByteReader reader;
-    if (!readBlobFile(nativePathFromUtf8(SETTINGS_FILE_NAME), reader)) reader.input = SecureBuffer::zeros(2);
+    if (!readBlobFile(nativePathFromUtf8(SETTINGS_FILE_NAME), reader, SETTINGS_MAX_PAYLOAD_BYTES)) {
+        reader.input = SecureBuffer::zeros(2);
+    }
     const SecureBuffer& payload = reader.input;
     settings.cipher = payload.size() >= 1 && payload.data()[0] != 0 ? CIPHER_SERPENT : CIPHER_AES256;
     settings.compress = payload.size() >= 2 && payload.data()[1] != 0;

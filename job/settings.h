@@ -5,6 +5,9 @@
 #include "crypto/cipher.h"
 
 constexpr char SETTINGS_FILE_NAME[] = "config.bin";
+// The settings are two bytes; a longer payload is read and its further bytes ignored, up to this
+// bound. A larger one is refused (the defaults apply) before it is read.
+constexpr uint32_t SETTINGS_MAX_PAYLOAD_BYTES = 256;
 
 struct Settings {
     CipherAlgorithm cipher = CIPHER_AES256;

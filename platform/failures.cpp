@@ -35,7 +35,9 @@ void injectedFailure(PlatformOperation operation, PlatformFailureCause& cause, i
 #endif
         return;
     case PLATFORM_READ:
-    case PLATFORM_CLOSE: cause = CAUSE_OTHER;
+    case PLATFORM_CLOSE:
+    case PLATFORM_FLUSH:
+    case PLATFORM_FLUSH_FOLDER: cause = CAUSE_OTHER;
 #if defined(_WIN32)
         code = ERROR_READ_FAULT;
 #else
@@ -71,6 +73,14 @@ PlatformFailure platformLastFailure(PlatformOperation operation) {
     failure.cause = static_cast<PlatformFailureCause>(failureSlots[operation].cause.load());
     failure.systemCode = failureSlots[operation].systemCode.load();
     return failure;
+}
+
+void platformRecordFileTooLarge(PlatformOperation operation) {
+#if defined(_WIN32)
+    platformRecordFailure(operation, CAUSE_OTHER, ERROR_FILE_TOO_LARGE);
+#else
+    platformRecordFailure(operation, CAUSE_OTHER, EFBIG);
+#endif
 }
 
 void platformSetFaultHook(PlatformFaultHook hook, void* context) {

@@ -12,9 +12,11 @@ enum PlatformOperation : uint32_t {
     PLATFORM_READ,
     PLATFORM_WRITE,
     PLATFORM_CLOSE,
-    PLATFORM_RENAME,  // platformRenameOver
+    PLATFORM_RENAME,        // platformRenameOver, platformRenameNew
+    PLATFORM_FLUSH,         // platformFlush: a file's data to the disk
+    PLATFORM_FLUSH_FOLDER,  // POSIX: a folder's entries to the disk after a rename
 };
-constexpr uint32_t PLATFORM_OPERATION_COUNT = 6;
+constexpr uint32_t PLATFORM_OPERATION_COUNT = 8;
 
 enum PlatformFailureCause : uint32_t {
     CAUSE_NONE = 0,
@@ -40,12 +42,16 @@ void platformClearFailures();
 // from several threads may interleave; each call returns one of them whole or CAUSE_NONE.
 PlatformFailure platformLastFailure(PlatformOperation operation);
 
+// Records that a file was refused for its size before operation could use it: the system's own
+// code for a file too large (EFBIG, ERROR_FILE_TOO_LARGE), so that a message names the cause.
+void platformRecordFileTooLarge(PlatformOperation operation);
+
 // --- Test seam ---
 
 // Asked before each operation of the platform layer's file functions with the operation and the
 // context it was installed with; true makes that call fail as the system would: a write as a full
-// disk, a read or a close as an input/output error (a close still releases the file), an open,
-// create or rename as access denied. Hooks run on whatever thread calls the platform layer, so a
+// disk, a read, a close or a flush as an input/output error (a close still releases the file), an
+// open, create or rename as access denied. Hooks run on whatever thread calls the platform layer, so a
 // hook MUST be thread-safe.
 using PlatformFaultHook = bool (*)(PlatformOperation operation, void* context);
 

@@ -31,19 +31,46 @@ struct PlatformFile {
 // Opens an existing file for reading, shared for reading only. False when it cannot be opened.
 [[nodiscard]] bool platformOpenRead(const NativePath& path, PlatformFile& file);
 
+// As platformOpenRead, but a FIFO or pipe is accepted as well (its open waits for a writer, and it
+// is read until the writer closes it): for the small files a user may hand over through a pipe.
+// A folder or device is still refused.
+[[nodiscard]] bool platformOpenReadStream(const NativePath& path, PlatformFile& file);
+
 // Creates a file for writing, not shared, truncating an existing one.
 [[nodiscard]] bool platformCreateWrite(const NativePath& path, PlatformFile& file);
+
+// Who may read a file that the layer creates. On POSIX: PERMISSIONS_DEFAULT is mode 0644 under
+// the umask, PERMISSIONS_OWNER_ONLY mode 0600 (for keys and seeds). On Windows the folder's
+// inherited rights apply to both.
+enum PlatformPermissions : uint8_t { PERMISSIONS_DEFAULT, PERMISSIONS_OWNER_ONLY };
 
 // Creates a new file for writing, not shared; fails when anything already has that name. The file
 // counts as unfinished (see platformRemoveUnfinishedFiles) until it is renamed or deleted through
 // this layer.
-[[nodiscard]] bool platformCreateNew(const NativePath& path, PlatformFile& file);
+[[nodiscard]] bool platformCreateNew(const NativePath& path, PlatformFile& file,
+                                     PlatformPermissions permissions = PERMISSIONS_DEFAULT);
+
+// Creates a new file as platformCreateNew does, in the folder of finalPath under a name that did
+// not exist there (finalPath plus ".ferrolyn-<n>.tmp"), so that a rename onto finalPath stays in
+// one folder. temporaryPath receives its name. False, with nothing created and temporaryPath
+// empty, when no such file can be created.
+[[nodiscard]] bool platformCreateTemporaryBeside(const NativePath& finalPath, PlatformPermissions permissions,
+                                                 PlatformFile& file, NativePath& temporaryPath);
 
 // Reads up to count bytes into data; got receives the number read (0 at the end of the file).
 [[nodiscard]] bool platformRead(PlatformFile& file, uint8_t* data, uint32_t count, uint32_t& got);
 
 // Writes all count bytes or fails.
 [[nodiscard]] bool platformWrite(PlatformFile& file, const uint8_t* data, uint32_t count);
+
+// Waits until the file's data (and the size that reaches it) is on the disk: fdatasync on
+// POSIX, FlushFileBuffers on Windows. A failure means written bytes may be lost: a write error.
+[[nodiscard]] bool platformFlush(PlatformFile& file);
+
+// Asks the system to start writing the file's data to the disk now, without waiting for it (Linux:
+// sync_file_range), so that a later platformFlush waits for little. A hint: where the system has
+// no such call (Windows writes back on its own) or it fails, nothing happens.
+void platformStartWriteback(PlatformFile& file);
 
 // Moves the file position to offset bytes from the start.
 [[nodiscard]] bool platformSeek(PlatformFile& file, uint64_t offset);
@@ -59,8 +86,17 @@ bool platformClose(PlatformFile& file);
 bool platformDelete(const NativePath& path);
 
 // Renames from over to, replacing an existing regular file at to; a folder, FIFO or device at to
-// is left alone and the call fails.
+// is left alone and the call fails. The rename is on the disk when the call returns true: on
+// POSIX the folder is flushed after it (PLATFORM_FLUSH_FOLDER; a file system that cannot flush a
+// folder, or a folder the process may not open for reading, is taken as it is), on Windows the
+// move is made with MOVEFILE_WRITE_THROUGH. A failing folder flush returns false with the rename
+// made. Flush from's data first (platformFlush), or the rename may reach the disk before it.
 [[nodiscard]] bool platformRenameOver(const NativePath& from, const NativePath& to);
+
+// As platformRenameOver, but fails when anything has the name to, which is then left untouched:
+// the check and the rename are one step (Linux: renameat2 with RENAME_NOREPLACE, else a hard link
+// and the removal of from; Windows: MoveFileExW without MOVEFILE_REPLACE_EXISTING).
+[[nodiscard]] bool platformRenameNew(const NativePath& from, const NativePath& to);
 
 // Removes the unfinished files (made by platformCreateNew, neither renamed nor deleted since) of
 // the process, for a program that is about to end at once. Safe in a POSIX signal handler and in

@@ -1,6 +1,10 @@
 // The platform layer on POSIX systems: file descriptors, getrandom, the XDG data folder and
 // CLOCK_MONOTONIC. Paths are UTF-8 bytes, passed through unchanged.
 
+#if defined(__linux__) && !defined(_GNU_SOURCE)
+#define _GNU_SOURCE 1  // sync_file_range, renameat2
+#endif
+
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/random.h>
@@ -9,6 +13,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -51,7 +56,11 @@ PlatformFailureCause causeOfType(mode_t mode) {
     return S_ISDIR(mode) ? CAUSE_IS_DIRECTORY : CAUSE_NOT_REGULAR_FILE;
 }
 
-bool openWith(const NativePath& path, int flags, PlatformOperation operation, PlatformFile& file) {
+// What an open accepts besides regular files.
+enum OpenKinds { REGULAR_FILES_ONLY, REGULAR_FILES_AND_PIPES };
+
+bool openWith(const NativePath& path, int flags, mode_t mode, OpenKinds kinds, PlatformOperation operation,
+              PlatformFile& file) {
     file = PlatformFile();
     const char* p = pathPointer(path);
     if (p == nullptr || *p == 0) {
@@ -61,9 +70,11 @@ bool openWith(const NativePath& path, int flags, PlatformOperation operation, Pl
     if (platformFaultInjected(operation)) return false;
     int fd;
     // O_NONBLOCK keeps the open itself from waiting, as it would for a FIFO without a writer or
-    // reader on the other side; the type is checked before anything else happens.
+    // reader on the other side; the type is checked before anything else happens. Where pipes are
+    // wanted the open waits for the writer, as a reader of a pipe expects.
+    const int waiting = kinds == REGULAR_FILES_AND_PIPES ? 0 : O_NONBLOCK;
     do {
-        fd = ::open(p, flags | O_CLOEXEC | O_NONBLOCK, 0644);
+        fd = ::open(p, flags | O_CLOEXEC | waiting, mode);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return failWithErrno(operation);
     struct stat info;
@@ -73,7 +84,8 @@ bool openWith(const NativePath& path, int flags, PlatformOperation operation, Pl
         return false;
     }
     // Only regular files are sources, containers or targets; a folder, FIFO or device is refused.
-    const PlatformFailureCause typeCause = causeOfType(info.st_mode);
+    PlatformFailureCause typeCause = causeOfType(info.st_mode);
+    if (kinds == REGULAR_FILES_AND_PIPES && S_ISFIFO(info.st_mode)) typeCause = CAUSE_NONE;
     const int statusFlags = ::fcntl(fd, F_GETFL);
     if (typeCause != CAUSE_NONE || statusFlags < 0 || ::fcntl(fd, F_SETFL, statusFlags & ~O_NONBLOCK) != 0) {
         if (typeCause != CAUSE_NONE)
@@ -135,6 +147,49 @@ bool identity(const NativePath& path, struct stat& info) {
     return p != nullptr && ::stat(p, &info) == 0;
 }
 
+// Flushes the folder that holds path, so that a rename in it survives a power cut. A file system
+// that cannot flush a folder (EINVAL) and a folder the process may not open for reading (a drop
+// folder of mode -wx) leave nothing more to do.
+bool flushFolderOf(const char* path) {
+    if (platformFaultInjected(PLATFORM_FLUSH_FOLDER)) return false;
+    const char* slash = std::strrchr(path, '/');
+    std::string folder = slash == nullptr ? std::string(".") : std::string(path, slash == path ? size_t{1} : static_cast<size_t>(slash - path));
+    int fd;
+    do {
+        fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    secureWipe(folder.data(), folder.size());
+    if (fd < 0) return errno == EACCES || errno == EPERM ? true : failWithErrno(PLATFORM_FLUSH_FOLDER);
+    int result;
+    do {
+        result = ::fsync(fd);
+    } while (result != 0 && errno == EINTR);
+    const bool ok = result == 0 || errno == EINVAL || errno == ENOTSUP;
+    if (!ok) (void)failWithErrno(PLATFORM_FLUSH_FOLDER);
+    ::close(fd);
+    return ok;
+}
+
+// A folder, FIFO or device under the target's name is not replaced.
+bool refusesReplacement(const char* path) {
+    struct stat existing;
+    if (::stat(path, &existing) != 0 || causeOfType(existing.st_mode) == CAUSE_NONE) return false;
+    platformRecordFailure(PLATFORM_RENAME, causeOfType(existing.st_mode), 0);
+    return true;
+}
+
+// Renames from to to only when nothing has the name to.
+bool renameExclusive(const char* from, const char* to) {
+#if defined(__linux__) && defined(RENAME_NOREPLACE)
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+#endif
+    // A file system without the exclusive rename: a hard link fails as well when to exists.
+    if (::link(from, to) != 0) return false;
+    (void)::unlink(from);
+    return true;
+}
+
 bool makeDirectory(const std::string& path) {
     if (::mkdir(path.c_str(), 0700) == 0) return true;
     struct stat info;
@@ -151,15 +206,20 @@ NativePath nativePathFromText(const SecureBuffer& text) {
 NativePath nativePathFromUtf8(const char* utf8) { return fromNulTerminated(utf8); }
 
 bool platformOpenRead(const NativePath& path, PlatformFile& file) {
-    return openWith(path, O_RDONLY, PLATFORM_OPEN, file);
+    return openWith(path, O_RDONLY, 0, REGULAR_FILES_ONLY, PLATFORM_OPEN, file);
+}
+
+bool platformOpenReadStream(const NativePath& path, PlatformFile& file) {
+    return openWith(path, O_RDONLY, 0, REGULAR_FILES_AND_PIPES, PLATFORM_OPEN, file);
 }
 
 bool platformCreateWrite(const NativePath& path, PlatformFile& file) {
-    return openWith(path, O_WRONLY | O_CREAT | O_TRUNC, PLATFORM_CREATE, file);
+    return openWith(path, O_WRONLY | O_CREAT | O_TRUNC, 0644, REGULAR_FILES_ONLY, PLATFORM_CREATE, file);
 }
 
-bool platformCreateNew(const NativePath& path, PlatformFile& file) {
-    if (!openWith(path, O_WRONLY | O_CREAT | O_EXCL, PLATFORM_CREATE, file)) return false;
+bool platformCreateNew(const NativePath& path, PlatformFile& file, PlatformPermissions permissions) {
+    const mode_t mode = permissions == PERMISSIONS_OWNER_ONLY ? 0600 : 0644;
+    if (!openWith(path, O_WRONLY | O_CREAT | O_EXCL, mode, REGULAR_FILES_ONLY, PLATFORM_CREATE, file)) return false;
     trackUnfinished(pathPointer(path));
     return true;
 }
@@ -195,6 +255,29 @@ bool platformWrite(PlatformFile& file, const uint8_t* data, uint32_t count) {
     return true;
 }
 
+bool platformFlush(PlatformFile& file) {
+    if (!file.valid) return false;
+    if (platformFaultInjected(PLATFORM_FLUSH)) return false;
+    int result;
+    do {
+#if defined(__linux__)
+        result = ::fdatasync(static_cast<int>(file.handle));
+#else
+        result = ::fsync(static_cast<int>(file.handle));
+#endif
+    } while (result != 0 && errno == EINTR);
+    return result == 0 || failWithErrno(PLATFORM_FLUSH);
+}
+
+void platformStartWriteback(PlatformFile& file) {
+#if defined(__linux__)
+    // Offset 0 and length 0 cover the whole file; pages already on their way are not waited for.
+    if (file.valid) (void)::sync_file_range(static_cast<int>(file.handle), 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+    (void)file;
+#endif
+}
+
 bool platformSeek(PlatformFile& file, uint64_t offset) {
     if (!file.valid || offset > static_cast<uint64_t>(INT64_MAX)) return false;
     return ::lseek(static_cast<int>(file.handle), static_cast<off_t>(offset), SEEK_SET) >= 0;
@@ -228,16 +311,20 @@ bool platformRenameOver(const NativePath& from, const NativePath& to) {
     const char* a = pathPointer(from);
     const char* b = pathPointer(to);
     if (a == nullptr || b == nullptr) return false;
-    if (platformFaultInjected(PLATFORM_RENAME)) return false;
-    // A folder, FIFO or device under the target's name is not replaced.
-    struct stat existing;
-    if (::stat(b, &existing) == 0 && causeOfType(existing.st_mode) != CAUSE_NONE) {
-        platformRecordFailure(PLATFORM_RENAME, causeOfType(existing.st_mode), 0);
-        return false;
-    }
+    if (platformFaultInjected(PLATFORM_RENAME) || refusesReplacement(b)) return false;
     if (::rename(a, b) != 0) return failWithErrno(PLATFORM_RENAME);
     untrackUnfinished(a);
-    return true;
+    return flushFolderOf(b);
+}
+
+bool platformRenameNew(const NativePath& from, const NativePath& to) {
+    const char* a = pathPointer(from);
+    const char* b = pathPointer(to);
+    if (a == nullptr || b == nullptr) return false;
+    if (platformFaultInjected(PLATFORM_RENAME)) return false;
+    if (!renameExclusive(a, b)) return failWithErrno(PLATFORM_RENAME);
+    untrackUnfinished(a);
+    return flushFolderOf(b);
 }
 
 void platformRemoveUnfinishedFiles() {

@@ -69,8 +69,11 @@ bool isDirectory(const wchar_t* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool openWith(const NativePath& path, DWORD access, DWORD share, DWORD disposition, PlatformOperation operation,
-              PlatformFile& file) {
+// What an open accepts besides files on disk.
+enum OpenKinds { DISK_FILES_ONLY, DISK_FILES_AND_PIPES };
+
+bool openWith(const NativePath& path, DWORD access, DWORD share, DWORD disposition, OpenKinds kinds,
+              PlatformOperation operation, PlatformFile& file) {
     file = PlatformFile();
     const wchar_t* p = widePointer(path);
     if (p == nullptr) {
@@ -89,7 +92,8 @@ bool openWith(const NativePath& path, DWORD access, DWORD share, DWORD dispositi
     }
     // Only files on disk are sources, containers or targets; pipes and devices (CON, NUL, COM1,
     // \\.\pipe\...) are refused before any byte moves.
-    if (GetFileType(handle) != FILE_TYPE_DISK) {
+    const DWORD type = GetFileType(handle);
+    if (type != FILE_TYPE_DISK && !(kinds == DISK_FILES_AND_PIPES && type == FILE_TYPE_PIPE)) {
         platformRecordFailure(operation, CAUSE_NOT_REGULAR_FILE, 0);
         CloseHandle(handle);
         return false;
@@ -168,16 +172,20 @@ NativePath nativePathFromText(const SecureBuffer& text) { return widen(textPoint
 NativePath nativePathFromUtf8(const char* utf8) { return widen(utf8, CP_UTF8, MB_ERR_INVALID_CHARS); }
 
 bool platformOpenRead(const NativePath& path, PlatformFile& file) {
-    return openWith(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, PLATFORM_OPEN, file);
+    return openWith(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, DISK_FILES_ONLY, PLATFORM_OPEN, file);
+}
+
+bool platformOpenReadStream(const NativePath& path, PlatformFile& file) {
+    return openWith(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, DISK_FILES_AND_PIPES, PLATFORM_OPEN, file);
 }
 
 bool platformCreateWrite(const NativePath& path, PlatformFile& file) {
-    return openWith(path, GENERIC_WRITE, 0, CREATE_ALWAYS, PLATFORM_CREATE, file);
+    return openWith(path, GENERIC_WRITE, 0, CREATE_ALWAYS, DISK_FILES_ONLY, PLATFORM_CREATE, file);
 }
 
-bool platformCreateNew(const NativePath& path, PlatformFile& file) {
+bool platformCreateNew(const NativePath& path, PlatformFile& file, PlatformPermissions) {
     // DELETE access lets an interrupt mark the file for deletion while it is still open.
-    if (!openWith(path, GENERIC_WRITE | DELETE, 0, CREATE_NEW, PLATFORM_CREATE, file)) return false;
+    if (!openWith(path, GENERIC_WRITE | DELETE, 0, CREATE_NEW, DISK_FILES_ONLY, PLATFORM_CREATE, file)) return false;
     trackUnfinished(widePointer(path), handleOf(file));
     return true;
 }
@@ -212,6 +220,15 @@ bool platformWrite(PlatformFile& file, const uint8_t* data, uint32_t count) {
     }
     return true;
 }
+
+bool platformFlush(PlatformFile& file) {
+    if (!file.valid) return false;
+    if (platformFaultInjected(PLATFORM_FLUSH)) return false;
+    return FlushFileBuffers(handleOf(file)) != 0 || failWithLastError(PLATFORM_FLUSH);
+}
+
+// The cache manager writes dirty pages back on its own within seconds.
+void platformStartWriteback(PlatformFile&) {}
 
 bool platformSeek(PlatformFile& file, uint64_t offset) {
     if (!file.valid || offset > static_cast<uint64_t>(INT64_MAX)) return false;
@@ -253,7 +270,21 @@ bool platformRenameOver(const NativePath& from, const NativePath& to) {
         platformRecordFailure(PLATFORM_RENAME, CAUSE_IS_DIRECTORY, ERROR_ACCESS_DENIED);
         return false;
     }
-    if (MoveFileExW(a, b, MOVEFILE_REPLACE_EXISTING) == 0) return failWithLastError(PLATFORM_RENAME);
+    // Write-through: the call returns only when the move is on the disk.
+    if (MoveFileExW(a, b, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+        return failWithLastError(PLATFORM_RENAME);
+    }
+    untrackUnfinished(a);
+    return true;
+}
+
+bool platformRenameNew(const NativePath& from, const NativePath& to) {
+    const wchar_t* a = widePointer(from);
+    const wchar_t* b = widePointer(to);
+    if (a == nullptr || b == nullptr) return false;
+    if (platformFaultInjected(PLATFORM_RENAME)) return false;
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when anything has the name b.
+    if (MoveFileExW(a, b, MOVEFILE_WRITE_THROUGH) == 0) return failWithLastError(PLATFORM_RENAME);
     untrackUnfinished(a);
     return true;
 }

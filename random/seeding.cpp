@@ -3,7 +3,7 @@
 #include "random/seeding.h"
 
 #include "base/byte_fields.h"
-#include "base/blob.h"
+#include "platform/blob_file.h"
 #include "platform/platform.h"
 #include "random/generator.h"
 
@@ -37,7 +37,7 @@ bool initRandomGenerator() {
 
 bool loadSeedFile() {
     ByteReader reader;
-    if (!readBlobFile(nativePathFromUtf8(SEED_FILE_NAME), reader)) return false;
+    if (!readBlobFile(nativePathFromUtf8(SEED_FILE_NAME), reader, SEED_FILE_MAX_PAYLOAD_BYTES)) return false;
     SecureBuffer seed = readFieldDeclared(reader);
     if (seed.size() < RANDOM_MIN_SEED_BYTES) return false;
     return addSeed(globalRandomGenerator, seed, calendarTimeLow(), true);

@@ -13,6 +13,9 @@ constexpr uint32_t SEED_FILE_BYTES = 512;
 constexpr uint32_t SYSTEM_RANDOM_BYTES = 32;
 // The seed file, opened by its bare name in the current (working) directory.
 constexpr char SEED_FILE_NAME[] = "rand.bin";
+// We write 516-byte payloads; a longer seed is mixed in whole up to this bound, and a larger file
+// is refused before it is read.
+constexpr uint32_t SEED_FILE_MAX_PAYLOAD_BYTES = 65536;
 
 // Start-up seeding, once: the seed file (credited), the calendar and elapsed time, and 32 bytes
 // from the operating system (not credited); rewrites the seed file at once when one was read.

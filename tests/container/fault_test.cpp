@@ -69,6 +69,8 @@ const char* operationName(PlatformOperation operation) {
     case PLATFORM_WRITE: return "write";
     case PLATFORM_CLOSE: return "close";
     case PLATFORM_RENAME: return "rename";
+    case PLATFORM_FLUSH: return "flush";
+    case PLATFORM_FLUSH_FOLDER: return "folder flush";
     }
     return "?";
 }

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "base/blob.h"
+#include "platform/blob_file.h"
 #include "base/byte_order.h"
 #include "fuzz_support.h"
 #include "job/key_material.h"

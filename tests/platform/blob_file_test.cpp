@@ -1,7 +1,7 @@
 // Blob files: the length bytes the reader accepts or refuses, payloads around the 102400-byte
 // piece size in both directions, reading from pipes, and what writing leaves on disk.
 
-#include "base/blob.h"
+#include "platform/blob_file.h"
 
 #include <gtest/gtest.h>
 
