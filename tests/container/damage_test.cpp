@@ -340,6 +340,19 @@ TEST(ForgedContainer, TablesChunksAndSizes) {
          RESULT_READ_ERROR,
          {}},
         {"table size FFFFFFF0", concat({prefix, u32Le(0xFFFFFFF0), table, chunk}), false, RESULT_READ_ERROR, {}},
+        // The file holds every byte the entry names, so only the format's bound on a sealed chunk
+        // keeps the reader from taking that much memory for it.
+        {"table naming a chunk of 3 MiB",
+         assemble(forger.seal(tablePayload({3u << 20})), Bytes(3u << 20, 0x5A)),
+         false,
+         RESULT_READ_ERROR,
+         {}},
+        {"table naming a chunk one block above the largest sealed chunk",
+         assemble(forger.seal(tablePayload({MAX_SEALED_CHUNK_BYTES + CIPHER_BLOCK_BYTES})),
+                  Bytes(MAX_SEALED_CHUNK_BYTES + CIPHER_BLOCK_BYTES, 0x5A)),
+         false,
+         RESULT_READ_ERROR,
+         {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -222,6 +224,85 @@ TEST_F(FaultInjection, FailingRename) {
         EXPECT_EQ(failEachCall(job, PLATFORM_RENAME, RESULT_WRITE_ERROR, false), 1u);
     }
 }
+
+// A flush that fails means written bytes may not be on the disk: the job fails as at a write,
+// and the temporary file goes while the old target stays.
+TEST_F(FaultInjection, FailingFlushOfTheTarget) {
+    for (Job job : {Job::ENCRYPT, Job::DECRYPT}) {
+        for (bool compress : {false, true}) {
+            EXPECT_EQ(failEachCall(job, PLATFORM_FLUSH, RESULT_WRITE_ERROR, compress), 1u);
+        }
+    }
+}
+
+// The commit's calls in order: the last write, the flush of the data, the close, the rename, and
+// on POSIX the flush of the folder, all before the job returns. A power cut between any two of
+// them leaves either the old target or the whole new one.
+TEST_F(FaultInjection, CommitFlushesTheDataBeforeTheRenameAndTheFolderAfterIt) {
+    struct Recording {
+        std::mutex mutex;
+        std::vector<PlatformOperation> calls;
+    };
+    for (Job job : {Job::ENCRYPT, Job::DECRYPT}) {
+        SCOPED_TRACE(jobName(job));
+        Recording recording;
+        platformSetFaultHook(
+            [](PlatformOperation operation, void* context) {
+                Recording& r = *static_cast<Recording*>(context);
+                const std::lock_guard<std::mutex> lock(r.mutex);
+                r.calls.push_back(operation);
+                return false;
+            },
+            &recording);
+        JobResult result = RESULT_CANCELLED;
+        const NativePath target = nativePathOf(dir_ / "target.bin");
+        const PipelineOptions options = optionsFor(*generator_, CIPHER_AES256, false);
+        const bool ok = job == Job::ENCRYPT
+                            ? encryptJob(options, key_, nativePathOf(dir_ / "source.bin"), target, result)
+                            : decryptJob(options, key_, nativePathOf(dir_ / "plain.enc"), target, result);
+        platformSetFaultHook(nullptr, nullptr);
+        ASSERT_TRUE(ok);
+        expectSuccess(job);
+
+        const std::vector<PlatformOperation>& calls = recording.calls;
+        auto count = [&](PlatformOperation operation) { return std::count(calls.begin(), calls.end(), operation); };
+        auto first = [&](PlatformOperation operation) {
+            return std::find(calls.begin(), calls.end(), operation) - calls.begin();
+        };
+        const auto lastWrite = calls.rend() - std::find(calls.rbegin(), calls.rend(), PLATFORM_WRITE) - 1;
+        ASSERT_EQ(count(PLATFORM_FLUSH), 1);
+        ASSERT_EQ(count(PLATFORM_RENAME), 1);
+        EXPECT_LT(lastWrite, first(PLATFORM_FLUSH)) << "every write comes before the flush";
+        const auto closeAfterFlush = std::find(calls.begin() + first(PLATFORM_FLUSH), calls.end(), PLATFORM_CLOSE);
+        EXPECT_LT(closeAfterFlush - calls.begin(), first(PLATFORM_RENAME)) << "flush, close, then rename";
+#if defined(_WIN32)
+        EXPECT_EQ(count(PLATFORM_FLUSH_FOLDER), 0) << "the move is made with write-through instead";
+#else
+        ASSERT_EQ(count(PLATFORM_FLUSH_FOLDER), 1);
+        EXPECT_EQ(first(PLATFORM_FLUSH_FOLDER), first(PLATFORM_RENAME) + 1) << "the folder right after the rename";
+#endif
+    }
+}
+
+#if !defined(_WIN32)
+// After the rename the old target is gone; a folder flush that fails still fails the job, since the
+// new name may not survive a power cut. The target then holds the whole new file, and no
+// temporary file is left.
+TEST_F(FaultInjection, FailingFolderFlushAfterTheRename) {
+    for (Job job : {Job::ENCRYPT, Job::DECRYPT}) {
+        SCOPED_TRACE(jobName(job));
+        FaultPlan plan;
+        plan.operation = PLATFORM_FLUSH_FOLDER;
+        plan.first = 1;
+        plan.last = UINT32_MAX;
+        JobResult result = RESULT_CANCELLED;
+        EXPECT_FALSE(runJob(job, plan, false, result));
+        EXPECT_TRUE(plan.fired.load());
+        EXPECT_EQ(result, RESULT_WRITE_ERROR);
+        expectSuccess(job);
+    }
+}
+#endif
 
 TEST_F(FaultInjection, TargetThatCannotBeCreated) {
     for (Job job : {Job::ENCRYPT, Job::DECRYPT}) {

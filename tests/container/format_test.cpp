@@ -1,6 +1,7 @@
 // Container headers: exact bytes for each key mode, table area sizes, and which damage or key
 // mismatch parseHeader reports as a read error, a wrong key or an encryption error.
 
+#include "container/chunk_pipeline.h"
 #include "container/format.h"
 
 #include <gtest/gtest.h>
@@ -233,4 +234,75 @@ TEST(ContainerFormat, TableAreaSizes) {
     };
     const Row rows[] = {{0, 64}, {1, 64}, {2, 64}, {3, 80}, {4, 80}, {7, 96}, {2048, 8256}};
     for (const Row& row : rows) EXPECT_EQ(tableAreaSize(row.chunks), row.bytes) << row.chunks;
+}
+
+// The table's size field is 32 bits: MAX_CHUNKS is the last count whose sealed table fits it, and
+// a source of one byte more is refused instead of writing a table size cut to 32 bits.
+TEST(ContainerFormat, ChunkCountBounds) {
+    EXPECT_EQ(uint64_t{tableAreaSize(MAX_CHUNKS)}, sealedBlobBytes(4 + 4 * MAX_CHUNKS));
+    EXPECT_GT(sealedBlobBytes(4 + 4 * (MAX_CHUNKS + 1)), uint64_t{UINT32_MAX}) << "one chunk more does not fit";
+    struct Row {
+        const char* name;
+        uint64_t sourceBytes;
+        bool ok;
+        uint32_t chunks;
+    };
+    const uint64_t largest = uint64_t{MAX_CHUNKS} * CHUNK_SIZE;
+    const Row rows[] = {
+        {"empty", 0, true, 0},
+        {"one byte", 1, true, 1},
+        {"one chunk", CHUNK_SIZE, true, 1},
+        {"one chunk and a byte", uint64_t{CHUNK_SIZE} + 1, true, 2},
+        {"MAX_CHUNKS whole chunks", largest, true, MAX_CHUNKS},
+        {"one byte more", largest + 1, false, 0},
+        {"2^32 chunks (the old 32-bit limit)", uint64_t{1} << (32 + CHUNK_SHIFT), false, 0},
+        {"largest 64-bit size", UINT64_MAX, false, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        uint32_t chunks = 12345;
+        EXPECT_EQ(chunkCountFor(row.sourceBytes, chunks), row.ok);
+        EXPECT_EQ(chunks, row.chunks);
+    }
+}
+
+// The largest sealed chunk follows from the codec's largest block and the padding; the decryption
+// refuses table entries above it (ForgedContainer.TablesChunksAndSizes).
+TEST(ContainerFormat, LargestSealedChunk) {
+    EXPECT_EQ(CODEC_BLOCK_MAX_BYTES, CHUNK_SIZE + 1);
+    EXPECT_EQ(MAX_SEALED_CHUNK_BYTES, sealedBlobBytes(CHUNK_INDEX_BYTES + CHUNK_SIZE + 1));
+    EXPECT_EQ(MAX_SEALED_CHUNK_BYTES, CHUNK_SIZE + 64u);
+}
+
+// Workers are fewer where their slots would exceed the budget; the 32-bit program's budget keeps
+// Serpent's 64 workers of 6 lanes (about 780 MiB of slots) within 256 MiB.
+TEST(ChunkPipeline, SlotMemoryBudget) {
+    struct Row {
+        const char* name;
+        uint32_t workers, batch;
+        uint64_t slotBytes, budget;
+        uint32_t expected;
+    };
+    const uint64_t slot = MAX_SEALED_CHUNK_BYTES;
+    const uint64_t budget32 = uint64_t{256} << 20;
+    const Row rows[] = {
+        {"Serpent lanes, 64 workers", 64, 6, slot, budget32, 20},
+        {"AES lanes, 64 workers", 64, 4, slot, budget32, 31},
+        {"compressed, 64 workers", 64, 1, 2 * slot, budget32, 61},
+        {"decryption, 64 workers", 64, 1, slot + CHUNK_SIZE, budget32, 61},
+        {"few workers fit", 4, 6, slot, budget32, 4},
+        {"never fewer than one", 8, 6, slot, slot, 1},
+        {"no budget", 64, 6, slot, UINT64_MAX, 64},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const uint32_t workers = pipelineWorkersWithinBudget(row.workers, row.batch, row.slotBytes, row.budget);
+        EXPECT_EQ(workers, row.expected);
+        if (workers > 1) EXPECT_LE(pipelineSlotCount(workers, row.batch) * row.slotBytes, row.budget);
+    }
+    if (sizeof(void*) < 8) {
+        EXPECT_EQ(PIPELINE_SLOT_BUDGET_BYTES, budget32);
+    } else {
+        EXPECT_EQ(PIPELINE_SLOT_BUDGET_BYTES, UINT64_MAX);
+    }
 }

@@ -14,6 +14,8 @@
 #include "container/key_code.h"
 #include "container/session.h"
 #include "random/generator.h"
+#include "job/settings.h"
+#include "support/allocators.h"
 #include "support/hex.h"
 #include "support/pipeline_harness.h"
 
@@ -191,6 +193,37 @@ TEST_F(KeyFiles, WriteRefusals) {
 
     auto generator = readyGenerator();
     EXPECT_EQ(writeKeyFile(*generator, nativePathOf("no such folder/new.key"), bufferOf(KEY_ID)), KEY_FILE_NOT_WRITTEN);
+}
+
+// new-key-file's write never replaces a file, also one that appears after the caller looked.
+TEST_F(KeyFiles, CreateNeverReplacesAnExistingFile) {
+    auto generator = readyGenerator();
+    ASSERT_EQ(createKeyFile(*generator, nativePathOf("new.key"), bufferOf(KEY_ID)), KEY_MATERIAL_OK);
+    const Bytes first = readFileBytes("new.key");
+    EXPECT_EQ(first.size(), KEY_FILE_BYTES);
+    EXPECT_EQ(createKeyFile(*generator, nativePathOf("new.key"), bufferOf(KEY_ID)), KEY_FILE_NOT_WRITTEN);
+    EXPECT_TRUE(readFileBytes("new.key") == first);
+    EXPECT_EQ(fileNames(dir_.path()), std::vector<std::string>{"new.key"});
+}
+
+// Each small file is read only up to what its kind holds: a file of 1 GiB (sparse) whose length
+// field says 1 GiB is refused before its payload is read or memory is taken for it.
+TEST_F(KeyFiles, EachKindOfSmallFileIsBoundedBeforeItIsRead) {
+    for (const char* name : {"huge.key", SETTINGS_FILE_NAME}) {
+        writeFileBytes(name, Bytes{0, 0, 0, 0x40});
+        fs::resize_file(name, (uint64_t{1} << 30) + 4);
+    }
+    LargestRequestRecorder recorder;
+    SecureBuffer key;
+    EXPECT_EQ(readKeyFile(nativePathOf("huge.key"), key), KEY_FILE_BAD_FORMAT) << "a key file is 71 bytes";
+    EXPECT_TRUE(key.empty());
+    Settings settings;
+    settings.cipher = CIPHER_SERPENT;
+    settings.compress = true;
+    loadSettings(settings);
+    EXPECT_EQ(settings.cipher, CIPHER_AES256) << "the defaults";
+    EXPECT_FALSE(settings.compress);
+    EXPECT_LT(LargestRequestRecorder::largestRequest(), 65536u);
 }
 
 TEST(KeyMaterialMessages, EachStatusHasItsText) {

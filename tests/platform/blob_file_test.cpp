@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <iterator>
+#include <random>
 #include <string>
 #include <thread>
 
@@ -16,6 +18,7 @@
 #include <csignal>
 #endif
 
+#include "platform/platform.h"
 #include "support/allocators.h"
 #include "support/files.h"
 #include "support/hex.h"
@@ -142,6 +145,146 @@ TEST_F(BlobFiles, WritingIntoAMissingFolderFails) {
     EXPECT_FALSE(writeBlobFile(nativePathOf("no such folder/blob.bin"), bufferFromHex("01")));
     EXPECT_FALSE(writeBlobFile(NativePath(), bufferFromHex("01")));
     EXPECT_EQ(fileNames(fs::current_path()), std::vector<std::string>{});
+}
+
+namespace {
+
+// Fails call number `failing` of one operation (counted from 1), or with `onward` every call from
+// it on, and notes whether it did.
+struct FailingCall {
+    PlatformOperation operation;
+    uint32_t failing;
+    bool onward = false;
+    uint32_t calls = 0;
+    bool fired = false;
+};
+
+bool failingCallHook(PlatformOperation operation, void* context) {
+    FailingCall& plan = *static_cast<FailingCall*>(context);
+    if (operation != plan.operation) return false;
+    ++plan.calls;
+    if (plan.calls < plan.failing || (plan.calls > plan.failing && !plan.onward)) return false;
+    plan.fired = true;
+    return true;
+}
+
+class HookScope {
+public:
+    HookScope(PlatformFaultHook hook, void* context) { platformSetFaultHook(hook, context); }
+    ~HookScope() { platformSetFaultHook(nullptr, nullptr); }
+    HookScope(const HookScope&) = delete;
+    HookScope& operator=(const HookScope&) = delete;
+};
+
+}  // namespace
+
+// A key file chosen over an existing one, the seed or the settings: whichever call of the rewrite
+// fails (the creates, each write of its three pieces, the flush, the close, the rename), the old
+// file stays byte for byte and nothing else is left in the folder.
+TEST_F(BlobFiles, RewriteFailingAtAnyCallLeavesTheOldFile) {
+    const Bytes old = {0x47, 0, 0, 0, 'o', 'l', 'd'};
+    std::mt19937 engine(5);
+    Bytes payload(2 * BLOB_PIECE_SIZE + 9);
+    for (uint8_t& byte : payload) byte = static_cast<uint8_t>(engine());
+    for (PlatformOperation operation : {PLATFORM_CREATE, PLATFORM_WRITE, PLATFORM_FLUSH, PLATFORM_CLOSE, PLATFORM_RENAME}) {
+        uint32_t fired = 0;
+        for (uint32_t k = 1; k < 200; ++k) {
+            SCOPED_TRACE("operation " + std::to_string(operation) + ", call " + std::to_string(k));
+            writeFileBytes("key.key", old);
+            // A failing create only makes the writer try another temporary name: fail them all.
+            FailingCall plan{operation, k, operation == PLATFORM_CREATE};
+            bool written = false;
+            {
+                const HookScope scope(failingCallHook, &plan);
+                written = writeBlobFile(nativePathOf("key.key"), bufferOf(payload));
+            }
+            if (!plan.fired) {
+                EXPECT_TRUE(written);
+                EXPECT_EQ(readFileBytes("key.key").size(), 4 + payload.size());
+                break;
+            }
+            ++fired;
+            EXPECT_FALSE(written);
+            EXPECT_TRUE(readFileBytes("key.key") == old) << "the old file was changed";
+            EXPECT_EQ(fileNames(fs::current_path()), std::vector<std::string>{"key.key"});
+        }
+        EXPECT_GE(fired, operation == PLATFORM_WRITE ? 4u : 1u) << "length and three pieces";
+    }
+}
+
+#if !defined(_WIN32)
+// A failing flush of the folder comes after the rename: the call fails, and the file holds the
+// whole new blob (never a part of either).
+TEST_F(BlobFiles, FailingFolderFlushReportsFailureWithTheNewFileWhole) {
+    writeFileBytes("seed.bin", Bytes{1, 0, 0, 0, 9});
+    FailingCall plan{PLATFORM_FLUSH_FOLDER, 1};
+    bool written = true;
+    {
+        const HookScope scope(failingCallHook, &plan);
+        written = writeBlobFile(nativePathOf("seed.bin"), bufferFromHex("0102"));
+    }
+    EXPECT_TRUE(plan.fired);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(toHex(readFileBytes("seed.bin")), "020000000102");
+    EXPECT_EQ(fileNames(fs::current_path()), std::vector<std::string>{"seed.bin"});
+}
+#endif
+
+// A new key file is made only where nothing has its name, and a file that another program
+// creates there after any check is never replaced: the test and the creation are one step.
+TEST_F(BlobFiles, CreatingNeverReplacesAFileThatAppearsMeanwhile) {
+    const Bytes creators = {3, 0, 0, 0, 'a', 'b', 'c'};
+    ASSERT_TRUE(createBlobFile(nativePathOf("fresh.key"), bufferFromHex("0102")));
+    EXPECT_EQ(toHex(readFileBytes("fresh.key")), "020000000102");
+    EXPECT_FALSE(createBlobFile(nativePathOf("fresh.key"), bufferFromHex("0304")));
+    EXPECT_EQ(toHex(readFileBytes("fresh.key")), "020000000102");
+
+    // The other creator writes its file just before our rename, after our temporary file exists.
+    struct Race {
+        Bytes bytes;
+        bool done = false;
+    } race{creators};
+    {
+        const HookScope scope(
+            [](PlatformOperation operation, void* context) {
+                Race& r = *static_cast<Race*>(context);
+                if (operation == PLATFORM_RENAME && !r.done) {
+                    writeFileBytes("raced.key", r.bytes);
+                    r.done = true;
+                }
+                return false;
+            },
+            &race);
+        EXPECT_FALSE(createBlobFile(nativePathOf("raced.key"), bufferFromHex("0102")));
+    }
+    EXPECT_TRUE(race.done);
+    EXPECT_TRUE(readFileBytes("raced.key") == creators) << "the other creator's file was replaced";
+    EXPECT_EQ(fileNames(fs::current_path()), (std::vector<std::string>{"fresh.key", "raced.key"}));
+}
+
+// A reader bounded by its kind refuses a larger length before it reads or allocates the payload,
+// however large the file: a sparse file of 1 GiB whose length field says 1 GiB.
+TEST_F(BlobFiles, BoundedReaderRefusesALargerLengthBeforeReadingIt) {
+    writeFileBytes("large.bin", Bytes{0, 0, 0, 0x40});
+    fs::resize_file("large.bin", (uint64_t{1} << 30) + 4);
+    struct Row {
+        uint32_t bound;
+        BlobReadResult expected;
+    };
+    for (const Row& row : {Row{67, BLOB_TOO_LARGE}, Row{65536, BLOB_TOO_LARGE}, Row{MAX_BLOB_SIZE - 1, BLOB_TOO_LARGE}}) {
+        SCOPED_TRACE(row.bound);
+        ByteReader reader;
+        LargestRequestRecorder recorder;
+        EXPECT_EQ(readBoundedBlobFile(nativePathOf("large.bin"), reader, row.bound), row.expected);
+        EXPECT_FALSE(readBlobFile(nativePathOf("large.bin"), reader, row.bound));
+        EXPECT_LT(LargestRequestRecorder::largestRequest(), 4096u);
+        EXPECT_TRUE(reader.input.empty());
+    }
+    // At its bound a blob is read.
+    writeFileBytes("small.bin", Bytes{3, 0, 0, 0, 7, 8, 9});
+    ByteReader reader;
+    EXPECT_EQ(readBoundedBlobFile(nativePathOf("small.bin"), reader, 3), BLOB_READ);
+    EXPECT_EQ(readBoundedBlobFile(nativePathOf("small.bin"), reader, 2), BLOB_TOO_LARGE);
 }
 
 #if !defined(_WIN32)

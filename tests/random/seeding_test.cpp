@@ -14,6 +14,7 @@
 #include "base/byte_order.h"
 #include "platform/platform.h"
 #include "random/generator.h"
+#include "support/allocators.h"
 #include "support/files.h"
 #include "support/hex.h"
 
@@ -272,4 +273,15 @@ TEST_F(Seeding, ResetPointerEntropyForgetsTheLastPosition) {
     resetPointerEntropy();
     addPointerEntropy(0, 0);
     EXPECT_EQ(globalRandomGenerator.entropy.load(), 2u);
+}
+
+// A seed file is read only up to SEED_FILE_MAX_PAYLOAD_BYTES: one of 1 GiB (sparse) whose length
+// field says 1 GiB is refused before its payload is read or memory is taken for it.
+TEST_F(Seeding, HugeSeedFileIsRefusedBeforeItIsRead) {
+    writeFileBytes("rand.bin", Bytes{0, 0, 0, 0x40});
+    fs::resize_file("rand.bin", (uint64_t{1} << 30) + 4);
+    LargestRequestRecorder recorder;
+    EXPECT_FALSE(loadSeedFile());
+    EXPECT_EQ(globalRandomGenerator.entropy.load(), 0u);
+    EXPECT_LT(LargestRequestRecorder::largestRequest(), 65536u);
 }
