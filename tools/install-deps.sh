@@ -3,12 +3,21 @@
 # second run is quick. Needs root (apt-get).
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
-          libssl-dev libgcrypt20-dev clang libclang-rt-14-dev)
+# Every tool the scripts call: cmake with make, and ninja for tools/fuzz.sh; clang and its libFuzzer
+# runtime; file and objdump (binutils) for tools/check-pe-imports.sh; flock and mount
+# (util-linux, mount) for tools/wine-run.sh and the emulator set-up below.
+packages=(cmake g++ make ninja-build pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
+          libssl-dev libgcrypt20-dev clang libclang-rt-14-dev binutils util-linux mount)
 # The Windows build and its tests: the MinGW-w64 cross compiler, 32-bit Wine with its own fonts and
 # the X libraries it renders with, Xvfb for the GUI tests, ImageMagick for their screenshots.
 packages+=(mingw-w64 wine wine32:i386 fonts-wine libxrender1:i386 libxcursor1:i386 libxi6:i386
            libxrandr2:i386 libxinerama1:i386 libxcomposite1:i386 libxfixes3:i386 xvfb imagemagick file)
+# On x86-64 also the 64-bit Wine, whose native wineserver serves the 32-bit programs. Where those
+# are emulated (see below) it is needed, since QEMU does not emulate ptrace, and whether they are
+# emulated cannot always be told from inside a chroot or container; elsewhere it does no harm.
+if [[ $(dpkg --print-architecture) == amd64 ]]; then
+    packages+=(wine64)
+fi
 
 missing=()
 for package in "${packages[@]}"; do
@@ -70,6 +79,25 @@ kernel_runs_i386() {
     return $result
 }
 
+# Is an emulator running 32-bit programs here? The kernel's view of a running one names the
+# program it executes: the emulator, not the 32-bit file. This works without binfmt_misc mounted,
+# in a chroot or in a container, where only the host knows what is registered. Prints the
+# emulator's path when there is one.
+i386_emulator() {
+    local pid own link tries
+    own=$(readlink /proc/$$/exe)
+    ("$i386_probe" --version >/dev/null 2>&1) &
+    pid=$!
+    # Until the subshell has made its exec, the link still names this shell.
+    for ((tries = 0; tries < 100000; tries++)); do
+        link=$(readlink "/proc/$pid/exe" 2>/dev/null) || break
+        [[ $link == "$own" ]] && continue
+        [[ $link == "$i386_probe" ]] || echo "$link"
+        break
+    done
+    wait "$pid" 2>/dev/null || true
+}
+
 install_qemu_user() {
     local version candidate codename targets mirror
     version=$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null || true)
@@ -99,19 +127,35 @@ install_qemu_user() {
 
 setup_i386_emulation() {
     [[ -x $i386_probe ]] || return 0
-    if [[ -e $binfmt/register ]]; then
-        kernel_runs_i386 && return 0
-    else
-        i386_runs && return 0
-        mount -t binfmt_misc binfmt_misc "$binfmt"
+    # A chroot or container may lack the binfmt_misc mount while the host has an emulator
+    # registered: 32-bit programs then start, and only the registration (or the emulator seen
+    # running them) tells that they are emulated. Mount it where we may.
+    if [[ ! -e $binfmt/register ]]; then
+        mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || true
+    fi
+    local emulator
+    if [[ ! -e $binfmt/register ]]; then
+        # Nothing to look at or register with (an unprivileged container): what runs them decides.
+        if i386_runs; then
+            emulator=$(i386_emulator)
+            echo "32-bit programs start here, ${emulator:+emulated by $emulator}${emulator:-run by the kernel}"
+            return 0
+        fi
+        echo "install-deps: 32-bit programs do not start, and no emulator can be registered here" >&2
+        return 1
+    fi
+    if kernel_runs_i386; then
+        echo "32-bit programs start here, run by the kernel"
+        return 0
     fi
     install_qemu_user
     # QEMU does not emulate ptrace, which wineserver needs to read and write the memory of other
     # processes (ReadProcessMemory, WriteProcessMemory: ERROR_ACCESS_DENIED under an emulated
     # server). Debian's 64-bit Wine brings a native wineserver that serves the 32-bit programs
-    # too, and Wine's wrapper starts that one where it is installed.
+    # too, and Wine's wrapper starts that one where it is installed (x86-64 has it from the list
+    # above; this is for any other 64-bit host that has it).
     if ! dpkg-query -W -f='${Status}' wine64 2>/dev/null | grep -q 'install ok installed'; then
-        apt_install wine64
+        apt_install wine64 || echo "install-deps: no wine64 here; an emulated wineserver cannot write other processes' memory" >&2
     fi
     # The entry does not outlive a reboot. One like the shipped one that works stays, so that Wine
     # programs running meanwhile are not left without it; any other is replaced. F opens the
@@ -133,7 +177,7 @@ setup_i386_emulation() {
         echo "install-deps: 32-bit programs do not start even through $interpreter" >&2
         return 1
     fi
-    echo "this kernel cannot run 32-bit programs: they run through $interpreter (binfmt_misc flags $flags)"
+    echo "this kernel cannot run 32-bit programs: they run through $(i386_emulator || true) (registered as $interpreter, binfmt_misc flags $flags)"
 }
 
 setup_i386_emulation
