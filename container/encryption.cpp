@@ -100,8 +100,8 @@ bool writeHeader(ContainerWriter& writer, const SecureBuffer& header, uint32_t c
     if (!writer.valid || !writer.target.file.valid || writer.headerWritten) return false;
     if (header.size() > MAX_HEADER_SIZE || chunkCount > MAX_CHUNKS) return false;
     const uint32_t tableBytes = tableAreaSize(chunkCount);
-    if (!writeU32(writer.target.file, header.size()) ||
-        !targetWrite(writer.target, header.data(), header.size()) || !writeU32(writer.target.file, tableBytes)) {
+    if (!writeU32(writer.target.file, header.size()) || !targetWrite(writer.target, header.data(), header.size()) ||
+        !writeU32(writer.target.file, tableBytes)) {
         return false;
     }
     SecureBuffer reserved = SecureBuffer::zeros(tableBytes);

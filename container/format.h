@@ -74,7 +74,8 @@ constexpr uint32_t CHUNK_INDEX_BYTES = 4;
 // uncompressed chunk is smaller still), padded and sealed; 2 MiB + 64 bytes. A table entry above
 // it names no chunk a writer can make: the container is damaged, and its reader refuses it before
 // it allocates anything of that size.
-constexpr uint32_t MAX_SEALED_CHUNK_BYTES = static_cast<uint32_t>(sealedBlobBytes(CHUNK_INDEX_BYTES + CODEC_BLOCK_MAX_BYTES));
+constexpr uint32_t MAX_SEALED_CHUNK_BYTES =
+    static_cast<uint32_t>(sealedBlobBytes(CHUNK_INDEX_BYTES + CODEC_BLOCK_MAX_BYTES));
 static_assert(MAX_SEALED_CHUNK_BYTES == CHUNK_SIZE + 64);
 
 // The most chunks a container can have: its sealed table, 4 + 4n bytes padded and sealed, has a

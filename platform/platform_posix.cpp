@@ -153,7 +153,9 @@ bool identity(const NativePath& path, struct stat& info) {
 bool flushFolderOf(const char* path) {
     if (platformFaultInjected(PLATFORM_FLUSH_FOLDER)) return false;
     const char* slash = std::strrchr(path, '/');
-    std::string folder = slash == nullptr ? std::string(".") : std::string(path, slash == path ? size_t{1} : static_cast<size_t>(slash - path));
+    std::string folder = slash == nullptr
+                             ? std::string(".")
+                             : std::string(path, slash == path ? size_t{1} : static_cast<size_t>(slash - path));
     int fd;
     do {
         fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

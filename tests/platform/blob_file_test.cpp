@@ -186,7 +186,8 @@ TEST_F(BlobFiles, RewriteFailingAtAnyCallLeavesTheOldFile) {
     std::mt19937 engine(5);
     Bytes payload(2 * BLOB_PIECE_SIZE + 9);
     for (uint8_t& byte : payload) byte = static_cast<uint8_t>(engine());
-    for (PlatformOperation operation : {PLATFORM_CREATE, PLATFORM_WRITE, PLATFORM_FLUSH, PLATFORM_CLOSE, PLATFORM_RENAME}) {
+    for (PlatformOperation operation :
+         {PLATFORM_CREATE, PLATFORM_WRITE, PLATFORM_FLUSH, PLATFORM_CLOSE, PLATFORM_RENAME}) {
         uint32_t fired = 0;
         for (uint32_t k = 1; k < 200; ++k) {
             SCOPED_TRACE("operation " + std::to_string(operation) + ", call " + std::to_string(k));
@@ -271,7 +272,8 @@ TEST_F(BlobFiles, BoundedReaderRefusesALargerLengthBeforeReadingIt) {
         uint32_t bound;
         BlobReadResult expected;
     };
-    for (const Row& row : {Row{67, BLOB_TOO_LARGE}, Row{65536, BLOB_TOO_LARGE}, Row{MAX_BLOB_SIZE - 1, BLOB_TOO_LARGE}}) {
+    for (const Row& row :
+         {Row{67, BLOB_TOO_LARGE}, Row{65536, BLOB_TOO_LARGE}, Row{MAX_BLOB_SIZE - 1, BLOB_TOO_LARGE}}) {
         SCOPED_TRACE(row.bound);
         ByteReader reader;
         LargestRequestRecorder recorder;
