@@ -14,6 +14,7 @@
 
 #include "base/chunk.h"
 #include "base/text.h"
+#include "base/version.h"
 #include "cli/cp1252.h"
 #include "cli/messages.h"
 #include "cli/terminal.h"
@@ -31,7 +32,7 @@
 namespace {
 
 // Printed by --version after the program's name.
-constexpr char VERSION[] = "1.0";
+constexpr char VERSION[] = FERROLYN_VERSION;
 
 constexpr char USAGE[] =
     "Användning:\n"

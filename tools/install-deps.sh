@@ -5,9 +5,10 @@ set -euo pipefail
 
 # Every tool the scripts call: cmake with make, and ninja for tools/fuzz.sh; clang and its libFuzzer
 # runtime; file and objdump (binutils) for tools/check-pe-imports.sh; flock and mount
-# (util-linux, mount) for tools/wine-run.sh and the emulator set-up below.
+# (util-linux, mount) for tools/wine-run.sh and the emulator set-up below; python3 for
+# tools/check-pe-version.py.
 packages=(cmake g++ make ninja-build pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
-          libssl-dev libgcrypt20-dev clang libclang-rt-14-dev binutils util-linux mount)
+          libssl-dev libgcrypt20-dev clang libclang-rt-14-dev binutils util-linux mount python3)
 # The Windows build and its tests: the MinGW-w64 cross compiler, 32-bit Wine with its own fonts and
 # the X libraries it renders with, Xvfb for the GUI tests, ImageMagick for their screenshots.
 packages+=(mingw-w64 wine wine32:i386 fonts-wine libxrender1:i386 libxcursor1:i386 libxi6:i386

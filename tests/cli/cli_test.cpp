@@ -387,6 +387,6 @@ TEST_F(Cli, AccessDeniedIsNamed) {
 TEST_F(Cli, Version) {
     std::string output;
     EXPECT_EQ(run("--version", &output), 0);
-    EXPECT_EQ(output, "ferrolyn 1.0\n");
+    EXPECT_EQ(output, "ferrolyn " FERROLYN_PROJECT_VERSION "\n");
     EXPECT_EQ(errors(), "");
 }
