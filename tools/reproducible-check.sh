@@ -6,7 +6,7 @@
 set -euo pipefail
 
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-commit=${1:-HEAD}
+commit=$(git -C "$top" rev-parse --verify "${1:-HEAD}^{commit}")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # Any time an artifact takes comes from the commit, not from the clock.
