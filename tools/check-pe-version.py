@@ -130,7 +130,7 @@ def read_version(blob):
 
 def main(arguments):
     if len(arguments) not in (2, 3) or (len(arguments) == 3 and arguments[2] != "--manifest"):
-        print(__doc__.strip().splitlines()[2].strip())
+        print("usage: check-pe-version.py VERSION PROGRAM.exe [--manifest]")
         return 2
     version, program = arguments[0], arguments[1]
     if not re.fullmatch(r"\d+\.\d+\.\d+", version):
