@@ -38,7 +38,10 @@ TEST(CodecFixtures, CompressToTheSameBytesOrRoundTrip) {
         SecureBuffer buffer(plain);
         ASSERT_TRUE(compressBlock(buffer, METHOD_BLOCKSORT));
         EXPECT_EQ(buffer.data()[0], row.ourMethod);
-        if (row.storedMethod == row.ourMethod) {
+        if (row.storedMethod == row.ourMethod && buffer.size() < expected.size()) {
+            // A Huffman tree shorter than the reference rule's: a different stream, which must
+            // still restore the chunk (below).
+        } else if (row.storedMethod == row.ourMethod) {
             ASSERT_EQ(buffer.size(), expected.size());
             uint32_t firstDifference = 0;
             while (firstDifference < buffer.size() &&
