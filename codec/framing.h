@@ -19,7 +19,8 @@ constexpr uint32_t CODEC_CHUNK_MAX_BYTES = CHUNK_SIZE;  // the pipelines' chunk 
 constexpr uint32_t CODEC_BLOCK_MAX_BYTES = 1 + CODEC_CHUNK_MAX_BYTES;
 
 // Compresses one chunk in place. mode asks for a method; METHOD_HUFFMAN and METHOD_BLOCKSORT
-// give METHOD_STORED when coding does not make the chunk smaller. This encoder never falls back
+// give METHOD_STORED when coding does not make the chunk smaller; METHOD_BLOCKSORT also gives it
+// without coding when chunkLooksIncompressible says so. This encoder never falls back
 // from METHOD_BLOCKSORT to METHOD_HUFFMAN (the decoder still reads both).
 // Pre:  buffer holds at most CODEC_CHUNK_MAX_BYTES bytes; mode is one of the three methods.
 // Post: true: an empty buffer stays empty (no method byte); otherwise buffer holds the method
@@ -27,6 +28,14 @@ constexpr uint32_t CODEC_BLOCK_MAX_BYTES = 1 + CODEC_CHUNK_MAX_BYTES;
 //       Huffman stage could not code the data within its capacity; the buffer is then wiped.
 // Throws 0 when memory runs out; the buffer is then wiped as well.
 [[nodiscard]] bool compressBlock(SecureBuffer& buffer, CompressionMethod mode);
+
+// A quick look at a chunk before the block sort: true only when the chunk shows none of what the
+// coding chain feeds on, so the full attempt would store it anyway. Byte counts, counts by the
+// previous byte, differences of neighbours, equal neighbours and repeated 8-byte strings all have
+// to look like random data; a chunk under 64 KiB is never judged (coding it is cheap).
+// Pre:  data holds size bytes.
+// Post: the answer; nothing is kept.
+[[nodiscard]] bool chunkLooksIncompressible(const uint8_t* data, uint32_t size);
 
 // Restores a chunk that compressBlock made.
 // Pre:  buffer is any bytes (untrusted).

@@ -1,5 +1,6 @@
-// Huffman stage. The encoder builds its tree in a singly linked list exactly as the stream format
-// requires and emits codes from a table; the decoder parses the tree without recursion and
+// Huffman stage. The encoder builds the stream's reference tree in a singly linked list, replaces
+// it by a minimum-redundancy tree where that codes the data in fewer bits, and emits codes from a
+// table; the decoder parses the tree without recursion and
 // decodes through a table of the tree's first levels, walking deeper paths bit by bit.
 
 #include "codec/huffman.h"
@@ -100,6 +101,84 @@ void huffmanBuildTree(const uint32_t (&counts)[256], HuffmanTree& tree) {
         huffmanInsertAfterHead(tree, head, merged);
     }
     tree.root = head;
+}
+
+// Minimum-redundancy code lengths of the non-zero counts (0 for the others): Huffman's merging of
+// the two lightest, leaves in ascending count and merged nodes in a second queue. A buffer of
+// fewer than 2^32 bytes gives no code longer than 46 bits. Two or more non-zero counts.
+void huffmanOptimalLengths(const uint32_t (&counts)[256], uint32_t (&lengths)[256]) {
+    uint16_t order[HUFFMAN_MAX_LEAVES];
+    uint32_t leaves = 0;
+    for (uint32_t value = 0; value < 256; ++value) {
+        lengths[value] = 0;
+        if (counts[value] != 0) order[leaves++] = static_cast<uint16_t>(value);
+    }
+    // Insertion sort by count; stable, and at most 256 entries.
+    for (uint32_t i = 1; i < leaves; ++i) {
+        const uint16_t value = order[i];
+        uint32_t j = i;
+        while (j > 0 && counts[order[j - 1]] > counts[value]) {
+            order[j] = order[j - 1];
+            --j;
+        }
+        order[j] = value;
+    }
+    // Node k < leaves is the leaf order[k]; node leaves + m is the m-th merge.
+    uint64_t weight[HUFFMAN_MAX_NODES];
+    uint16_t parent[HUFFMAN_MAX_NODES];
+    for (uint32_t k = 0; k < leaves; ++k) weight[k] = counts[order[k]];
+    uint32_t nextLeaf = 0;
+    uint32_t nextMerged = leaves;
+    const uint32_t nodes = 2 * leaves - 1;
+    for (uint32_t made = leaves; made < nodes; ++made) {
+        uint32_t pick[2];
+        for (uint32_t& chosen : pick) {
+            // A leaf wins ties, which keeps the code as shallow as any optimal code.
+            if (nextMerged == made || (nextLeaf < leaves && weight[nextLeaf] <= weight[nextMerged])) {
+                chosen = nextLeaf++;
+            } else {
+                chosen = nextMerged++;
+            }
+        }
+        weight[made] = weight[pick[0]] + weight[pick[1]];
+        parent[pick[0]] = static_cast<uint16_t>(made);
+        parent[pick[1]] = static_cast<uint16_t>(made);
+    }
+    // Depths from the root down: a parent is always made after its children.
+    uint32_t depth[HUFFMAN_MAX_NODES];
+    depth[nodes - 1] = 0;
+    for (uint32_t k = nodes - 1; k-- > 0;) depth[k] = depth[parent[k]] + 1;
+    for (uint32_t k = 0; k < leaves; ++k) lengths[order[k]] = depth[k];
+    secureWipe(order, sizeof order);
+    secureWipe(weight, sizeof weight);
+    secureWipe(parent, sizeof parent);
+    secureWipe(depth, sizeof depth);
+}
+
+// Builds a tree with the given code lengths, which fill the code space exactly (as
+// huffmanOptimalLengths gives them) and are at most HUFFMAN_MAX_CODE_BITS: level by level from
+// the deepest, the subtrees carried up from below and then that level's leaves in value order,
+// paired left and right.
+void huffmanTreeFromLengths(const uint32_t (&lengths)[256], HuffmanTree& tree) {
+    tree.nodeCount = 0;
+    uint32_t deepest = 0;
+    for (uint32_t value = 0; value < 256; ++value) deepest = lengths[value] > deepest ? lengths[value] : deepest;
+    uint16_t level[HUFFMAN_MAX_LEAVES];
+    uint32_t levelCount = 0;  // subtrees carried up to the current level
+    for (uint32_t length = deepest; length > 0; --length) {
+        for (uint32_t value = 0; value < 256; ++value) {
+            if (lengths[value] != length) continue;
+            level[levelCount++] =
+                huffmanNewNode(tree, 0, HUFFMAN_NO_NODE, HUFFMAN_NO_NODE, static_cast<uint8_t>(value), true);
+        }
+        // levelCount is even: the lengths fill the code space.
+        for (uint32_t i = 0; i < levelCount / 2; ++i) {
+            level[i] = huffmanNewNode(tree, 0, level[2 * i], level[2 * i + 1], 0, false);
+        }
+        levelCount /= 2;
+    }
+    tree.root = level[0];
+    secureWipe(level, sizeof level);
 }
 
 // Fills the code of every leaf; false when a path is longer than HUFFMAN_MAX_CODE_BITS.
@@ -405,14 +484,40 @@ bool huffmanEncode(SecureBuffer& buffer) {
         secureWipe(codes, sizeof codes);
     });
     for (uint32_t i = 0; i < n; ++i) ++counts[in[i]];
-    huffmanBuildTree(counts, tree);
-    if (!huffmanBuildCodes(tree, codes)) return false;
-
+    // The tree of the list rule is kept wherever it already gives the shortest stream in whole
+    // bytes, so those streams stay the reference encoder's bytes; otherwise a Huffman tree of the
+    // same number of leaves, hence the same tree bits, codes the data in fewer bytes.
     const uint32_t sizeClass = huffmanSizeClass(n);
-    uint64_t totalBits = huffmanHeaderBits(sizeClass) + huffmanTreeBits(tree);
+    huffmanBuildTree(counts, tree);
+    const uint64_t fixedBits = huffmanHeaderBits(sizeClass) + huffmanTreeBits(tree);
+    const bool listCodes = huffmanBuildCodes(tree, codes);
+    uint64_t dataBits = 0;
     for (uint32_t value = 0; value < 256; ++value) {
-        totalBits += static_cast<uint64_t>(counts[value]) * codes[value].length;
+        dataBits += static_cast<uint64_t>(counts[value]) * codes[value].length;
     }
+    if (tree.nodeCount > 1) {
+        uint32_t lengths[256];
+        ScopeExit wipeLengths([&] { secureWipe(lengths, sizeof lengths); });
+        huffmanOptimalLengths(counts, lengths);
+        uint64_t optimalBits = 0;
+        uint32_t deepest = 0;
+        for (uint32_t value = 0; value < 256; ++value) {
+            optimalBits += static_cast<uint64_t>(counts[value]) * lengths[value];
+            deepest = lengths[value] > deepest ? lengths[value] : deepest;
+        }
+        const bool shorter = (fixedBits + optimalBits + 7) / 8 < (fixedBits + dataBits + 7) / 8;
+        if (deepest <= HUFFMAN_MAX_CODE_BITS && (!listCodes || shorter)) {
+            huffmanTreeFromLengths(lengths, tree);
+            if (!huffmanBuildCodes(tree, codes)) return false;  // no path exceeds its length
+            dataBits = optimalBits;
+        } else if (!listCodes) {
+            return false;
+        }
+    } else if (!listCodes) {
+        return false;
+    }
+
+    const uint64_t totalBits = fixedBits + dataBits;
     const uint64_t capacityBytes = n + n / HUFFMAN_CAPACITY_DIVISOR + HUFFMAN_CAPACITY_EXTRA_BYTES;
     if (totalBits > 8 * capacityBytes) return false;
     const uint64_t streamBytes = (totalBits + 7) / 8;

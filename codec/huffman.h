@@ -12,9 +12,11 @@ constexpr uint32_t HUFFMAN_MAX_LEAVES = 256;
 // Stream, bits counted from bit 0 of byte 0, every field least significant bit first: size class
 // K (2 bits; 0, 1, 2 or 3 for n up to 8, 16, 24 or 32 bits), n in 8 x (K + 1) bits, the tree in
 // pre-order (0 = internal node then its left and right subtree, 1 = leaf then its 8-bit value),
-// each byte's code (root to leaf, 0 = left), zero bits to the byte boundary. The tree is built
-// by a linked-list rule that fixes the output exactly: the first leaf made stays in front,
-// later leaves and merged nodes go behind it in ascending count, in front of equal counts.
+// each byte's code (root to leaf, 0 = left), zero bits to the byte boundary. The reference tree
+// is built by a linked-list rule: the first leaf made stays in front, later leaves and merged
+// nodes go behind it in ascending count, in front of equal counts. Where a minimum-redundancy
+// (Huffman) tree gives a stream of fewer bytes, that tree is written instead: it has as many
+// leaves, so the tree bits are the same and only the code bits shrink; any decoder reads it.
 // Pre:  none (any buffer).
 // Post: true: buffer holds the stream (an empty buffer stays empty). false: the stream would be
 //       longer than n + n / 4 + 500 bytes, or a code would exceed HUFFMAN_MAX_CODE_BITS; the

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "codec/framing.h"
 #include "codec_test_support.h"
 
@@ -38,7 +40,11 @@ TEST(CodecFixtures, CompressToTheSameBytesOrRoundTrip) {
         SecureBuffer buffer(plain);
         ASSERT_TRUE(compressBlock(buffer, METHOD_BLOCKSORT));
         EXPECT_EQ(buffer.data()[0], row.ourMethod);
-        if (row.storedMethod == row.ourMethod) {
+        if (row.storedMethod == row.ourMethod && buffer.size() < expected.size()) {
+            // A Huffman tree shorter than the reference rule's: a different stream, which must
+            // still restore the chunk (below).
+            std::printf("%s: %u bytes, the reference encoder's %u\n", row.plain, buffer.size(), expected.size());
+        } else if (row.storedMethod == row.ourMethod) {
             ASSERT_EQ(buffer.size(), expected.size());
             uint32_t firstDifference = 0;
             while (firstDifference < buffer.size() &&

@@ -5,6 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <vector>
+
 #include "codec/blocksort.h"
 #include "codec/huffman.h"
 #include "codec/movetofront.h"
@@ -270,6 +277,111 @@ TEST(Framing, RoundTripsEveryLengthUpTo64) {
                 ASSERT_TRUE(decompressBlock(buffer));
                 ASSERT_TRUE(buffer.constantTimeEquals(input)) << hexOf(input);
             }
+        }
+    }
+}
+
+// The quick look against the full chain over a corpus of files cut into chunks: where the look
+// stores a chunk, coding it would not have saved more than 1%; random data is judged
+// incompressible, and compressBlock then stores it as the full attempt would.
+TEST(Framing, QuickLookStoresOnlyWhatTheChainCannotShrink) {
+    auto join = [](std::initializer_list<SecureBuffer> parts) {
+        std::vector<uint8_t> bytes;
+        for (const SecureBuffer& part : parts) bytes.insert(bytes.end(), part.data(), part.data() + part.size());
+        return SecureBuffer(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    };
+    const SecureBuffer block = randomBytes(1 << 20, 41);
+    // A tar-like archive: 512-byte headers in front of text, random, zero and short files.
+    SecureBuffer tar;
+    {
+        std::vector<SecureBuffer> parts;
+        const SecureBuffer members[] = {englishLikeText(300000, 42), randomBytes(700000, 43),
+                                        repeated(0, 100000),         randomBytes(1500000, 44),
+                                        cyclic("int main() { return 0; }\n", 200000), randomBytes(3000, 45),
+                                        englishLikeText(5000, 46),   randomBytes(900000, 47)};
+        uint32_t index = 0;
+        for (const SecureBuffer& member : members) {
+            SecureBuffer header = SecureBuffer::zeros(512);
+            std::snprintf(reinterpret_cast<char*>(header.data()), 100, "member-%u.dat", index++);
+            std::snprintf(reinterpret_cast<char*>(header.data()) + 124, 12, "%011o", member.size());
+            parts.push_back(header);
+            parts.push_back(member);
+            parts.push_back(SecureBuffer::zeros((512 - member.size() % 512) % 512));
+        }
+        std::vector<uint8_t> bytes;
+        for (const SecureBuffer& part : parts) bytes.insert(bytes.end(), part.data(), part.data() + part.size());
+        tar.assign(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    }
+    std::mt19937 generator(48);
+    auto build = [&](uint32_t size, auto&& byteAt) {
+        SecureBuffer b = SecureBuffer::zeros(size);
+        for (uint32_t i = 0; i < size; ++i) b.data()[i] = static_cast<uint8_t>(byteAt(i));
+        return b;
+    };
+    SecureBuffer shortRuns = SecureBuffer::zeros(1 << 21);
+    for (uint32_t i = 0; i < shortRuns.size();) {
+        const uint8_t value = static_cast<uint8_t>(generator());
+        for (uint32_t k = 1 + generator() % 3; k > 0 && i < shortRuns.size(); --k) shortRuns.data()[i++] = value;
+    }
+    SecureBuffer sparseText = randomBytes(1 << 21, 49);
+    const SecureBuffer text = englishLikeText(1 << 21, 50);
+    for (uint32_t at = 0; at + 700 <= sparseText.size(); at += 65536) {
+        std::memcpy(sparseText.data() + at, text.data() + at, 700);  // about 1% text
+    }
+    uint8_t walk = 0;
+    const struct File {
+        const char* name;
+        SecureBuffer bytes;
+        bool randomChunks;  // every chunk must be judged incompressible
+    } files[] = {
+        {"random 4 MiB", randomBytes(4 << 20, 51), true},
+        {"one random 1 MiB block repeated", join({block, block, block, block}), false},
+        {"text, random 1 MiB, text", join({englishLikeText(1500000, 52), block, englishLikeText(1500000, 53)}),
+         false},
+        {"tar of mixed files", tar, false},
+        {"short random runs", shortRuns, false},
+        {"random with 1% text", sparseText, false},
+        {"random walk", build(1 << 21, [&](uint32_t) {
+             walk = static_cast<uint8_t>(walk + generator() % 9 - 4);
+             return walk;
+         }), false},
+        {"200 of 256 byte values", build(1 << 21, [&](uint32_t) { return generator() % 200; }), false},
+        {"16-bit samples", build(1 << 21, [&](uint32_t i) {
+             const uint32_t sample = static_cast<uint32_t>(20000 + 8000 * std::sin(i / 400.0) + generator() % 64);
+             return i % 2 == 0 ? sample & 0xFF : sample >> 8;
+         }), false},
+    };
+    std::printf("%-36s %5s %9s %9s %6s\n", "file", "chunk", "bytes", "chain", "look");
+    for (const File& file : files) {
+        SCOPED_TRACE(file.name);
+        for (uint32_t at = 0; at < file.bytes.size(); at += CODEC_CHUNK_MAX_BYTES) {
+            const uint32_t size = std::min<uint32_t>(CODEC_CHUNK_MAX_BYTES, file.bytes.size() - at);
+            const SecureBuffer chunk(file.bytes.data() + at, size);
+            SCOPED_TRACE(at / CODEC_CHUNK_MAX_BYTES);
+            const bool looksIncompressible = chunkLooksIncompressible(chunk.data(), size);
+            // The full chain, stage by stage, as compressBlock ran it before the quick look.
+            SecureBuffer coded(chunk);
+            runLengthEncode(coded);
+            ASSERT_TRUE(blockSortEncode(coded));
+            moveToFrontEncode(coded);
+            runLengthEncode(coded);
+            const uint64_t chainBytes = huffmanEncode(coded) ? coded.size() + 1 : size + 1;
+            std::printf("%-36s %5u %9u %9llu %6s\n", file.name, at / CODEC_CHUNK_MAX_BYTES, size,
+                        static_cast<unsigned long long>(chainBytes), looksIncompressible ? "stored" : "coded");
+            if (looksIncompressible) {
+                EXPECT_GE(chainBytes * 100, uint64_t{size} * 99) << "the chain would have saved more than 1%";
+            }
+            if (file.randomChunks) {
+                EXPECT_TRUE(looksIncompressible);
+            }
+            SecureBuffer buffer(chunk);
+            ASSERT_TRUE(compressBlock(buffer, METHOD_BLOCKSORT));
+            if (looksIncompressible) {
+                ASSERT_EQ(buffer.data()[0], METHOD_STORED);
+                EXPECT_EQ(buffer.size(), size + 1);
+            }
+            ASSERT_TRUE(decompressBlock(buffer));
+            EXPECT_TRUE(buffer.constantTimeEquals(chunk));
         }
     }
 }

@@ -1,11 +1,14 @@
 // libFuzzer target: every chunk the codec compresses, in each of its three modes, decompresses to
-// the same bytes, and no compressed form grows beyond the chunk plus its method byte.
+// the same bytes, and no compressed form grows beyond the chunk plus its method byte. The Huffman
+// stage also codes the raw input, whose byte counts the fuzzer shapes directly, and its decoder
+// restores it.
 
 #include <cstddef>
 #include <cstdint>
 
 #include "base/secure_buffer.h"
 #include "codec/framing.h"
+#include "codec/huffman.h"
 #include "fuzz_support.h"
 
 using fuzzsupport::require;
@@ -25,6 +28,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             require(buffer.data()[0] <= mode, "a method above the requested mode");
             require(decompressBlock(buffer), "decompressBlock refused what compressBlock made");
             require(buffer.constantTimeEquals(chunk), "the round trip changed the chunk");
+        }
+        SecureBuffer coded(chunk);
+        if (huffmanEncode(coded)) {
+            require(huffmanDecode(coded, static_cast<uint32_t>(size)), "huffmanDecode refused a Huffman stream");
+            require(coded.constantTimeEquals(chunk), "the Huffman round trip changed the bytes");
+        } else {
+            require(coded.constantTimeEquals(chunk), "a refused Huffman coding changed the buffer");
         }
     } catch (int) {
         // Out of memory is the integer 0, which a job turns into a failure.
