@@ -350,7 +350,8 @@ std::string jobFailureMessage(const Options& options, JobResult result) {
     }
     if (result == RESULT_WRITE_ERROR) {
         return messageWithFile(message, options.shownTarget,
-                               firstRecorded({PLATFORM_WRITE, PLATFORM_CLOSE, PLATFORM_RENAME, PLATFORM_CREATE}),
+                               firstRecorded({PLATFORM_WRITE, PLATFORM_FLUSH, PLATFORM_CLOSE, PLATFORM_RENAME,
+                                              PLATFORM_FLUSH_FOLDER, PLATFORM_CREATE}),
                                FILE_ROLE_TARGET);
     }
     return message;
