@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "base/secure_buffer.h"
-#include "cli/cp1252.h"
+#include "job/passphrase.h"
 #include "platform/platform.h"
 
 #if defined(_WIN32)
@@ -32,9 +32,9 @@ std::string systemText(int32_t code) {
     return text;
 }
 
-// The path as the console shows it: Windows-1252 in the Windows build, whose texts are in that
-// code page, and the UTF-8 bytes elsewhere.
-std::string shownPath(const std::string& utf8Path) {
+}  // namespace
+
+std::string messageShownPath(const std::string& utf8Path) {
 #if defined(_WIN32)
     SecureBuffer converted;
     if (utf8ToCp1252(
@@ -45,8 +45,6 @@ std::string shownPath(const std::string& utf8Path) {
 #endif
     return utf8Path;
 }
-
-}  // namespace
 
 std::string messageCauseText(const PlatformFailure& failure, FileRole role) {
     switch (failure.cause) {
@@ -65,7 +63,7 @@ std::string messageWithFile(const char* message, const std::string& utf8Path, co
                             FileRole role, const char* causeText) {
     std::string text = message;
     if (!text.empty() && text.back() == '.') text.pop_back();
-    text += " \"" + shownPath(utf8Path) + "\"";
+    text += " \"" + messageShownPath(utf8Path) + "\"";
     std::string cause = messageCauseText(failure, role);
     if (cause.empty() && causeText != nullptr) cause = causeText;
     if (!cause.empty()) text += ": " + cause;

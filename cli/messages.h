@@ -20,6 +20,10 @@ std::string messageCauseText(const PlatformFailure& failure, FileRole role);
 std::string messageWithFile(const char* message, const std::string& utf8Path, const PlatformFailure& failure,
                             FileRole role, const char* causeText = nullptr);
 
+// The path as the console shows it: Windows-1252 in the Windows build, whose texts are in that
+// code page, and the UTF-8 bytes elsewhere.
+std::string messageShownPath(const std::string& utf8Path);
+
 // Why the file at utf8Path cannot be opened for reading now, asked of the platform layer; cause
 // CAUSE_NONE when it can.
 PlatformFailure messageDiagnoseRead(const std::string& utf8Path);

@@ -4,11 +4,13 @@
 
 #include <csignal>
 #include <cstring>
+#include <utility>
 
 #if defined(_WIN32)
 #include <io.h>
 #include <windows.h>
 #else
+#include <errno.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -60,47 +62,95 @@ bool terminalIsTerminal(std::FILE* stream) {
 #endif
 }
 
-bool terminalReadHidden(const char* prompt, SecureBuffer& out) {
+namespace {
+
+// Collects a line typed in pieces: the bytes before the line end, up to limit of them; more makes
+// the line too long, but it is still read to its end so that nothing of it is left for the next
+// prompt.
+struct LineCollector {
+    explicit LineCollector(uint32_t most) : limit(most), line(SecureBuffer::zeros(most)) {}
+    // Takes count bytes; true once the line end has been seen.
+    bool take(const uint8_t* bytes, uint32_t count) {
+        for (uint32_t i = 0; i < count; ++i) {
+            if (bytes[i] == '\n') return true;
+            if (length < limit) line.data()[length] = bytes[i];
+            if (length <= limit) ++length;
+        }
+        return false;
+    }
+    TerminalLine finish(SecureBuffer& out) {
+        if (length > limit) return TERMINAL_LINE_TOO_LONG;
+        while (length > 0 && line.data()[length - 1] == '\r') --length;
+        line.resize(length);
+        out = std::move(line);
+        return TERMINAL_LINE_READ;
+    }
+    uint32_t limit;
+    uint32_t length = 0;
+    SecureBuffer line;
+};
+
+}  // namespace
+
+TerminalLine terminalReadHidden(const char* prompt, uint32_t limit, SecureBuffer& out) {
+    LineCollector collector(limit);
 #if defined(_WIN32)
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
-    if (!GetConsoleMode(input, &mode)) return false;
+    if (!GetConsoleMode(input, &mode)) return TERMINAL_NOT_A_TERMINAL;
     std::fputs(prompt, stderr);
     SetConsoleMode(input, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
-    wchar_t units[1024];
-    DWORD count = 0;
-    const BOOL ok = ReadConsoleW(input, units, 1023, &count, nullptr);
+    wchar_t units[512];
+    char bytes[3 * 512];
+    bool ended = false;
+    bool ok = true;
+    DWORD carried = 0;  // a surrogate half kept from the previous read
+    while (!ended && ok) {
+        DWORD count = 0;
+        ok = ReadConsoleW(input, units + carried, 512 - carried, &count, nullptr) && count > 0;
+        if (!ok) break;
+        count += carried;
+        // A surrogate pair split between two reads is kept whole for the next conversion.
+        DWORD whole = count;
+        if (units[whole - 1] >= 0xD800 && units[whole - 1] <= 0xDBFF) --whole;
+        const int converted = WideCharToMultiByte(CP_UTF8, 0, units, static_cast<int>(whole), bytes, sizeof bytes,
+                                                  nullptr, nullptr);
+        ended = collector.take(reinterpret_cast<const uint8_t*>(bytes), converted > 0 ? converted : 0);
+        carried = count - whole;
+        if (carried != 0) units[0] = units[whole];
+    }
     SetConsoleMode(input, mode);
     std::fputs("\n", stderr);
-    if (!ok) return false;
-    while (count > 0 && (units[count - 1] == L'\n' || units[count - 1] == L'\r')) --count;
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, units, static_cast<int>(count), nullptr, 0, nullptr, nullptr);
-    SecureBuffer line = SecureBuffer::zeros(static_cast<uint32_t>(bytes));
-    if (bytes > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, units, static_cast<int>(count), reinterpret_cast<char*>(line.data()), bytes,
-                            nullptr, nullptr);
-    }
     secureWipe(units, sizeof units);
-    out = std::move(line);
-    return true;
+    secureWipe(bytes, sizeof bytes);
+    if (!ok && collector.length == 0) return TERMINAL_NOT_A_TERMINAL;
+    return collector.finish(out);
 #else
-    const int fd = ::fileno(stdin);
+    const int fd = STDIN_FILENO;
     struct termios saved;
-    if (!::isatty(fd) || ::tcgetattr(fd, &saved) != 0) return false;
+    if (!::isatty(fd) || ::tcgetattr(fd, &saved) != 0) return TERMINAL_NOT_A_TERMINAL;
     struct termios silent = saved;
     silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     std::fputs(prompt, stderr);
     std::fflush(stderr);
     ::tcsetattr(fd, TCSAFLUSH, &silent);
-    char chars[1024];
-    const bool ok = std::fgets(chars, sizeof chars, stdin) != nullptr;
+    uint8_t bytes[1024];
+    bool ended = false;
+    bool ok = true;
+    while (!ended) {
+        const ssize_t got = ::read(fd, bytes, sizeof bytes);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            ok = got == 0 && collector.length > 0;  // the end of input closes a typed line
+            break;
+        }
+        ended = collector.take(bytes, static_cast<uint32_t>(got));
+    }
     ::tcsetattr(fd, TCSAFLUSH, &saved);
     std::fputs("\n", stderr);
-    size_t length = ok ? std::strlen(chars) : 0;
-    while (length > 0 && (chars[length - 1] == '\n' || chars[length - 1] == '\r')) --length;
-    if (ok) out.assign(reinterpret_cast<const uint8_t*>(chars), static_cast<uint32_t>(length));
-    secureWipe(chars, sizeof chars);
-    return ok;
+    secureWipe(bytes, sizeof bytes);
+    if (!ok) return TERMINAL_NOT_A_TERMINAL;
+    return collector.finish(out);
 #endif
 }
 

@@ -290,9 +290,13 @@ ParallelOutcome decryptChunksParallel(const PipelineOptions& options, uint32_t r
     return PARALLEL_RAN;
 }
 
-// The decryption itself; with no target path it checks everything and writes nothing.
+// Where a decryption's plaintext goes.
+enum DecryptOutput { OUTPUT_NOTHING, OUTPUT_FILE, OUTPUT_STANDARD };
+
+// The decryption itself; with OUTPUT_NOTHING it checks everything and writes nothing, with
+// OUTPUT_FILE it writes to targetPath.
 bool decryptInto(const PipelineOptions& options, const JobKey& key, const NativePath& sourcePath,
-                 const NativePath* targetPath, JobResult& result) {
+                 DecryptOutput output, const NativePath* targetPath, JobResult& result) {
     ContainerReader reader;
     ScopeExit releaseReader([&] { closeReader(reader); });
     SecureBuffer header;
@@ -313,16 +317,18 @@ bool decryptInto(const PipelineOptions& options, const JobKey& key, const Native
     // The target is checked as soon as it is made, so that even a container with no chunks
     // reports a target that cannot be written.
     TargetFile target;
-    if (targetPath != nullptr && !targetCreate(target, *targetPath)) return fail(result, RESULT_WRITE_ERROR);
+    if (output == OUTPUT_FILE && !targetCreate(target, *targetPath)) return fail(result, RESULT_WRITE_ERROR);
+    if (output == OUTPUT_STANDARD && !targetOpenStandardOutput(target)) return fail(result, RESULT_WRITE_ERROR);
+    const bool writes = output != OUTPUT_NOTHING;
 
     // One chunk has nothing to overlap: threads would only add their start-up to a small file.
     const uint32_t workers = pipelineWorkerCount(options);
     if (workers > 1 && chunkCount > 1) {
         bool ok = false;
-        if (decryptChunksParallel(options, workers, reader, compressed, targetPath != nullptr ? &target : nullptr, ok,
+        if (decryptChunksParallel(options, workers, reader, compressed, writes ? &target : nullptr, ok,
                                   result) == PARALLEL_RAN) {
             if (!ok) return false;
-            if (targetPath != nullptr && !targetCommit(target)) return fail(result, RESULT_WRITE_ERROR);
+            if (writes && !targetCommit(target)) return fail(result, RESULT_WRITE_ERROR);
             return true;
         }
     }
@@ -330,13 +336,13 @@ bool decryptInto(const PipelineOptions& options, const JobKey& key, const Native
         SecureBuffer chunk;
         if (!readChunk(reader, chunk)) return fail(result, RESULT_READ_ERROR);
         if (compressed && !chunk.empty() && !decompressBlock(chunk)) return fail(result, RESULT_READ_ERROR);
-        if (targetPath != nullptr && !targetWrite(target, chunk.data(), chunk.size())) {
+        if (writes && !targetWrite(target, chunk.data(), chunk.size())) {
             return fail(result, RESULT_WRITE_ERROR);
         }
         reportChunkFinished(options.progress, i, chunkCount);
         if (isCancelRequested(options.progress)) return fail(result, RESULT_CANCELLED);
     }
-    if (targetPath != nullptr && !targetCommit(target)) return fail(result, RESULT_WRITE_ERROR);
+    if (writes && !targetCommit(target)) return fail(result, RESULT_WRITE_ERROR);
     return true;
 }
 
@@ -344,11 +350,16 @@ bool decryptInto(const PipelineOptions& options, const JobKey& key, const Native
 
 bool decryptJob(const PipelineOptions& options, const JobKey& key, const NativePath& sourcePath,
                 const NativePath& targetPath, JobResult& result) {
-    return decryptInto(options, key, sourcePath, &targetPath, result);
+    return decryptInto(options, key, sourcePath, OUTPUT_FILE, &targetPath, result);
+}
+
+bool decryptToStandardOutput(const PipelineOptions& options, const JobKey& key, const NativePath& sourcePath,
+                             JobResult& result) {
+    return decryptInto(options, key, sourcePath, OUTPUT_STANDARD, nullptr, result);
 }
 
 bool verifyJob(const PipelineOptions& options, const JobKey& key, const NativePath& sourcePath, JobResult& result) {
-    return decryptInto(options, key, sourcePath, nullptr, result);
+    return decryptInto(options, key, sourcePath, OUTPUT_NOTHING, nullptr, result);
 }
 
 bool decryptFile(const PipelineOptions& options, KeyMethod keyMethod, const SecureBuffer& keyFileKey,

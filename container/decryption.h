@@ -73,6 +73,12 @@ void closeReader(ContainerReader& reader);
 [[nodiscard]] bool decryptJob(const PipelineOptions& options, const JobKey& key, const NativePath& sourcePath,
                               const NativePath& targetPath, JobResult& result);
 
+// As decryptJob, with the process's standard output as the target. Each chunk is written as soon
+// as its tag and index are checked, after the key and the whole table; what was written stays
+// written when a later chunk fails. Failures as decryptJob.
+[[nodiscard]] bool decryptToStandardOutput(const PipelineOptions& options, const JobKey& key,
+                                           const NativePath& sourcePath, JobResult& result);
+
 // Runs the whole decryption (key, table, every chunk's tag and index, decompression) and writes
 // nothing. Results as decryptJob, without RESULT_WRITE_ERROR.
 [[nodiscard]] bool verifyJob(const PipelineOptions& options, const JobKey& key, const NativePath& sourcePath,

@@ -13,8 +13,16 @@ bool targetCreate(TargetFile& target, const NativePath& finalPath) {
     return true;
 }
 
+bool targetOpenStandardOutput(TargetFile& target) {
+    targetDiscard(target);
+    if (!platformStandardOutput(target.file)) return false;
+    target.stream = true;
+    return true;
+}
+
 bool targetWrite(TargetFile& target, const uint8_t* data, uint32_t count) {
     if (!platformWrite(target.file, data, count)) return false;
+    if (target.stream) return true;
     target.unflushedBytes += count;
     if (target.unflushedBytes >= TARGET_WRITEBACK_BYTES) {
         platformStartWriteback(target.file);
@@ -24,6 +32,8 @@ bool targetWrite(TargetFile& target, const uint8_t* data, uint32_t count) {
 }
 
 bool targetCommit(TargetFile& target) {
+    // Each write reached the stream as it was made; there is nothing to flush or rename.
+    if (target.stream) return true;
     if (!target.created) return false;
     // The data must be on the disk before the rename is: otherwise a power cut can leave the
     // target's name on an empty or partial file, and the old target gone.
@@ -44,6 +54,11 @@ bool targetCommit(TargetFile& target) {
 }
 
 void targetDiscard(TargetFile& target) {
+    if (target.stream) {
+        target.file = PlatformFile();
+        target.stream = false;
+        return;
+    }
     (void)platformClose(target.file);
     if (target.created) (void)platformDelete(target.temporaryPath);
     target.created = false;

@@ -17,6 +17,7 @@ struct TargetFile {
     NativePath temporaryPath;
     PlatformFile file;
     bool created = false;
+    bool stream = false;  // the process's standard output: written in place, never renamed or closed
     uint64_t unflushedBytes = 0;  // written since writeback was last started
 };
 
@@ -28,7 +29,11 @@ constexpr uint64_t TARGET_WRITEBACK_BYTES = uint64_t{8} << 20;
 // and opens it for writing. False when no such file can be created.
 [[nodiscard]] bool targetCreate(TargetFile& target, const NativePath& finalPath);
 
-// Writes count bytes to the temporary file, as platformWrite does, and starts the system's
+// Makes the process's standard output the target: every write goes straight to it, the commit
+// only reports success, and nothing written can be taken back. False when there is none.
+[[nodiscard]] bool targetOpenStandardOutput(TargetFile& target);
+
+// Writes count bytes to the temporary file (or the standard output), as platformWrite does, and starts the system's
 // writeback of what is written each TARGET_WRITEBACK_BYTES.
 [[nodiscard]] bool targetWrite(TargetFile& target, const uint8_t* data, uint32_t count);
 

@@ -78,3 +78,8 @@ bool runJob(const PipelineOptions& options, bool encrypt, const JobKey& key, con
 bool runVerify(const PipelineOptions& options, const JobKey& key, const NativePath& source, JobResult& result) {
     return guardMemory(result, [&] { return verifyJob(options, key, source, result); });
 }
+
+bool runDecryptToStandardOutput(const PipelineOptions& options, const JobKey& key, const NativePath& source,
+                                JobResult& result) {
+    return guardMemory(result, [&] { return decryptToStandardOutput(options, key, source, result); });
+}

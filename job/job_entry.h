@@ -26,6 +26,10 @@
 [[nodiscard]] bool runJob(const PipelineOptions& options, bool encrypt, const JobKey& key, const NativePath& source,
                           const NativePath& target, JobResult& result);
 
+// Decrypts source to the process's standard output (decryptToStandardOutput); results as runJob.
+[[nodiscard]] bool runDecryptToStandardOutput(const PipelineOptions& options, const JobKey& key,
+                                              const NativePath& source, JobResult& result);
+
 // Checks the container at source with key through every chunk and writes nothing; results as a
 // decryption without RESULT_WRITE_ERROR.
 [[nodiscard]] bool runVerify(const PipelineOptions& options, const JobKey& key, const NativePath& source,

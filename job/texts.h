@@ -57,6 +57,7 @@ constexpr char TEXT_NO_PASSPHRASE_REPEAT[] =
     "Du måste repetera lösenfrasen två gånger för att undvika att du skriver fel.";
 constexpr char TEXT_PASSPHRASES_DIFFER[] = "Lösenfraserna stämmer ej överens.";
 constexpr char TEXT_PASSPHRASE_UNREPRESENTABLE[] = "Lösenfrasen innehåller tecken som inte kan användas.";
+constexpr char TEXT_PASSPHRASE_TOO_LONG[] = "Lösenfrasen är för lång.";
 constexpr char TEXT_SHORT_PASSPHRASE[] =
     "VARNING! Korta lösenfraser bör ej användas eftersom krypteringen inte blir tillräckligt säker. "
     "Vill du fortsätta ändå?";

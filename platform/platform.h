@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "base/native_file.h"
 #include "base/secure_buffer.h"
@@ -17,6 +18,10 @@ NativePath nativePathFromText(const SecureBuffer& text);
 // The native path of a UTF-8 string as given on a command line or in a test: on Windows
 // converted from UTF-8 to UTF-16, on POSIX the bytes unchanged.
 NativePath nativePathFromUtf8(const char* utf8);
+
+// The UTF-8 text of a native path: on Windows converted from UTF-16, on POSIX the bytes
+// unchanged. Empty when path is not a native path or holds an unpaired surrogate.
+std::string utf8FromNativePath(const NativePath& path);
 
 // An open file. handle is the platform's descriptor or handle; valid says whether it is open.
 struct PlatformFile {
@@ -56,6 +61,10 @@ enum PlatformPermissions : uint8_t { PERMISSIONS_DEFAULT, PERMISSIONS_OWNER_ONLY
 // empty, when no such file can be created.
 [[nodiscard]] bool platformCreateTemporaryBeside(const NativePath& finalPath, PlatformPermissions permissions,
                                                  PlatformFile& file, NativePath& temporaryPath);
+
+// The process's standard output, for writing. It stays the process's: it is never closed through
+// this layer, so the file must not be handed to platformClose. False when the process has none.
+[[nodiscard]] bool platformStandardOutput(PlatformFile& file);
 
 // Reads up to count bytes into data; got receives the number read (0 at the end of the file).
 [[nodiscard]] bool platformRead(PlatformFile& file, uint8_t* data, uint32_t count, uint32_t& got);

@@ -207,6 +207,18 @@ NativePath nativePathFromText(const SecureBuffer& text) {
 
 NativePath nativePathFromUtf8(const char* utf8) { return fromNulTerminated(utf8); }
 
+std::string utf8FromNativePath(const NativePath& path) {
+    if (!isNativePath(path)) return std::string();
+    return std::string(reinterpret_cast<const char*>(path.data()), path.size() - 1);
+}
+
+bool platformStandardOutput(PlatformFile& file) {
+    if (::fcntl(STDOUT_FILENO, F_GETFD) < 0) return false;
+    file.handle = STDOUT_FILENO;
+    file.valid = true;
+    return true;
+}
+
 bool platformOpenRead(const NativePath& path, PlatformFile& file) {
     return openWith(path, O_RDONLY, 0, REGULAR_FILES_ONLY, PLATFORM_OPEN, file);
 }

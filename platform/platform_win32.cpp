@@ -171,6 +171,25 @@ NativePath nativePathFromText(const SecureBuffer& text) { return widen(textPoint
 
 NativePath nativePathFromUtf8(const char* utf8) { return widen(utf8, CP_UTF8, MB_ERR_INVALID_CHARS); }
 
+std::string utf8FromNativePath(const NativePath& path) {
+    if (!isNativePath(path)) return std::string();
+    const wchar_t* units = reinterpret_cast<const wchar_t*>(path.data());
+    const int bytes = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, units, -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 1) return std::string();
+    std::string text(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, units, -1, text.data(), bytes, nullptr, nullptr);
+    text.pop_back();
+    return text;
+}
+
+bool platformStandardOutput(PlatformFile& file) {
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (output == nullptr || output == INVALID_HANDLE_VALUE) return false;
+    file.handle = reinterpret_cast<intptr_t>(output);
+    file.valid = true;
+    return true;
+}
+
 bool platformOpenRead(const NativePath& path, PlatformFile& file) {
     return openWith(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, DISK_FILES_ONLY, PLATFORM_OPEN, file);
 }

@@ -1,6 +1,6 @@
-// Key input. A passphrase is read as UTF-16 and must convert to the ANSI code page exactly, since
-// containers hash its ANSI bytes: a character without an ANSI form would otherwise become "?" and
-// the container could not be opened with the passphrase the user typed.
+// Key input. A passphrase is read as UTF-16 and turned into the Windows-1252 bytes that
+// containers hash, as the tool does: a character outside that code page is refused, never
+// replaced, and nothing is cut.
 
 #include "app/dialogs/key_input.h"
 
@@ -10,17 +10,22 @@
 #include "base/text.h"
 #include "container/key_code.h"
 #include "job/key_material.h"
+#include "job/passphrase.h"
 #include "job/texts.h"
 #include "resources/resource_ids.h"
 
 namespace {
 
-// Field capacity in characters, the NUL included: secrets longer than this are cut.
-constexpr uint32_t SECRET_FIELD_CHARS = 1000;
-// The ANSI form of a passphrase: a double-byte code page may need two bytes per character.
-constexpr uint32_t PASSPHRASE_ANSI_BYTES = 2 * SECRET_FIELD_CHARS;
+// The longest key code field read, in characters: a key code is 66, and anything longer is
+// refused as malformed rather than cut.
+constexpr uint32_t KEY_CODE_FIELD_CHARS = 1000;
 
-bool fieldIsEmpty(HWND window, int id) { return GetWindowTextLengthW(GetDlgItem(window, id)) == 0; }
+uint32_t fieldLength(HWND window, int id) {
+    const int length = GetWindowTextLengthW(GetDlgItem(window, id));
+    return length > 0 ? static_cast<uint32_t>(length) : 0;
+}
+
+bool fieldIsEmpty(HWND window, int id) { return fieldLength(window, id) == 0; }
 
 // The field's ANSI characters, at most capacity - 1 of them, in a zero-filled buffer of capacity
 // bytes.
@@ -30,31 +35,13 @@ SecureBuffer readAnsiField(HWND window, int id, uint32_t capacity) {
     return buffer;
 }
 
-// The field's UTF-16 characters, at most SECRET_FIELD_CHARS - 1 of them, zero-filled to the full
-// capacity so that two reads compare as whole buffers.
+// Every UTF-16 unit of the field, without the terminating zero.
 SecureBuffer readWideField(HWND window, int id) {
-    SecureBuffer buffer = SecureBuffer::zeros(SECRET_FIELD_CHARS * sizeof(wchar_t));
-    GetDlgItemTextW(window, id, reinterpret_cast<wchar_t*>(buffer.data()), static_cast<int>(SECRET_FIELD_CHARS));
+    const uint32_t length = fieldLength(window, id);
+    SecureBuffer buffer = SecureBuffer::zeros((length + 1) * sizeof(wchar_t));
+    const int got = GetDlgItemTextW(window, id, reinterpret_cast<wchar_t*>(buffer.data()), static_cast<int>(length + 1));
+    buffer.resize(static_cast<uint32_t>(got > 0 ? got : 0) * sizeof(wchar_t));
     return buffer;
-}
-
-// The ANSI text of a NUL-terminated UTF-16 buffer, or false when a character has no exact ANSI
-// form (converted without best fit, and back again to make sure).
-bool ansiFromWide(const SecureBuffer& wide, SecureBuffer& ansi) {
-    const auto* units = reinterpret_cast<const wchar_t*>(wide.data());
-    SecureBuffer bytes = SecureBuffer::zeros(PASSPHRASE_ANSI_BYTES);
-    BOOL usedDefault = FALSE;
-    const int written =
-        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units, -1, reinterpret_cast<char*>(bytes.data()),
-                            static_cast<int>(bytes.size()), nullptr, &usedDefault);
-    if (written == 0 || usedDefault) return false;
-    SecureBuffer back = SecureBuffer::zeros(wide.size());
-    const int unitsBack =
-        MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, reinterpret_cast<const char*>(bytes.data()), -1,
-                            reinterpret_cast<wchar_t*>(back.data()), static_cast<int>(back.size() / sizeof(wchar_t)));
-    if (unitsBack == 0 || !back.constantTimeEquals(wide)) return false;
-    ansi = std::move(bytes);
-    return true;
 }
 
 bool readPassphrase(HWND window, bool encrypting, JobKey& out) {
@@ -71,16 +58,17 @@ bool readPassphrase(HWND window, bool encrypting, JobKey& out) {
         showMessage(window, TEXT_PASSPHRASES_DIFFER);
         return false;
     }
-    SecureBuffer ansi;
-    if (!ansiFromWide(first, ansi)) {
-        showMessage(window, TEXT_PASSPHRASE_UNREPRESENTABLE);
+    SecureBuffer bytes;
+    const PassphraseStatus status = passphraseFromUtf16(reinterpret_cast<const uint16_t*>(first.data()),
+                                                        first.size() / sizeof(wchar_t), bytes);
+    if (status != PASSPHRASE_OK) {
+        showMessage(window, passphraseMessage(status));
         return false;
     }
-    if (encrypting && static_cast<uint32_t>(GetWindowTextLengthW(GetDlgItem(window, IDC_MAIN_PASSPHRASE))) <
-                          SHORT_PASSPHRASE_LENGTH) {
+    if (encrypting && fieldLength(window, IDC_MAIN_PASSPHRASE) < SHORT_PASSPHRASE_LENGTH) {
         if (!askYesNo(window, TEXT_SHORT_PASSPHRASE, MB_ICONWARNING)) return false;
     }
-    out.material = textFromChars(reinterpret_cast<const char*>(ansi.data()));
+    out.material = std::move(bytes);
     return true;
 }
 
@@ -106,7 +94,11 @@ bool readKeyCode(HWND window, JobKey& out) {
         showMessage(window, TEXT_NO_KEY_CODE);
         return false;
     }
-    const SecureBuffer typed = readAnsiField(window, IDC_MAIN_KEY_CODE, SECRET_FIELD_CHARS);
+    if (fieldLength(window, IDC_MAIN_KEY_CODE) >= KEY_CODE_FIELD_CHARS) {
+        showMessage(window, TEXT_BAD_KEY_CODE);
+        return false;
+    }
+    const SecureBuffer typed = readAnsiField(window, IDC_MAIN_KEY_CODE, KEY_CODE_FIELD_CHARS);
     SecureBuffer code = textFromChars(reinterpret_cast<const char*>(typed.data()));
     if (!isKeyCodeWellFormed(code)) {
         showMessage(window, TEXT_BAD_KEY_CODE);

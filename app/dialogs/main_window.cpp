@@ -18,6 +18,7 @@
 #include "job/job_records.h"
 #include "job/key_material.h"
 #include "job/settings.h"
+#include "job/target_names.h"
 #include "app/startup.h"
 #include "job/texts.h"
 #include "base/text.h"
@@ -33,7 +34,6 @@ constexpr INT_PTR MAIN_WINDOW_CLOSED = 1;
 // The password character of hidden passphrases (BLACK CIRCLE); it has no ANSI form, so it is set
 // with the wide message.
 constexpr wchar_t PASSWORD_CIRCLE = 0x25CF;
-constexpr uint32_t ENCRYPTED_EXTENSION_CHARS = sizeof TEXT_ENCRYPTED_EXTENSION - 1;
 
 // Shows the characters of both passphrase fields as black circles (hidden) or as plain text, and
 // repaints them. The check box is left to the caller.
@@ -123,10 +123,11 @@ void startEncryption(HWND window) {
     }
     NativePath source;
     if (!readSourcePath(window, source)) return;
-    if (pathEndsWith(source, TEXT_ENCRYPTED_EXTENSION) && !askYesNo(window, TEXT_ENCRYPT_AGAIN, 0)) return;
+    if (hasEncryptedExtension(source) && !askYesNo(window, TEXT_ENCRYPT_AGAIN, 0)) return;
     JobKey key;
     if (!readKeyMaterial(window, true, key)) return;
-    NativePath suggested = pathWithSuffix(fileNamePart(source), TEXT_ENCRYPTED_EXTENSION);
+    NativePath suggested;
+    if (!defaultTargetName(fileNamePart(source), true, suggested)) return;
     NativePath target;
     if (!chooseSaveFile(target, window, ENCRYPTED_FILE, suggested, folderPart(source))) return;
     if (sameFile(source, target)) {
@@ -148,8 +149,9 @@ void startDecryption(HWND window) {
     if (!readSourcePath(window, source)) return;
     JobKey key;
     if (!readKeyMaterial(window, false, key)) return;
+    // A name without the extension is offered as it is, for the user to change.
     NativePath suggested = fileNamePart(source);
-    if (pathEndsWith(suggested, TEXT_ENCRYPTED_EXTENSION)) dropLastUnits(suggested, ENCRYPTED_EXTENSION_CHARS);
+    if (!defaultTargetName(suggested, false, suggested)) suggested = fileNamePart(source);
     NativePath target;
     if (!chooseSaveFile(target, window, ANY_FILE, suggested, folderPart(source))) return;
     if (sameFile(source, target)) {

@@ -180,12 +180,6 @@ NativePath pathWithSuffix(const NativePath& path, const char* suffix) {
     return joined;
 }
 
-void dropLastUnits(NativePath& path, uint32_t count) {
-    const uint32_t length = unitCount(path);
-    NativePath shorter = nameOf(unitsOf(path), count >= length ? 0 : length - count);
-    path = std::move(shorter);
-}
-
 bool chooseOpenFile(HWND owner, NativePath& path, FileDialogKind kind) {
     FileDialogTexts texts{};
     switch (kind) {

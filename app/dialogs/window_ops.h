@@ -47,9 +47,6 @@ bool pathEndsWith(const NativePath& path, const char* suffix);
 // path followed by the ASCII suffix; a path that is not a native path counts as the empty name.
 NativePath pathWithSuffix(const NativePath& path, const char* suffix);
 
-// Removes the last count characters of path; count >= its length gives the empty name.
-void dropLastUnits(NativePath& path, uint32_t count);
-
 // Shows the open dialog for kind (ANY_FILE or KEY_FILE_KIND) owned by owner. On success path
 // becomes the chosen file and the result is true. On cancel, on an error, or for a kind that has
 // no open dialog (ENCRYPTED_FILE) the result is false and path is left as it was. The current

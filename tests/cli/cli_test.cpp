@@ -71,7 +71,7 @@ protected:
         const fs::path captured = dir_ / "stdout.txt";
         const std::string command =
             "cd '" + dir_.string() + "' && " + (input.empty() ? "" : input + " | ") + "XDG_DATA_HOME='" +
-            (dir_ / "data").string() + "' timeout -s KILL 600 '" FERROLYN_CLI "' " + arguments + " > '" +
+            (dir_ / "data").string() + "' " + runAs_ + "timeout -s KILL 600 '" FERROLYN_CLI "' " + arguments + " > '" +
             captured.string() + "' 2> '" + (dir_ / "stderr.txt").string() + "'" + (input.empty() ? " < /dev/null" : "");
         const int status = std::system(command.c_str());
         if (output != nullptr) {
@@ -95,6 +95,7 @@ protected:
     }
 
     fs::path dir_;
+    std::string runAs_;  // a command that runs the tool as another user, or empty
 };
 
 const char* const KEY_OPTIONS[] = {"--key-file key.key", "--key-code-file code.txt", "--passphrase-file pass.txt"};
@@ -123,11 +124,12 @@ TEST_F(Cli, RoundTripsEverySizeKeyCipherAndCompression) {
                     if (std::string(key) != KEY_OPTIONS[0] && (round++ % 3) != 0) continue;
                     SCOPED_TRACE(std::to_string(size.bytes) + " " + key + " " + cipher + " " + compress);
                     ASSERT_EQ(
-                        run("encrypt plain.bin -o c.enc " + std::string(key) + " --cipher " + cipher + " " + compress),
+                        run("encrypt plain.bin -o c.enc --force " + std::string(key) + " --cipher " + cipher + " " +
+                            compress),
                         0)
                         << errors();
                     ASSERT_EQ(run("verify c.enc " + std::string(key)), 0) << errors();
-                    ASSERT_EQ(run("decrypt c.enc -o back.bin " + std::string(key)), 0) << errors();
+                    ASSERT_EQ(run("decrypt c.enc -o back.bin --force " + std::string(key)), 0) << errors();
                     ASSERT_EQ(readAll(at("back.bin")), plain);
                 }
             }
@@ -158,7 +160,7 @@ TEST_F(Cli, DecryptsTheIndependentFixtures) {
                                     ? "--key-code-file '" + (fixtures / "keycode.txt").string() + "'"
                                     : "--passphrase-file '" + (fixtures / "passphrase.txt").string() + "'";
         SCOPED_TRACE(name);
-        ASSERT_EQ(run("decrypt '" + entry.path().string() + "' -o out.bin " + key), 0) << errors();
+        ASSERT_EQ(run("decrypt '" + entry.path().string() + "' -o out.bin --force " + key), 0) << errors();
         std::vector<char> expected;
         if (plainName == "pattern-2chunks") {
             for (uint32_t i = 0; i < 2097153; ++i) expected.push_back(static_cast<char>((i * 131 + (i >> 11)) % 256));
@@ -181,6 +183,7 @@ TEST_F(Cli, ExitStatusesAndMessages) {
     writeText(at("not-1252.txt"), "pil \xe2\x86\x92 ut\n");
     writeAll(at("short.key"), {67, 0, 0, 0, 13, 0, 0, 0});
     writeAll(at("empty.key"), {});
+    fs::create_directories(at("data/plain.bin.encrypted"));
     struct Row {
         const char* name;
         std::string arguments;
@@ -190,7 +193,8 @@ TEST_F(Cli, ExitStatusesAndMessages) {
     const Row rows[] = {
         {"no command", "", EXIT_USAGE, "Användning"},
         {"unknown command", "shred x", EXIT_USAGE, "Okänt kommando."},
-        {"no target", "encrypt plain.bin --key-file key.key", EXIT_USAGE, "-o"},
+        {"no target and no default name", "decrypt c.enc --key-file key.key", EXIT_USAGE,
+         "Filnamnet \"c.enc\" slutar inte på \".encrypted\"; ange målfilen med -o.\n"},
         {"two keys", "encrypt plain.bin -o x --key-file key.key --key-code-file code.txt", EXIT_USAGE, "en nyckel"},
         {"no key", "decrypt c.enc -o x", EXIT_USAGE, "Ange en nyckel."},
         {"bad cipher", "encrypt plain.bin -o x --key-file key.key --cipher des", EXIT_USAGE, "aes eller serpent"},
@@ -222,13 +226,13 @@ TEST_F(Cli, ExitStatusesAndMessages) {
         {"passphrase outside Windows-1252", "encrypt plain.bin -o x --passphrase-file not-1252.txt", EXIT_USAGE,
          "Lösenfrasen innehåller tecken som inte kan användas."},
         {"wrong method", "decrypt c.enc -o x --passphrase-file other.txt", EXIT_WRONG_KEY,
-         "Felaktig nyckelfil, nyckelkod eller lösenfras för den här filen."},
+         "Felaktig nyckelfil, nyckelkod eller lösenfras för den här filen \"c.enc\".\n"},
         {"wrong key code", "decrypt c.enc -o x --key-code-file code.txt", EXIT_WRONG_KEY, "Felaktig nyckelfil"},
         {"target folder missing", "decrypt c.enc -o nowhere/x --key-file key.key", EXIT_WRITE,
          "Fel vid skrivning till målfilen \"nowhere/x\": mappen finns inte.\n"},
         {"target is the source", "encrypt plain.bin -o ./plain.bin --key-file key.key", EXIT_USAGE, "samma fil"},
-        {"target is a folder", "encrypt plain.bin -o data --key-file key.key", EXIT_WRITE,
-         "Fel vid skrivning till målfilen \"data\": det är en mapp.\n"},
+        {"target in the output folder is a folder", "encrypt plain.bin -o data --key-file key.key", EXIT_WRITE,
+         "Fel vid skrivning till målfilen \"data/plain.bin.encrypted\": det är en mapp.\n"},
         {"interactive passphrase without a terminal", "encrypt plain.bin -o x --passphrase", EXIT_USAGE, "terminal"},
     };
     for (const Row& row : rows) {
@@ -249,7 +253,7 @@ TEST_F(Cli, FailuresNeverTouchAnExistingTarget) {
     const std::vector<char> precious = textBytes(1000, 77);
     writeAll(at("precious.txt"), precious);
 
-    EXPECT_EQ(run("decrypt c.enc -o precious.txt --passphrase-file pass.txt"), EXIT_WRONG_KEY);
+    EXPECT_EQ(run("decrypt c.enc -o precious.txt --force --passphrase-file pass.txt"), EXIT_WRONG_KEY);
     EXPECT_EQ(readAll(at("precious.txt")), precious);
 
     std::vector<char> damaged = readAll(at("c.enc"));
@@ -258,12 +262,12 @@ TEST_F(Cli, FailuresNeverTouchAnExistingTarget) {
     EXPECT_EQ(run("verify damaged.enc --key-file key.key"), EXIT_READ);
     EXPECT_EQ(errors(),
               "Fel vid läsning av källfilen \"damaged.enc\": innehållet är skadat eller ingen krypterad fil.\n");
-    EXPECT_EQ(run("decrypt damaged.enc -o precious.txt --key-file key.key"), EXIT_READ);
+    EXPECT_EQ(run("decrypt damaged.enc -o precious.txt --force --key-file key.key"), EXIT_READ);
     EXPECT_EQ(readAll(at("precious.txt")), precious) << "the chunks before the damage must not replace it";
     for (const auto& entry : fs::directory_iterator(dir_)) {
         EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
     }
-    ASSERT_EQ(run("decrypt c.enc -o precious.txt --key-file key.key"), 0) << errors();
+    ASSERT_EQ(run("decrypt c.enc -o precious.txt --force --key-file key.key"), 0) << errors();
     EXPECT_EQ(readAll(at("precious.txt")), plain) << "success replaces it";
 }
 
@@ -276,14 +280,14 @@ TEST_F(Cli, SettingsFileDecidesWhenNoOptionsAreGiven) {
     EXPECT_NE(info.find("Komprimering: nej"), std::string::npos) << info;
 
     writeAll(workingDirectory() / "config.bin", {2, 0, 0, 0, 1, 1});
-    ASSERT_EQ(run("encrypt plain.bin -o c.enc --passphrase-file pass.txt"), 0) << errors();
+    ASSERT_EQ(run("encrypt plain.bin -o c.enc --force --passphrase-file pass.txt"), 0) << errors();
     ASSERT_EQ(run("info c.enc", &info), 0);
     EXPECT_NE(info.find("Serpent CBC"), std::string::npos) << info;
     EXPECT_NE(info.find("Komprimering: ja"), std::string::npos) << info;
     EXPECT_NE(info.find("Nyckel: lösenfras"), std::string::npos) << info;
     EXPECT_NE(info.find("Huvudets storlek: 46 byte"), std::string::npos) << info;
 
-    ASSERT_EQ(run("encrypt plain.bin -o c.enc --key-file key.key --cipher aes --no-compress"), 0) << errors();
+    ASSERT_EQ(run("encrypt plain.bin -o c.enc --force --key-file key.key --cipher aes --no-compress"), 0) << errors();
     ASSERT_EQ(run("info c.enc", &info), 0);
     EXPECT_NE(info.find("AES-256 CBC"), std::string::npos) << "options win over the settings";
     EXPECT_NE(info.find("Komprimering: nej"), std::string::npos) << info;
@@ -376,12 +380,23 @@ TEST_F(Cli, KeyAndSeedFilesAreReadableByTheOwnerOnly) {
     }
 }
 
+// Permissions do not bind the superuser: as root the tool runs as the unprivileged user "nobody",
+// owner of the test folder, so that the refusal is real wherever the test runs.
 TEST_F(Cli, AccessDeniedIsNamed) {
-    if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
     writeAll(at("plain.bin"), textBytes(5000, 1));
+    if (::geteuid() == 0) {
+        constexpr uid_t NOBODY = 65534;
+        for (const auto& entry : fs::recursive_directory_iterator(dir_)) {
+            ASSERT_EQ(::lchown(entry.path().c_str(), NOBODY, NOBODY), 0) << entry.path();
+        }
+        ASSERT_EQ(::chown(dir_.c_str(), NOBODY, NOBODY), 0);
+        runAs_ = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    }
     ASSERT_EQ(::chmod(at("plain.bin").c_str(), 0), 0);
     EXPECT_EQ(run("encrypt plain.bin -o x --key-file key.key"), EXIT_READ);
     EXPECT_EQ(errors(), "Fel vid läsning av källfilen \"plain.bin\": åtkomst nekas.\n");
+    EXPECT_FALSE(fs::exists(at("x")));
+    runAs_.clear();
 }
 
 TEST_F(Cli, Version) {

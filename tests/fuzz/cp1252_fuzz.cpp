@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/secure_buffer.h"
-#include "cli/cp1252.h"
+#include "job/passphrase.h"
 #include "fuzz_support.h"
 
 using fuzzsupport::require;

@@ -246,16 +246,16 @@ void checkKeyWorks(const std::wstring& name, const std::wstring& keyOption, cons
     const std::wstring back = plain + L".back";
     const std::vector<uint8_t> text = ascii(L"Ferrolyn dialog scenario: " + name + L"\r\n");
     check(writeFile(plain, text), "wrote " + narrow(plain));
-    DWORD code = runTool(L"encrypt " + quoted(plain) + L" -o " + quoted(container) + L" " + keyOption).status;
+    DWORD code = runTool(L"encrypt " + quoted(plain) + L" -o " + quoted(container) + L" --force " + keyOption).status;
     check(code == 0, "the tool encrypts with the " + narrow(name) + ": exit " + std::to_string(code));
     const std::vector<uint8_t> sealed = readFile(container);
     check(!sealed.empty() && sealed != text, "the container of the " + narrow(name) + " is not the plain text");
-    code = runTool(L"decrypt " + quoted(container) + L" -o " + quoted(back) + L" " + keyOption).status;
+    code = runTool(L"decrypt " + quoted(container) + L" -o " + quoted(back) + L" --force " + keyOption).status;
     check(code == 0, "the tool decrypts with the " + narrow(name) + ": exit " + std::to_string(code));
     check(readFile(back) == text, "decrypting with the " + narrow(name) + " gives the text back");
     if (!wrongKeyOption.empty()) {
         const std::wstring other = plain + L".other";
-        code = runTool(L"decrypt " + quoted(container) + L" -o " + quoted(other) + L" " + wrongKeyOption).status;
+        code = runTool(L"decrypt " + quoted(container) + L" -o " + quoted(other) + L" --force " + wrongKeyOption).status;
         check(code == TOOL_WRONG_KEY,
               "another generated key is refused as the wrong key: exit " + std::to_string(code));
     }

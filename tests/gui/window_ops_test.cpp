@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "app/dialogs/window_ops.h"
+#include "job/target_names.h"
 #include "tests/gui/gui_support.h"
 
 // The program's instance handle, which WinMain sets in Ferrolyn.exe.
@@ -95,11 +96,13 @@ TEST(PathSuffixes, ComparedAddedAndRemovedUnitForUnit) {
     EXPECT_EQ(asWide(pathWithSuffix(name(L""), ".key")), L".key");
     EXPECT_EQ(asWide(pathWithSuffix(NativePath(), "key_01")), L"key_01");
 
-    NativePath path = name(L"钥匙 🔑.txt.encrypted");
-    dropLastUnits(path, 10);
-    EXPECT_EQ(asWide(path), CHINESE_EMOJI);
-    dropLastUnits(path, 100);
-    EXPECT_EQ(asWide(path), L"");
+    // The default names of both programs, on UTF-16 names with surrogate pairs.
+    NativePath target;
+    ASSERT_TRUE(defaultTargetName(name(L"钥匙 🔑.txt.encrypted"), false, target));
+    EXPECT_EQ(asWide(target), CHINESE_EMOJI);
+    ASSERT_TRUE(defaultTargetName(name(POLISH), true, target));
+    EXPECT_EQ(asWide(target), POLISH_CONTAINER);
+    EXPECT_FALSE(defaultTargetName(name(L"C:\\d\\.encrypted"), false, target));
 }
 
 // A real edit control: what is typed into a field is the name, every character of it.

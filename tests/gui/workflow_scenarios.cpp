@@ -242,7 +242,7 @@ void checkToolInfo(const std::wstring& container, int cipher, bool compress) {
 
 void toolEncrypt(const std::wstring& source, const std::wstring& target, const std::wstring& key, int cipher,
                  bool compress) {
-    const ToolRun run = runTool(L"encrypt " + quoted(source) + L" -o " + quoted(target) + L" " + key +
+    const ToolRun run = runTool(L"encrypt " + quoted(source) + L" -o " + quoted(target) + L" --force " + key +
                                 (cipher == 1 ? L" --cipher serpent" : L" --cipher aes") +
                                 (compress ? L" --compress" : L" --no-compress"));
     check(run.status == 0, "the tool encrypts " + narrow(source) + ": " + describeRun(run));
