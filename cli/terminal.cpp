@@ -98,8 +98,9 @@ TerminalLine terminalReadHidden(const char* prompt, uint32_t limit, SecureBuffer
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
     if (!GetConsoleMode(input, &mode)) return TERMINAL_NOT_A_TERMINAL;
-    std::fputs(prompt, stderr);
+    // Echo goes off before the prompt shows, so that nothing typed after it is echoed or lost.
     SetConsoleMode(input, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+    std::fputs(prompt, stderr);
     wchar_t units[512];
     char bytes[3 * 512];
     bool ended = false;
@@ -131,9 +132,11 @@ TerminalLine terminalReadHidden(const char* prompt, uint32_t limit, SecureBuffer
     if (!::isatty(fd) || ::tcgetattr(fd, &saved) != 0) return TERMINAL_NOT_A_TERMINAL;
     struct termios silent = saved;
     silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    // Echo goes off before the prompt shows: TCSAFLUSH drops what was typed before the change, so
+    // a line typed in answer to the prompt must come after it.
+    ::tcsetattr(fd, TCSAFLUSH, &silent);
     std::fputs(prompt, stderr);
     std::fflush(stderr);
-    ::tcsetattr(fd, TCSAFLUSH, &silent);
     uint8_t bytes[1024];
     bool ended = false;
     bool ok = true;
