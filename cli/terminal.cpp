@@ -116,7 +116,7 @@ TerminalLine terminalReadHidden(const char* prompt, uint32_t limit, SecureBuffer
         if (units[whole - 1] >= 0xD800 && units[whole - 1] <= 0xDBFF) --whole;
         const int converted = WideCharToMultiByte(CP_UTF8, 0, units, static_cast<int>(whole), bytes, sizeof bytes,
                                                   nullptr, nullptr);
-        ended = collector.take(reinterpret_cast<const uint8_t*>(bytes), converted > 0 ? converted : 0);
+        ended = collector.take(reinterpret_cast<const uint8_t*>(bytes), converted > 0 ? static_cast<uint32_t>(converted) : 0);
         carried = count - whole;
         if (carried != 0) units[0] = units[whole];
     }

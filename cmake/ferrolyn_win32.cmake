@@ -70,4 +70,9 @@ if(FERROLYN_TESTS)
   add_test(NAME ferrolyn_cli_exe_version
            COMMAND ${FERROLYN_PYTHON3} ${FERROLYN_SOURCE}/tools/check-pe-version.py ${PROJECT_VERSION}
                    $<TARGET_FILE:ferrolyn>)
+  # The console tool's conventions on names in other scripts, run under Wine.
+  if(FERROLYN_WINE)
+    add_test(NAME ferrolyn_cli_exe_conventions
+             COMMAND ${FERROLYN_SOURCE}/tests/cli/wine_cli_test.sh ${FERROLYN_WINE} $<TARGET_FILE:ferrolyn>)
+  endif()
 endif()

@@ -39,8 +39,9 @@ SecureBuffer readAnsiField(HWND window, int id, uint32_t capacity) {
 SecureBuffer readWideField(HWND window, int id) {
     const uint32_t length = fieldLength(window, id);
     SecureBuffer buffer = SecureBuffer::zeros((length + 1) * sizeof(wchar_t));
-    const int got = GetDlgItemTextW(window, id, reinterpret_cast<wchar_t*>(buffer.data()), static_cast<int>(length + 1));
-    buffer.resize(static_cast<uint32_t>(got > 0 ? got : 0) * sizeof(wchar_t));
+    const UINT got =
+        GetDlgItemTextW(window, id, reinterpret_cast<wchar_t*>(buffer.data()), static_cast<int>(length + 1));
+    buffer.resize(static_cast<uint32_t>(got <= length ? got : length) * sizeof(wchar_t));
     return buffer;
 }
 

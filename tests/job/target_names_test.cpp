@@ -17,6 +17,9 @@ std::string targetOf(const std::string& source, bool encrypt, bool& made) {
     return utf8FromNativePath(target);
 }
 
+// UTF-8 text in a string whatever the execution character set (Windows-1252 in the Windows build).
+std::string utf8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
+
 }  // namespace
 
 TEST(TargetNames, DefaultNamesBothWaysAndTheNamesWithoutOne) {
@@ -28,10 +31,10 @@ TEST(TargetNames, DefaultNamesBothWaysAndTheNamesWithoutOne) {
     };
     const Row rows[] = {
         {"rapport.pdf", true, true, "rapport.pdf.encrypted"},
-        {"mapp/Łódź 钥匙.txt", true, true, "mapp/Łódź 钥匙.txt.encrypted"},
+        {utf8(u8"mapp/Łódź 钥匙.txt"), true, true, utf8(u8"mapp/Łódź 钥匙.txt.encrypted")},
         {"c.encrypted", true, true, "c.encrypted.encrypted"},
         {"rapport.pdf.encrypted", false, true, "rapport.pdf"},
-        {"mapp/Łódź 钥匙.txt.encrypted", false, true, "mapp/Łódź 钥匙.txt"},
+        {utf8(u8"mapp/Łódź 钥匙.txt.encrypted"), false, true, utf8(u8"mapp/Łódź 钥匙.txt")},
         {"a.encrypted.encrypted", false, true, "a.encrypted"},
         {"rapport.pdf", false, false, "unchanged"},
         {"rapport.ENCRYPTED", false, false, "unchanged"},
