@@ -132,9 +132,9 @@ for prefix in "" "portable "; do
     [[ -n $prefix ]] && environment="env FERROLYN_PORTABLE=1"
     for cipher in aes serpent; do
         out="$work/f-${prefix%% }$cipher"
-        add_row "ferrolyn ${prefix}encrypt $cipher" "$bytes" "$environment '$tool' encrypt '$big' -o '$out.enc' \
+        add_row "ferrolyn ${prefix}encrypt $cipher" "$bytes" "$environment '$tool' encrypt '$big' -o '$out.enc' --force \
             --key-file '$work/k.key' --cipher $cipher --no-compress"
-        add_row "ferrolyn ${prefix}decrypt $cipher" "$bytes" "$environment '$tool' decrypt '$out.enc' -o '$out.out' \
+        add_row "ferrolyn ${prefix}decrypt $cipher" "$bytes" "$environment '$tool' decrypt '$out.enc' -o '$out.out' --force \
             --key-file '$work/k.key'"
     done
 done
@@ -146,6 +146,11 @@ add_row "openssl dgst -hmac + enc -d -aes-256-cbc" "$bytes" \
      openssl enc -d -aes-256-cbc -pbkdf2 -pass pass:x -in '$work/o.enc' -out '$work/o.out'"
 add_row "age encrypt (X25519)" "$bytes" "age -r '$recipient' -o '$work/a.age' '$big'"
 add_row "age decrypt (X25519)" "$bytes" "age -d -i '$work/age.key' -o '$work/a.out' '$work/a.age'"
+# ferrolyn's output is on the disk when it ends (flushed before and after its rename); age's only
+# once something flushes it: these rows make both sides durable.
+add_row "age encrypt (X25519) + sync" "$bytes" "age -r '$recipient' -o '$work/a.age' '$big' ;; sync '$work/a.age'"
+add_row "age decrypt (X25519) + sync" "$bytes" "age -d -i '$work/age.key' -o '$work/a.out' '$work/a.age' ;; \
+     sync '$work/a.out'"
 gpg_common="gpg --batch --yes --quiet --pinentry-mode loopback --passphrase x"
 add_row "gpg --symmetric AES256, no compression" "$bytes" "$gpg_common --symmetric --cipher-algo AES256 \
     --compress-algo none -o '$work/g.gpg' '$big'"
@@ -162,14 +167,14 @@ echo "4 KiB file, whole process, medians of $small_runs rounds"
 small=$work/small.bin
 # What starting any program costs here: the floor under every row below.
 add_row "process start alone (/bin/true)" 0 "/bin/true"
-add_row "ferrolyn encrypt, key file" 0 "'$tool' encrypt '$small' -o '$work/s.enc' --key-file '$work/k.key' --no-compress"
-add_row "ferrolyn decrypt, key file" 0 "'$tool' decrypt '$work/s.enc' -o '$work/s.out' --key-file '$work/k.key'"
-add_row "ferrolyn encrypt, passphrase" 0 "'$tool' encrypt '$small' -o '$work/p.enc' \
+add_row "ferrolyn encrypt, key file" 0 "'$tool' encrypt '$small' -o '$work/s.enc' --force --key-file '$work/k.key' --no-compress"
+add_row "ferrolyn decrypt, key file" 0 "'$tool' decrypt '$work/s.enc' -o '$work/s.out' --force --key-file '$work/k.key'"
+add_row "ferrolyn encrypt, passphrase" 0 "'$tool' encrypt '$small' -o '$work/p.enc' --force \
     --passphrase-file '$work/pass.txt' --no-compress"
-add_row "ferrolyn decrypt, passphrase" 0 "'$tool' decrypt '$work/p.enc' -o '$work/p.out' \
+add_row "ferrolyn decrypt, passphrase" 0 "'$tool' decrypt '$work/p.enc' -o '$work/p.out' --force \
     --passphrase-file '$work/pass.txt'"
 add_row "ferrolyn portable encrypt, passphrase" 0 "env FERROLYN_PORTABLE=1 '$tool' encrypt '$small' \
-    -o '$work/q.enc' --passphrase-file '$work/pass.txt' --no-compress"
+    -o '$work/q.enc' --force --passphrase-file '$work/pass.txt' --no-compress"
 add_row "age encrypt (X25519)" 0 "age -r '$recipient' -o '$work/s.age' '$small'"
 add_row "age decrypt (X25519)" 0 "age -d -i '$work/age.key' -o '$work/s.age.out' '$work/s.age'"
 run_rows "$small_runs"

@@ -52,8 +52,8 @@ for cipher in aes serpent; do
     for mode in no-compress compress; do
         source="$work/random.bin"
         [[ $mode == compress ]] && source="$work/text.bin"
-        measure "encrypt $cipher --$mode" "$bytes" "$tool" encrypt "$source" -o "$work/c.enc" --key-file "$work/k.key" --cipher "$cipher" "--$mode"
-        measure "decrypt $cipher --$mode" "$bytes" "$tool" decrypt "$work/c.enc" -o "$work/back.bin" --key-file "$work/k.key"
+        measure "encrypt $cipher --$mode" "$bytes" "$tool" encrypt "$source" -o "$work/c.enc" --force --key-file "$work/k.key" --cipher "$cipher" "--$mode"
+        measure "decrypt $cipher --$mode" "$bytes" "$tool" decrypt "$work/c.enc" -o "$work/back.bin" --force --key-file "$work/k.key"
         cmp -s "$source" "$work/back.bin" || { echo "round trip differs"; exit 1; }
     done
 done
@@ -63,7 +63,7 @@ measure "openssl dgst -sha256 -hmac" "$bytes" openssl dgst -sha256 -hmac k "$wor
 if ((large)); then
     rm -f "$work/random.bin" "$work/text.bin" "$work/c.enc" "$work/back.bin" "$work/o.enc"
     truncate -s 5G "$work/large.bin"
-    measure "encrypt aes 5 GiB (sparse)" $((5 << 30)) "$tool" encrypt "$work/large.bin" -o "$work/c.enc" --key-file "$work/k.key" --cipher aes --no-compress
-    measure "decrypt aes 5 GiB" $((5 << 30)) "$tool" decrypt "$work/c.enc" -o "$work/back.bin" --key-file "$work/k.key"
+    measure "encrypt aes 5 GiB (sparse)" $((5 << 30)) "$tool" encrypt "$work/large.bin" -o "$work/c.enc" --force --key-file "$work/k.key" --cipher aes --no-compress
+    measure "decrypt aes 5 GiB" $((5 << 30)) "$tool" decrypt "$work/c.enc" -o "$work/back.bin" --force --key-file "$work/k.key"
     cmp -s "$work/large.bin" "$work/back.bin" && echo "5 GiB round trip identical" || { echo "5 GiB round trip differs"; exit 1; }
 fi

@@ -37,7 +37,7 @@ elapsed_us() {  # elapsed_us COMMAND...: runs it, prints its wall time in micros
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 wine_encrypt() {  # wine_encrypt SOURCE TARGET
-    "$top/tools/wine-run.sh" "$prefix" "$windows" encrypt "$(winpath "$1")" -o "$(winpath "$2")" \
+    "$top/tools/wine-run.sh" "$prefix" "$windows" encrypt "$(winpath "$1")" -o "$(winpath "$2")" --force \
         --key-file "$(winpath "$work/k.key")" --cipher aes --no-compress
 }
 
@@ -45,12 +45,12 @@ wine_encrypt() {  # wine_encrypt SOURCE TARGET
 : > "$work/wine"
 : > "$work/fixed"
 for ((i = 0; i < runs; i++)); do
-    elapsed_us "$native" encrypt "$work/big.bin" -o "$work/n.enc" --key-file "$work/k.key" --cipher aes \
+    elapsed_us "$native" encrypt "$work/big.bin" -o "$work/n.enc" --force --key-file "$work/k.key" --cipher aes \
         --no-compress >> "$work/native"
     elapsed_us wine_encrypt "$work/big.bin" "$work/w.enc" >> "$work/wine"
     elapsed_us wine_encrypt "$work/small.bin" "$work/s.enc" >> "$work/fixed"
 done
-"$native" decrypt "$work/w.enc" -o "$work/w.out" --key-file "$work/k.key" >/dev/null
+"$native" decrypt "$work/w.enc" -o "$work/w.out" --force --key-file "$work/k.key" >/dev/null
 cmp -s "$work/big.bin" "$work/w.out" || { echo "the Windows tool's container does not decrypt" >&2; exit 1; }
 
 native_us=$(median < "$work/native")

@@ -13,7 +13,7 @@ if [[ -z "${DISPLAY:-}" ]]; then
     cmake --build build/native -j 2 --target ferrolyn
     echo "No display: Ferrolyn.exe needs one (X11, or Xvfb). The command-line tool is built:"
     echo "  build/native/ferrolyn new-key-file my.key"
-    echo "  build/native/ferrolyn encrypt FILE -o FILE.encrypted --key-file my.key"
+    echo "  build/native/ferrolyn encrypt FILE --key-file my.key"
     echo "  build/native/ferrolyn decrypt FILE.encrypted -o FILE --key-file my.key"
     echo "See README.md for every command."
     exit 0
