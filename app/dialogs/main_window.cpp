@@ -6,6 +6,7 @@
 
 #include <shellapi.h>
 
+#include <cwchar>
 #include <initializer_list>
 
 #include "app/dialogs/about_dialog.h"
@@ -163,6 +164,34 @@ void startDecryption(HWND window) {
     runProgressDialog();
 }
 
+// A file handed to the program, dropped or named on its command line: a key file (".key", lower
+// case) goes to the key-file field, anything else to the source field. The key method stays as
+// it is.
+void placeFileName(HWND window, const NativePath& name) {
+    const int field = pathEndsWith(name, TEXT_KEY_EXTENSION) ? IDC_MAIN_KEY_FILE_PATH : IDC_MAIN_SOURCE_PATH;
+    setPathField(window, field, name);
+}
+
+// The first argument of the program's command line, as UTF-16: Explorer passes the file of "Öppna
+// med", of a file association, or dropped on the program's icon this way. False when there is
+// none.
+bool firstCommandLineArgument(NativePath& name) {
+    int count = 0;
+    wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (arguments == nullptr) return false;
+    const bool given = count > 1 && arguments[1][0] != L'\0';
+    if (given) {
+        const size_t units = wcslen(arguments[1]);
+        SecureBuffer buffer(reinterpret_cast<const uint8_t*>(arguments[1]),
+                            static_cast<uint32_t>((units + 1) * sizeof(wchar_t)));
+        name = firstLineOfPath(buffer);
+    }
+    // The array holds the names in one block of its own: wiped before it goes back.
+    for (int i = 0; i < count; ++i) secureWipe(arguments[i], wcslen(arguments[i]) * sizeof(wchar_t));
+    LocalFree(arguments);
+    return given;
+}
+
 BOOL onMainInit(HWND window) {
     mainWindow = window;
     centerOnDesktop(window);
@@ -173,11 +202,12 @@ BOOL onMainInit(HWND window) {
     // own default is.
     setPassphraseHidden(window, true);
     CheckDlgButton(window, IDC_MAIN_METHOD_KEY_FILE, BST_CHECKED);
+    NativePath handed;
+    if (firstCommandLineArgument(handed)) placeFileName(window, handed);
     return TRUE;
 }
 
-// Only the first dropped file counts: a key file (".key", lower case) goes to the key-file field,
-// anything else to the source field. The key method stays as it is.
+// Only the first dropped file counts, placed as placeFileName says.
 void onMainDropFiles(HWND window, HDROP drop) {
     const UINT files = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
     // The first name's length in characters, its NUL not counted; the whole name is taken.
@@ -186,9 +216,7 @@ void onMainDropFiles(HWND window, HDROP drop) {
     if (units > 0) DragQueryFileW(drop, 0, reinterpret_cast<wchar_t*>(buffer.data()), units + 1);
     DragFinish(drop);
     if (files == 0) return;
-    const NativePath name = firstLineOfPath(buffer);
-    const int field = pathEndsWith(name, TEXT_KEY_EXTENSION) ? IDC_MAIN_KEY_FILE_PATH : IDC_MAIN_SOURCE_PATH;
-    setPathField(window, field, name);
+    placeFileName(window, firstLineOfPath(buffer));
 }
 
 void onBrowse(HWND window, FileDialogKind kind, int field) {

@@ -11,6 +11,7 @@
 #include <shlobj.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -240,6 +241,100 @@ void closeEntropyDialog() {
     }
 }
 
+// A file named on the command line ("Öppna med", a file association, a file dropped on the
+// program's icon) lands in a field by the rule for dropped files, whatever its script; without an
+// argument both fields start empty.
+void commandLineArgument() {
+    struct Row {
+        const char* name;
+        std::wstring argument;
+        std::wstring source;
+        std::wstring keyFile;
+    };
+    const std::wstring folder = paths.scratch + L"\\";
+    const Row rows[] = {
+        {"no argument", L"", L"", L""},
+        {"a key file", folder + L"arkiv.key", L"", folder + L"arkiv.key"},
+        {"a source", folder + L"rapport.pdf.encrypted", folder + L"rapport.pdf.encrypted", L""},
+        {"a Polish name", folder + L"Łódź żółw.txt", folder + L"Łódź żółw.txt", L""},
+        {"a Chinese name", folder + L"钥匙 文件.key", L"", folder + L"钥匙 文件.key"},
+    };
+    for (const Row& row : rows) {
+        results.scenario = std::string("command line: ") + row.name;
+        Program program = startProgram(row.argument);
+        bool sawEntropyDialog = false;
+        HWND main = program.running ? waitForMainWindow(program, sawEntropyDialog) : nullptr;
+        check(main != nullptr, "the main window opens");
+        if (main != nullptr) {
+            checkText(controlText(main, IDC_MAIN_SOURCE_PATH), row.source, "source field");
+            checkText(controlText(main, IDC_MAIN_KEY_FILE_PATH), row.keyFile, "key-file field");
+            check(IsDlgButtonChecked(main, IDC_MAIN_METHOD_KEY_FILE) == BST_CHECKED, "the key method is as always");
+            PostMessageW(main, WM_CLOSE, 0, 0);
+        }
+        checkExitCode(program, 0);
+    }
+}
+
+// The main window at the display's DPI (Wine's LogPixels; run_gui_tests.sh runs this at 96, 144 and
+// 192): the banner is stretched to its frame, as wide as the group boxes below it, and every
+// control lies inside the dialog. The screenshot of each is for people to look at.
+void mainWindowLayout() {
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+    ReleaseDC(nullptr, screen);
+    results.scenario = "main window at " + std::to_string(dpi) + " DPI";
+    check(prepareWorkFolder(), "a working folder with a seed file");
+    Program program = startProgram();
+    bool sawEntropyDialog = false;
+    HWND main = program.running ? waitForMainWindow(program, sawEntropyDialog) : nullptr;
+    check(main != nullptr, "the main window opens");
+    if (main != nullptr) {
+        RECT client;
+        GetClientRect(main, &client);
+        // Child windows in the dialog's client coordinates.
+        auto placed = [main](HWND control) {
+            RECT rect;
+            GetWindowRect(control, &rect);
+            MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&rect), 2);
+            return rect;
+        };
+        const RECT banner = placed(GetDlgItem(main, IDC_MAIN_BANNER));
+        int groupWidth = 0;
+        int groupHeight = 0;
+        int outside = 0;
+        for (HWND child = GetWindow(main, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+            const RECT rect = placed(child);
+            if (rect.left < 0 || rect.top < 0 || rect.right > client.right || rect.bottom > client.bottom) {
+                ++outside;
+                check(false, "control " + std::to_string(GetDlgCtrlID(child)) + " lies outside the dialog");
+            }
+            const LONG style = GetWindowLongW(child, GWL_STYLE);
+            if (className(child) == L"Button" && (style & BS_TYPEMASK) == BS_GROUPBOX && groupWidth == 0) {
+                groupWidth = rect.right - rect.left;
+                groupHeight = rect.bottom - rect.top;
+            }
+        }
+        check(outside == 0, "every control lies inside the dialog");
+        const int bannerWidth = banner.right - banner.left;
+        check(groupWidth > 0, "the main window has its group boxes");
+        // The banner's frame in the template is 359 x 57 dialog units, the first group box's 360 x
+        // 171: measured in the group box's pixels, the banner must fill that frame. A bitmap
+        // static without SS_REALSIZECONTROL shrinks to its bitmap's 539 x 92 pixels instead.
+        const int expectedWidth = groupWidth * 359 / 360;
+        const int expectedHeight = groupHeight * 57 / 171;
+        const int bannerHeight = banner.bottom - banner.top;
+        check(std::abs(bannerWidth - expectedWidth) <= expectedWidth / 100 + 2 &&
+                  std::abs(bannerHeight - expectedHeight) <= expectedHeight / 100 + 2,
+              "the banner is " + std::to_string(bannerWidth) + " x " + std::to_string(bannerHeight) +
+                  " pixels, its frame " + std::to_string(expectedWidth) + " x " + std::to_string(expectedHeight) +
+                  " at " + std::to_string(dpi) + " DPI");
+        screenshot(L"main_window_" + std::to_wstring(dpi) + L"dpi");
+        PostMessageW(main, WM_CLOSE, 0, 0);
+    }
+    checkExitCode(program, 0);
+    removeWorkFolder();
+}
+
 // A start-up failure: one message box with no owner, the caption "Ferrolyn", the text and an OK
 // button, then exit code 1 and no main window.
 void checkStartupError(const std::wstring& text, const std::wstring& shotName) {
@@ -325,9 +420,11 @@ int wmain(int argc, wchar_t** argv) {
         startupErrors();
         firstRun();
         laterRuns();
+        commandLineArgument();
         closeEntropyDialog();
     }
     if (wanted(L"resources")) checkResources(paths.program, paths.shots);
+    if (wanted(L"layout")) mainWindowLayout();
     if (wanted(L"workflow")) runWorkflowScenarios();
     if (wanted(L"dialogs")) runDialogScenarios();
     removeWorkFolder();

@@ -135,11 +135,13 @@ struct Program {
     bool running = false;
 };
 
-inline Program startProgram() {
+// Starts Ferrolyn.exe, with argument (quoted) on its command line when one is given.
+inline Program startProgram(const std::wstring& argument = L"") {
     Program program;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     std::wstring commandLine = L"\"" + paths.program + L"\"";
+    if (!argument.empty()) commandLine += L" \"" + argument + L"\"";
     program.running = CreateProcessW(paths.program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                                      nullptr, &startup, &program.info) != 0;
     check(program.running, "Ferrolyn.exe starts");

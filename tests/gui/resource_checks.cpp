@@ -477,6 +477,16 @@ void checkImages(HMODULE module) {
     check(text.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"") != std::string::npos,
           "asks for common controls version 6");
     check(text.find("level=\"asInvoker\"") != std::string::npos, "runs as invoker");
+    check(text.find("<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>") !=
+              std::string::npos,
+          "declares itself DPI aware");
+    check(text.find(">true</longPathAware>") != std::string::npos, "declares itself long-path aware");
+    for (const char* windows : {"e2011457-1546-43c5-a5fe-008deee3d3f0", "35138b9a-5d96-4fbd-8e2d-a2440225f93a",
+                                "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38", "1f676c76-80e1-4239-95bb-83d0f6d0da78",
+                                "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"}) {
+        check(text.find(std::string("<supportedOS Id=\"{") + windows + "}\"/>") != std::string::npos,
+              std::string("names Windows ") + windows + " as supported");
+    }
 }
 
 }  // namespace

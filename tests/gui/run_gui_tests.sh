@@ -18,7 +18,8 @@ mkdir -p "$shots"
 # A display number nobody uses.
 display=90
 while [[ -e /tmp/.X$display-lock || -e /tmp/.X11-unix/X$display ]]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# The screen leaves room for the larger desktops of the DPI runs below.
+Xvfb ":$display" -screen 0 2048x1536x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 cleanup() {
     WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
@@ -48,6 +49,18 @@ echo "== Ferrolyn.exe"
 mkdir -p "$work/scratch"
 "$wine_run" "$prefix" "$build/tests/gui/gui_driver.exe" "$(windows_path "$build/desktop/Ferrolyn.exe")" \
     "$(windows_path "$shots")" "$(windows_path "$build/ferrolyn-cli.exe")" "$(windows_path "$work/scratch")" || status=1
+
+# The main window again at 144 and 192 DPI, on desktops large enough to hold it; Wine reads
+# LogPixels when its server starts.
+for dpi in 144 192; do
+    echo "== the main window at $dpi DPI"
+    "$wine_run" "$prefix" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null
+    "$wine_run" "$prefix" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 2048x1536 /f >/dev/null
+    WINEPREFIX=$prefix wineserver -w
+    GUI_SCENARIOS=layout "$wine_run" "$prefix" "$build/tests/gui/gui_driver.exe" \
+        "$(windows_path "$build/desktop/Ferrolyn.exe")" "$(windows_path "$shots")" \
+        "$(windows_path "$build/ferrolyn-cli.exe")" "$(windows_path "$work/scratch")" || status=1
+done
 
 # ImageMagick's convert; /usr/bin first, where Debian puts it.
 convert=convert
