@@ -38,7 +38,7 @@ if [[ -z ${SOURCE_DATE_EPOCH:-} ]]; then
 fi
 [[ $SOURCE_DATE_EPOCH =~ ^[0-9]+$ ]] || fail "SOURCE_DATE_EPOCH is not a number of seconds"
 export SOURCE_DATE_EPOCH
-# Zip keeps local time: in UTC it is the epoch's.
+# Every time in the packages is in UTC.
 export TZ=UTC
 export LC_ALL=C.UTF-8
 
@@ -76,7 +76,7 @@ python3 - "$work" "$zip_file" "$SOURCE_DATE_EPOCH" "$name/" "$name/Ferrolyn.exe"
     "$name/LÄSMIG.txt" <<'PYTHON'
 import os, sys, time, zipfile
 root, target, epoch, *entries = sys.argv[1:]
-# Zip times are local times with two-second steps; TZ=UTC makes them the epoch's.
+# Zip times are local times in two-second steps, here the epoch in UTC.
 stamp = time.gmtime(int(epoch))[:6]
 if stamp[0] < 1980:
     stamp = (1980, 1, 1, 0, 0, 0)
