@@ -9,7 +9,9 @@ build's) and the uninstaller in the user's local Programs folder, the Start-menu
 Ferrolyn.exe, the uninstall entry with its values, and ".encrypted" associated with Ferrolyn.exe.
 Then the installed ferrolyn-cli.exe must print VERSION. Then a seed and a settings file are put
 in the working folder, the uninstaller runs silently, and none of the files, the shortcut or the
-registry keys may be left, while the seed and settings are unchanged byte for byte.
+registry keys may be left, nor the PATH entry (an entry added after it stays), while the seed
+and settings are unchanged byte for byte. Last, a PATH too long for the installer's strings, with
+or without the folder added, must be left exactly as it was.
 
 The registry is read from the prefix's user.reg once the wineserver has ended (it writes the file
 then), which costs no Wine start: each one is slow where 32-bit programs run emulated."""
@@ -28,6 +30,13 @@ CLASSES = r"Software\Classes"
 EXTENSION_KEY = CLASSES + r"\.encrypted"
 PROGID = "Ferrolyn.encrypted"
 PROGID_KEY = CLASSES + "\\" + PROGID
+
+# The user's PATH before the installer: one entry to expand, one plain.
+USER_PATH = r"%USERPROFILE%\bin;C:\Verktyg"
+# An entry the user adds after the installer's.
+LATER_ENTRY = r"D:\Efter"
+# The longest string NSIS holds here, terminator included.
+LONG_PATH = 1024
 
 failures = []
 
@@ -60,6 +69,44 @@ def unescape(text):
     return "".join(out)
 
 
+class ExpandString(str):
+    """A REG_EXPAND_SZ value, which compares unequal to a plain string of the same text."""
+
+    def __eq__(self, other):
+        return isinstance(other, ExpandString) and str.__eq__(self, other)
+
+    def __ne__(self, other):
+        return not self == other
+
+    __hash__ = str.__hash__
+
+    def __repr__(self):
+        return "str(2):" + str.__repr__(self)
+
+
+def escape(text):
+    return "".join(c if c.isascii() and c.isprintable() and c not in '\\"' else
+                   "\\" + c if c in '\\"' else f"\\x{ord(c):04x}" for c in text)
+
+
+def set_user_path(prefix, path):
+    """Sets HKCU\\Environment's Path to the REG_EXPAND_SZ `path` in user.reg, while the wineserver is
+    down (it reads the file again when it starts)."""
+    registry = prefix / "user.reg"
+    lines = registry.read_text(encoding="utf-8").split("\n")
+    value = f'"Path"=str(2):"{escape(path)}"'
+    start = next((i for i, line in enumerate(lines) if line.lower().startswith("[environment]")), None)
+    if start is None:
+        lines += ["", "[Environment] 0", value]
+    else:
+        end = start + 1
+        while end < len(lines) and lines[end].strip() and not lines[end].startswith("["):
+            end += 1
+        body = [line for line in lines[start + 1:end] if not line.lower().startswith('"path"=')]
+        lines[start + 1:end] = body + [value]
+    registry.write_text("\n".join(lines), encoding="utf-8")
+
+
 def read_user_registry(prefix):
     """The keys of HKEY_CURRENT_USER in the prefix's user.reg, by lower-case name: each a dict of
     lower-case value name ("" for the default value) to a str, or an int for a DWORD."""
@@ -79,6 +126,8 @@ def read_user_registry(prefix):
         data = m.group(3)
         if data.startswith('"') and data.endswith('"'):
             current[name] = unescape(data[1:-1])
+        elif data.startswith('str(2):"') and data.endswith('"'):
+            current[name] = ExpandString(unescape(data[8:-1]))
         elif data.startswith("dword:"):
             current[name] = int(data[6:], 16)
         else:
@@ -144,7 +193,9 @@ def run(wine, wineserver, build, version, work):
     shortcut = user / "AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Ferrolyn.lnk"
     work_folder = local / "QX_wd"
 
-    status = wine_run(setup, "/S", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
+    # The user's own PATH, unexpanded: /PATH puts the install folder at its end.
+    set_user_path(prefix, USER_PATH)
+    status = wine_run(setup, "/S", "/PATH", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
     wait_for_wine()
     phase("installed")
     check(status == 0, f"setup.exe /S exits with 0, not {status}")
@@ -184,6 +235,9 @@ def run(wine, wineserver, build, version, work):
     estimated = uninstall.get("estimatedsize")
     check(isinstance(estimated, int) and size <= estimated <= size + 64,
           f"uninstall entry EstimatedSize {estimated!r} KiB, the programs take {size} KiB")
+    path = keys.get("environment", {}).get("path")
+    check(path == ExpandString(USER_PATH + ";" + install_windows),
+          f"the install folder is added to the end of PATH, the type kept: {path!r}")
     check(keys.get(EXTENSION_KEY.lower(), {}).get("") == PROGID, f".encrypted is a {PROGID}")
     check(keys.get((PROGID_KEY + r"\shell\open\command").lower(), {}).get("") == f'"{target}" "%1"',
           f'{PROGID} opens with "{target}" "%1"')
@@ -203,6 +257,8 @@ def run(wine, wineserver, build, version, work):
     for name, data in kept.items():
         (work_folder / name).write_bytes(data)
 
+    # The user adds a folder after ours; the uninstaller takes out only its own entry.
+    set_user_path(prefix, USER_PATH + ";" + install_windows + ";" + LATER_ENTRY)
     # The uninstaller copies itself to a temporary folder, starts the copy and ends; waiting for
     # the wineserver waits for the copy too.
     status = wine_run(install / "uninstall.exe", "/S", stdout=subprocess.DEVNULL,
@@ -217,9 +273,28 @@ def run(wine, wineserver, build, version, work):
     for key in (UNINSTALL_KEY, EXTENSION_KEY, PROGID_KEY):
         left = sorted(k for k in keys if k == key.lower() or k.startswith(key.lower() + "\\"))
         check(not left, f"no key {key} left: {left}")
+    path = keys.get("environment", {}).get("path")
+    check(path == ExpandString(USER_PATH + ";" + LATER_ENTRY), f"only the installer's entry is taken out of PATH: {path!r}")
     for name, data in kept.items():
         path = work_folder / name
         check(path.is_file() and path.read_bytes() == data, f"{name} in QX_wd is kept as it was")
+
+    # A PATH that the installer's strings cannot hold whole once the folder is added, and one they
+    # cannot even read: both stay as they are, and nothing is remembered for the uninstaller.
+    for length in (LONG_PATH - len(install_windows), 3 * LONG_PATH):
+        long_path = (USER_PATH + ";") * (length // (len(USER_PATH) + 1) + 1)
+        long_path = long_path[:length]
+        set_user_path(prefix, long_path)
+        status = wine_run(setup, "/S", "/PATH", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
+        wait_for_wine()
+        phase(f"installed with a PATH of {length} characters")
+        check(status == 0, f"setup.exe /S /PATH exits with 0, not {status}")
+        keys = read_user_registry(prefix)
+        path = keys.get("environment", {}).get("path")
+        check(path == ExpandString(long_path), f"a PATH of {length} characters is kept as it was: "
+              f"{len(path) if path else path} characters")
+        check("pathentry" not in keys.get(UNINSTALL_KEY.lower(), {}),
+              "no PATH entry is remembered when none was added")
 
 
 if __name__ == "__main__":
