@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
-"""The Windows installer under Wine, in a fresh prefix of its own:
+"""The Windows packages, and the installer under Wine in a fresh prefix of its own:
 
     installer_test.py WINE WIN32_BUILD_DIR VERSION
 
-Builds the packages from the build tree with tools/package-windows.sh, installs silently with
-"setup.exe /S", and checks what the installer promises: the two programs (byte for byte the
-build's) and the uninstaller in the user's local Programs folder, the Start-menu shortcut to
-Ferrolyn.exe, the uninstall entry with its values, and ".encrypted" associated with Ferrolyn.exe.
-Then the installed ferrolyn-cli.exe must print VERSION. Then a seed and a settings file are put
+Builds the packages from the build tree with tools/package-windows.sh and checks the zip's
+contents and the installer's version resource. Then it installs silently with
+"setup.exe /S /PATH", and checks what the installer promises: the two programs (byte for byte
+the build's) and the uninstaller in the user's local Programs folder, the Start-menu shortcut to
+Ferrolyn.exe, the uninstall entry with its values, ".encrypted" associated with Ferrolyn.exe, and
+the install folder at the end of the user's PATH, which keeps its type. Then the installed ferrolyn-cli.exe must print VERSION. Then a seed and a settings file are put
 in the working folder, the uninstaller runs silently, and none of the files, the shortcut or the
 registry keys may be left, nor the PATH entry (an entry added after it stays), while the seed
 and settings are unchanged byte for byte. Last, a PATH too long for the installer's strings, with
@@ -15,6 +16,7 @@ or without the folder added, must be left exactly as it was.
 
 The registry is read from the prefix's user.reg once the wineserver has ended (it writes the file
 then), which costs no Wine start: each one is slow where 32-bit programs run emulated."""
+import importlib.util
 import os
 import re
 import shutil
@@ -22,6 +24,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import zipfile
 from pathlib import Path
 
 TOP = Path(__file__).resolve().parents[2]
@@ -152,14 +155,59 @@ def main():
     return 0
 
 
+def check_zip(path, build, version):
+    """The zip: one folder Ferrolyn-VERSION with the programs as built and the Swedish guide, its
+    name flagged as UTF-8, the text with a byte-order mark and CRLF line ends."""
+    if not check(path.is_file(), f"{path.name} was built"):
+        return
+    top = f"Ferrolyn-{version}/"
+    guide = top + "LÄSMIG.txt"
+    with zipfile.ZipFile(path) as archive:
+        names = archive.namelist()
+        check(sorted(names) == sorted([top, top + "Ferrolyn.exe", top + "ferrolyn-cli.exe", guide]),
+              f"the zip holds the folder {top} with the programs and the guide: {names}")
+        for name, original in ((top + "Ferrolyn.exe", build / "desktop/Ferrolyn.exe"),
+                               (top + "ferrolyn-cli.exe", build / "ferrolyn-cli.exe")):
+            check(name in names and archive.read(name) == original.read_bytes(), f"{name} in the zip as built")
+        if check(guide in names, "the guide is in the zip"):
+            check(archive.getinfo(guide).flag_bits & 0x800, "the guide's name is flagged as UTF-8")
+            text = archive.read(guide)
+            lines = text.split(b"\n")
+            check(text.startswith(b"\xef\xbb\xbf") and all(line.endswith(b"\r") for line in lines[:-1])
+                  and lines[-1] == b"" and version.encode() in text,
+                  "the guide is UTF-8 with a byte-order mark and CRLF line ends, and names the version")
+
+
+def check_setup_version(setup, version):
+    """The installer's version resource, read with tools/check-pe-version.py's reader (NSIS writes
+    the string table's name in lower case, which Windows does not mind)."""
+    spec = importlib.util.spec_from_file_location("check_pe_version", TOP / "tools/check-pe-version.py")
+    reader = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(reader)
+    blobs = reader.resources(setup.read_bytes(), reader.RT_VERSION)
+    if not check(len(blobs) == 1, f"the installer has one version resource, not {len(blobs)}"):
+        return
+    file_version, product_version, strings, _ = reader.read_version(blobs[0])
+    four = ".".join((version.split(".") + ["0"] * 4)[:4])
+    check(file_version == four and product_version == four,
+          f"the installer's fixed version {file_version} / {product_version} is {four}")
+    strings = {(table.upper(), name): text for (table, name), text in strings.items()}
+    for name, value in (("FileVersion", version), ("ProductVersion", version), ("ProductName", "Ferrolyn"),
+                        ("OriginalFilename", setup.name)):
+        check(strings.get(("041D04B0", name)) == value,
+              f"the installer's {name} is {value!r}, not {strings.get(('041D04B0', name))!r}")
+
+
 def run(wine, wineserver, build, version, work):
     started = time.monotonic()
     out = work / "out"
     subprocess.run([str(TOP / "tools/package-windows.sh"), str(build), str(out)], check=True,
                    stdout=subprocess.DEVNULL)
     setup = out / f"Ferrolyn-{version}-setup.exe"
+    check_zip(out / f"Ferrolyn-{version}-win32.zip", build, version)
     if not check(setup.is_file(), f"{setup.name} was built"):
         return
+    check_setup_version(setup, version)
 
     prefix = work / "prefix"
     # winemenubuilder would turn the shortcut and the file type into menu entries, icons and MIME
