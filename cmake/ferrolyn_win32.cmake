@@ -74,5 +74,9 @@ if(FERROLYN_TESTS)
   if(FERROLYN_WINE)
     add_test(NAME ferrolyn_cli_exe_conventions
              COMMAND ${FERROLYN_SOURCE}/tests/cli/wine_cli_test.sh ${FERROLYN_WINE} $<TARGET_FILE:ferrolyn>)
+    # The installer built from this tree, installed and uninstalled silently in a fresh prefix.
+    add_test(NAME windows_installer
+             COMMAND ${FERROLYN_PYTHON3} ${FERROLYN_SOURCE}/tests/package/installer_test.py
+                     ${FERROLYN_WINE} ${CMAKE_BINARY_DIR} ${PROJECT_VERSION})
   endif()
 endif()

@@ -14,8 +14,9 @@ packages=(cmake g++ make ninja-build pkg-config googletest libgtest-dev libgmock
 packages+=(mingw-w64 wine wine32:i386 fonts-wine libxrender1:i386 libxcursor1:i386 libxi6:i386
            libxrandr2:i386 libxinerama1:i386 libxcomposite1:i386 libxfixes3:i386 xvfb imagemagick file)
 # The Debian package of the tool: dpkg-shlibdeps (dpkg-dev) for its dependencies, lintian to check
-# it, man to render its man page.
-packages+=(dpkg-dev lintian man-db)
+# it, man to render its man page. The Windows packages: makensis builds the installer
+# (tools/package-windows.sh).
+packages+=(dpkg-dev lintian man-db nsis)
 # On x86-64 also the 64-bit Wine, whose native wineserver serves the 32-bit programs. Where those
 # are emulated (see below) it is needed, since QEMU does not emulate ptrace, and whether they are
 # emulated cannot always be told from inside a chroot or container; elsewhere it does no harm.
