@@ -12,7 +12,14 @@ binary=$1
 version=$2
 out=$3
 package=$top/tools/package
-export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$top" log -1 --format=%ct 2>/dev/null || echo 0)}
+# The commit's time; in a copy of the tree without git (as git archive makes it), the time its files
+# carry, which git archive sets to the commit's.
+if [[ -z ${SOURCE_DATE_EPOCH:-} ]]; then
+    SOURCE_DATE_EPOCH=$(git -C "$top" log -1 --format=%ct 2>/dev/null) ||
+        SOURCE_DATE_EPOCH=$(stat -c %Y "$top/CMakeLists.txt")
+fi
+[[ $SOURCE_DATE_EPOCH =~ ^[0-9]+$ ]] || { echo "package-debian: SOURCE_DATE_EPOCH is not a number" >&2; exit 1; }
+export SOURCE_DATE_EPOCH
 export TZ=UTC LC_ALL=C.UTF-8
 architecture=$(dpkg --print-architecture)
 

@@ -32,9 +32,11 @@ for program in "$desktop" "$cli"; do
     [[ -f $program ]] || fail "no $program: build the targets Ferrolyn and ferrolyn first"
 done
 
+# The commit's time; in a copy of the tree without git (as git archive makes it), the time its files
+# carry, which git archive sets to the commit's.
 if [[ -z ${SOURCE_DATE_EPOCH:-} ]]; then
     SOURCE_DATE_EPOCH=$(git -C "$top" log -1 --format=%ct 2>/dev/null) ||
-        fail "not in a git checkout: set SOURCE_DATE_EPOCH"
+        SOURCE_DATE_EPOCH=$(stat -c %Y "$top/CMakeLists.txt")
 fi
 [[ $SOURCE_DATE_EPOCH =~ ^[0-9]+$ ]] || fail "SOURCE_DATE_EPOCH is not a number of seconds"
 export SOURCE_DATE_EPOCH
