@@ -9,6 +9,7 @@
 
 #include "base/byte_order.h"
 #include "base/scope_exit.h"
+#include "base/stack_scrub.h"
 #include "crypto/hmac.h"
 
 namespace {
@@ -79,6 +80,8 @@ bool pbkdf2Sha256(const SecureBuffer& password, const SecureBuffer& salt, Secure
         sha256Compress(u, block, 1, engine);
         for (uint32_t j = 0; j < DIGEST_WORDS; ++j) result[j] ^= u[j];
     }
+    // Once per run, not per compression: every compression started from a midstate.
+    stackScrub();
 
     SecureBuffer derived = SecureBuffer::zeros(PBKDF2_OUTPUT_BYTES);
     for (uint32_t j = 0; j < DIGEST_WORDS; ++j) store32Le(derived.data() + 4 * j, result[j]);

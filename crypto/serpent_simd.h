@@ -10,6 +10,8 @@
 
 // The implementations. The portable loop exists everywhere; SSE2 and AVX2 only on x86 processors
 // that have those instructions, and never when FERROLYN_PORTABLE is set (see crypto/cpu_features.h).
+// A run on a SIMD path ends with a stackScrub (base/stack_scrub.h): its spilled bitslice state
+// does not outlive the call.
 enum SerpentPath : uint32_t { SERPENT_PATH_PORTABLE = 0, SERPENT_PATH_SSE2 = 1, SERPENT_PATH_AVX2 = 2 };
 
 // Blocks per SIMD group: what one pass of a path's rounds transforms.
