@@ -12,13 +12,7 @@
 
 #include "base/secure_buffer.h"
 
-// The i686 Windows ABI keeps the stack only 4-byte aligned; realigning on entry lets the
-// compiler keep 16-byte vectors on the stack.
-#if defined(__i386__)
-#define FERROLYN_SHA_NI_TARGET __attribute__((target("sha,sse4.1,ssse3"), force_align_arg_pointer))
-#else
 #define FERROLYN_SHA_NI_TARGET __attribute__((target("sha,sse4.1,ssse3")))
-#endif
 
 namespace {
 
