@@ -26,6 +26,9 @@ constexpr size_t PORTABLE_MAX_BLOCKS = 2;
 // The most blocks a step of CBC lanes takes: two AVX2 groups.
 constexpr size_t LANE_SLOTS_MAX = 2 * SERPENT_AVX2_GROUP_BLOCKS;
 
+// What serpentHideCpuFeatures hides from the paths; nothing outside tests.
+CpuFeatures hiddenFeatures;
+
 bool lengthIsWholeBlocks(size_t length) { return length % BLOCK == 0; }
 
 void xorBlock(uint8_t* target, const uint8_t* source) {
@@ -1008,13 +1011,21 @@ void cbcEncryptLaneBatch(SerpentPath path, const SerpentKeySchedule& schedule, S
 
 bool serpentPathAvailable(SerpentPath path) {
     const CpuFeatures& features = cpuFeatures();
+    const bool sse2 = features.sse2 && !hiddenFeatures.sse2;
+    const bool avx2 = features.avx2 && !hiddenFeatures.avx2;
     switch (path) {
     case SERPENT_PATH_PORTABLE: return true;
-    case SERPENT_PATH_SSE2: return SERPENT_SIMD_X86 && features.sse2;
+    case SERPENT_PATH_SSE2: return SERPENT_SIMD_X86 && sse2;
     // The AVX2 path finishes with SSE2 groups.
-    case SERPENT_PATH_AVX2: return SERPENT_SIMD_X86 && features.sse2 && features.avx2;
+    case SERPENT_PATH_AVX2: return SERPENT_SIMD_X86 && sse2 && avx2;
     }
     return false;
+}
+
+CpuFeatures serpentHideCpuFeatures(const CpuFeatures& hidden) {
+    const CpuFeatures previous = hiddenFeatures;
+    hiddenFeatures = hidden;
+    return previous;
 }
 
 SerpentPath serpentBestPath() {
