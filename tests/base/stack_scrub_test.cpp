@@ -16,6 +16,7 @@ constexpr uint8_t PLANTED = 0xa5;
 __attribute__((noinline)) void plantBelow() {
     volatile uint8_t region[STACK_SCRUB_BYTES];
     for (size_t i = 0; i < STACK_SCRUB_BYTES; ++i) region[i] = PLANTED;
+    (void)region;
 }
 
 const std::vector<std::vector<uint8_t>> PLANTED_PATTERN = {std::vector<uint8_t>(16, PLANTED)};

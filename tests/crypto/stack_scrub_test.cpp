@@ -69,6 +69,7 @@ Patterns midstatePatternsOf(const SecureBuffer& key) {
 __attribute__((noinline)) void leaveCopyBelow(const Patterns& patterns) {
     volatile uint8_t copy[256];
     for (size_t i = 0; i < sizeof copy; ++i) copy[i] = patterns[(i / 16) % patterns.size()][i % 16];
+    (void)copy;
 }
 
 std::string offsetsText(const std::vector<size_t>& offsets) {
