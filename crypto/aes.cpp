@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "base/byte_order.h"
+#include "base/stack_scrub.h"
 #include "crypto/aes_ni.h"
 #include "crypto/cpu_features.h"
 
@@ -312,7 +313,10 @@ bool aesDecryptBlock(const AesKeySchedule& schedule, uint8_t* block, AesEngine e
     if (!schedule.valid) return false;
     switch (engine) {
     case AES_ENGINE_PORTABLE: decryptPortable(schedule, block); break;
-    case AES_ENGINE_NI: aesNiDecryptBlocks(schedule, block, 1); break;
+    case AES_ENGINE_NI:
+        aesNiDecryptBlocks(schedule, block, 1);
+        stackScrub();
+        break;
     }
     return true;
 }
@@ -330,7 +334,10 @@ bool aesEncryptBlocks(const AesKeySchedule& schedule, uint8_t* blocks, size_t bl
     case AES_ENGINE_PORTABLE:
         for (size_t n = 0; n < blockCount; ++n) encryptPortable(schedule, blocks + AES_BLOCK_BYTES * n);
         break;
-    case AES_ENGINE_NI: aesNiEncryptBlocks(schedule, blocks, blockCount); break;
+    case AES_ENGINE_NI:
+        aesNiEncryptBlocks(schedule, blocks, blockCount);
+        stackScrub();
+        break;
     }
     return true;
 }
@@ -347,7 +354,10 @@ bool aesCbcEncrypt(const AesKeySchedule& schedule, const uint8_t* iv, uint8_t* b
     }
     switch (engine) {
     case AES_ENGINE_PORTABLE: cbcEncryptPortable(schedule, iv, blocks, blockCount); break;
-    case AES_ENGINE_NI: aesNiCbcEncrypt(schedule, iv, blocks, blockCount); break;
+    case AES_ENGINE_NI:
+        aesNiCbcEncrypt(schedule, iv, blocks, blockCount);
+        stackScrub();
+        break;
     }
     return true;
 }
@@ -362,7 +372,10 @@ bool aesCbcDecrypt(const AesKeySchedule& schedule, const uint8_t* iv, const uint
     if (!schedule.valid) return false;
     switch (engine) {
     case AES_ENGINE_PORTABLE: cbcDecryptPortable(schedule, iv, input, output, blockCount); break;
-    case AES_ENGINE_NI: aesNiCbcDecrypt(schedule, iv, input, output, blockCount); break;
+    case AES_ENGINE_NI:
+        aesNiCbcDecrypt(schedule, iv, input, output, blockCount);
+        stackScrub();
+        break;
     }
     return true;
 }
@@ -388,7 +401,10 @@ bool aesCbcEncryptLanes(const AesKeySchedule& schedule, AesCbcLane* lanes, size_
             std::memcpy(lane.chainingBlock, lane.data + AES_BLOCK_BYTES * (lane.blockCount - 1), AES_BLOCK_BYTES);
         }
         break;
-    case AES_ENGINE_NI: aesNiCbcEncryptLanes(schedule, lanes, laneCount); break;
+    case AES_ENGINE_NI:
+        aesNiCbcEncryptLanes(schedule, lanes, laneCount);
+        stackScrub();
+        break;
     }
     return true;
 }

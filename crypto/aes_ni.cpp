@@ -14,14 +14,7 @@
 
 #include "base/secure_buffer.h"
 
-// The i686 Windows ABI keeps the stack only 4-byte aligned; the entry points realign it so that
-// the compiler can keep 16-byte vectors there.
 #define FERROLYN_AES_NI_TARGET __attribute__((target("aes,ssse3")))
-#if defined(__i386__)
-#define FERROLYN_AES_NI_ENTRY __attribute__((target("aes,ssse3"), force_align_arg_pointer))
-#else
-#define FERROLYN_AES_NI_ENTRY FERROLYN_AES_NI_TARGET
-#endif
 
 namespace {
 
@@ -194,7 +187,7 @@ FERROLYN_AES_NI_TARGET void cbcEncryptLaneBatch(const RoundKeys& keys, AesCbcLan
 
 }  // namespace
 
-FERROLYN_AES_NI_ENTRY
+FERROLYN_AES_NI_TARGET
 void aesNiEncryptBlocks(const AesKeySchedule& schedule, uint8_t* blocks, size_t blockCount) {
     RoundKeys keys;
     loadRoundKeys(schedule.encryptionRoundKeys, schedule.rounds, keys);
@@ -202,7 +195,7 @@ void aesNiEncryptBlocks(const AesKeySchedule& schedule, uint8_t* blocks, size_t 
     wipeRoundKeys(keys);
 }
 
-FERROLYN_AES_NI_ENTRY
+FERROLYN_AES_NI_TARGET
 void aesNiDecryptBlocks(const AesKeySchedule& schedule, uint8_t* blocks, size_t blockCount) {
     RoundKeys keys;
     loadRoundKeys(schedule.decryptionRoundKeys, schedule.rounds, keys);
@@ -210,7 +203,7 @@ void aesNiDecryptBlocks(const AesKeySchedule& schedule, uint8_t* blocks, size_t 
     wipeRoundKeys(keys);
 }
 
-FERROLYN_AES_NI_ENTRY
+FERROLYN_AES_NI_TARGET
 void aesNiCbcEncrypt(const AesKeySchedule& schedule, const uint8_t* iv, uint8_t* blocks, size_t blockCount) {
     RoundKeys keys;
     loadRoundKeys(schedule.encryptionRoundKeys, schedule.rounds, keys);
@@ -228,7 +221,7 @@ void aesNiCbcEncrypt(const AesKeySchedule& schedule, const uint8_t* iv, uint8_t*
     wipeRoundKeys(keys);
 }
 
-FERROLYN_AES_NI_ENTRY
+FERROLYN_AES_NI_TARGET
 void aesNiCbcEncryptLanes(const AesKeySchedule& schedule, AesCbcLane* lanes, size_t laneCount) {
     RoundKeys keys;
     loadRoundKeys(schedule.encryptionRoundKeys, schedule.rounds, keys);
@@ -239,7 +232,7 @@ void aesNiCbcEncryptLanes(const AesKeySchedule& schedule, AesCbcLane* lanes, siz
     wipeRoundKeys(keys);
 }
 
-FERROLYN_AES_NI_ENTRY
+FERROLYN_AES_NI_TARGET
 void aesNiCbcDecrypt(const AesKeySchedule& schedule, const uint8_t* iv, const uint8_t* input, uint8_t* output,
                      size_t blockCount) {
     RoundKeys keys;

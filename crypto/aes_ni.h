@@ -10,7 +10,9 @@
 
 // Every function here: schedule MUST be valid, and the processor MUST offer AES and SSSE3
 // (cpuFeatures().aesni and .ssse3), or the process dies on an illegal instruction or reads
-// missing round keys. Buffers may be unaligned.
+// missing round keys. Buffers may be unaligned. Each wipes its copy of the round keys, but the
+// compiler's spills of keys and blocks stay below the caller's frame: the caller runs stackScrub
+// (base/stack_scrub.h) after each call.
 
 // Encrypts (decrypts) blockCount consecutive 16-byte blocks in place, each on its own.
 void aesNiEncryptBlocks(const AesKeySchedule& schedule, uint8_t* blocks, size_t blockCount);

@@ -5,6 +5,7 @@
 
 #include "base/byte_order.h"
 #include "base/scope_exit.h"
+#include "base/stack_scrub.h"
 
 namespace {
 
@@ -62,6 +63,9 @@ void hmacInit(HmacSha256& ctx, const SecureBuffer& key, Sha256Engine engine) {
     ctx.outerKeyBlock = padKey(key, OUTER_PAD);
     ctx.innerMidstate = midstateOf(ctx.innerKeyBlock, engine);
     ctx.outerMidstate = midstateOf(ctx.outerKeyBlock, engine);
+    // The compressions of the key blocks leave their state, as good as the key, in spilled
+    // registers below this frame.
+    stackScrub();
     ctx.valid = true;
 }
 
@@ -78,7 +82,10 @@ SecureBuffer hmacCompute(const HmacSha256& ctx, const uint8_t* message, uint32_t
     startAfterKeyBlock(outer, ctx.outerMidstate, ctx.engine);
     SecureBuffer innerDigest = sha256Final(inner);
     sha256Update(outer, innerDigest);
-    return sha256Final(outer);
+    SecureBuffer tag = sha256Final(outer);
+    // Both hashes started from a midstate, which the compressions leave in spilled registers.
+    stackScrub();
+    return tag;
 }
 
 SecureBuffer hmacCompute(const HmacSha256& ctx, const SecureBuffer& message) {

@@ -8,6 +8,7 @@
 
 #include "base/byte_order.h"
 #include "base/secure_buffer.h"
+#include "base/stack_scrub.h"
 #include "crypto/cpu_features.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -24,6 +25,9 @@ constexpr size_t BLOCK = SERPENT_BLOCK_BYTES;
 constexpr size_t PORTABLE_MAX_BLOCKS = 2;
 // The most blocks a step of CBC lanes takes: two AVX2 groups.
 constexpr size_t LANE_SLOTS_MAX = 2 * SERPENT_AVX2_GROUP_BLOCKS;
+
+// What serpentHideCpuFeatures hides from the paths; nothing outside tests.
+CpuFeatures hiddenFeatures;
 
 bool lengthIsWholeBlocks(size_t length) { return length % BLOCK == 0; }
 
@@ -624,9 +628,11 @@ SERPENT_SIMD_INLINE void storeChaining(uint8_t* block, const Words8& previous) {
 
 // --- Kernels over whole groups ---
 
+// The kernels keep their groups in arrays of the caller's (named, so that it can wipe them once
+// at the end of a run); spilled registers are left to the stack scrub of the public functions.
+
 template <bool ENCRYPT, class V, size_t N>
-SERPENT_SIMD_INLINE void cryptBlocksTogether(const uint8_t* subkeys, uint8_t* blocks) {
-    Group<V> g[N];
+SERPENT_SIMD_INLINE void cryptBlocksTogether(const uint8_t* subkeys, uint8_t* blocks, Group<V> (&g)[N]) {
     for (size_t i = 0; i < N; ++i) loadGroup(g[i], blocks + sizeof(Group<V>) * i);
     cryptTogether<ENCRYPT>(g, subkeys);
     for (size_t i = 0; i < N; ++i) storeGroup(blocks + sizeof(Group<V>) * i, g[i]);
@@ -634,17 +640,20 @@ SERPENT_SIMD_INLINE void cryptBlocksTogether(const uint8_t* subkeys, uint8_t* bl
 
 template <bool ENCRYPT, class V>
 SERPENT_SIMD_INLINE void cryptGroups(const uint8_t* subkeys, uint8_t* blocks, size_t groups) {
+    Group<V> pair[2];
+    Group<V> single[1];
     for (; groups >= 2; groups -= 2, blocks += 2 * sizeof(Group<V>)) {
-        cryptBlocksTogether<ENCRYPT, V, 2>(subkeys, blocks);
+        cryptBlocksTogether<ENCRYPT>(subkeys, blocks, pair);
     }
-    if (groups == 1) cryptBlocksTogether<ENCRYPT, V, 1>(subkeys, blocks);
+    if (groups == 1) cryptBlocksTogether<ENCRYPT>(subkeys, blocks, single);
+    secureWipe(pair, sizeof pair);
+    secureWipe(single, sizeof single);
 }
 
 // Each group's ciphertext stays in registers until its plaintext is stored, so out may be in.
 template <class V, size_t N>
-SERPENT_SIMD_INLINE void cbcDecryptTogether(const uint8_t* subkeys, V& previous, const uint8_t* in, uint8_t* out) {
-    Group<V> ciphertext[N];
-    Group<V> g[N];
+SERPENT_SIMD_INLINE void cbcDecryptTogether(const uint8_t* subkeys, V& previous, const uint8_t* in, uint8_t* out,
+                                            Group<V> (&ciphertext)[N], Group<V> (&g)[N]) {
     for (size_t i = 0; i < N; ++i) {
         loadGroup(ciphertext[i], in + sizeof(Group<V>) * i);
         g[i] = ciphertext[i];
@@ -662,12 +671,20 @@ template <class V>
 SERPENT_SIMD_INLINE void cbcDecryptGroups(const uint8_t* subkeys, uint8_t iv[16], const uint8_t* in, uint8_t* out,
                                           size_t groups) {
     V previous;
+    Group<V> ciphertextPair[2];
+    Group<V> pair[2];
+    Group<V> ciphertextSingle[1];
+    Group<V> single[1];
     loadChaining(previous, iv);
     for (; groups >= 2; groups -= 2, in += 2 * sizeof(Group<V>), out += 2 * sizeof(Group<V>)) {
-        cbcDecryptTogether<V, 2>(subkeys, previous, in, out);
+        cbcDecryptTogether(subkeys, previous, in, out, ciphertextPair, pair);
     }
-    if (groups == 1) cbcDecryptTogether<V, 1>(subkeys, previous, in, out);
+    if (groups == 1) cbcDecryptTogether(subkeys, previous, in, out, ciphertextSingle, single);
     storeChaining(iv, previous);
+    secureWipe(pair, sizeof pair);
+    secureWipe(single, sizeof single);
+    secureWipe(ciphertextPair, sizeof ciphertextPair);
+    secureWipe(ciphertextSingle, sizeof ciphertextSingle);
 }
 
 // Where each slot of a phase starts: its first plaintext block and the block that is chained to
@@ -693,21 +710,25 @@ SERPENT_SIMD_INLINE void laneSteps(const uint8_t* subkeys, const LaneSlots& slot
     }
     uint8_t* block[LANE_SLOTS_MAX];
     for (size_t j = 0; j < slotsPerGroup * N; ++j) block[j] = slots.block[j];
+    Group<V> plaintext;
+    Group<V> ciphertext;
     for (size_t step = 0; step < steps; ++step) {
         for (size_t i = 0; i < N; ++i) {
-            Group<V> plaintext;
             loadSlots(plaintext, block + slotsPerGroup * i);
             transpose(plaintext);
             for (size_t j = 0; j < 4; ++j) chain[i].v[j] ^= plaintext.v[j];
         }
         cryptBitsliced<true>(chain, subkeys);
         for (size_t i = 0; i < N; ++i) {
-            Group<V> ciphertext = chain[i];
+            ciphertext = chain[i];
             transpose(ciphertext);
             storeSlots(block + slotsPerGroup * i, ciphertext);
         }
         for (size_t j = 0; j < slotsPerGroup * N; ++j) block[j] += slots.stride[j];
     }
+    secureWipe(chain, sizeof chain);
+    secureWipe(&plaintext, sizeof plaintext);
+    secureWipe(&ciphertext, sizeof ciphertext);
 }
 
 // The entry points with instructions of their own. SSE2 is the 32-bit processors' extension too,
@@ -990,13 +1011,21 @@ void cbcEncryptLaneBatch(SerpentPath path, const SerpentKeySchedule& schedule, S
 
 bool serpentPathAvailable(SerpentPath path) {
     const CpuFeatures& features = cpuFeatures();
+    const bool sse2 = features.sse2 && !hiddenFeatures.sse2;
+    const bool avx2 = features.avx2 && !hiddenFeatures.avx2;
     switch (path) {
     case SERPENT_PATH_PORTABLE: return true;
-    case SERPENT_PATH_SSE2: return SERPENT_SIMD_X86 && features.sse2;
+    case SERPENT_PATH_SSE2: return SERPENT_SIMD_X86 && sse2;
     // The AVX2 path finishes with SSE2 groups.
-    case SERPENT_PATH_AVX2: return SERPENT_SIMD_X86 && features.sse2 && features.avx2;
+    case SERPENT_PATH_AVX2: return SERPENT_SIMD_X86 && sse2 && avx2;
     }
     return false;
+}
+
+CpuFeatures serpentHideCpuFeatures(const CpuFeatures& hidden) {
+    const CpuFeatures previous = hiddenFeatures;
+    hiddenFeatures = hidden;
+    return previous;
 }
 
 SerpentPath serpentBestPath() {
@@ -1035,6 +1064,7 @@ bool serpentEncryptBlocksOn(SerpentPath path, const SerpentKeySchedule& schedule
 #if SERPENT_SIMD_X86
     if (path != SERPENT_PATH_PORTABLE) {
         simdCryptBlocks(path, true, schedule, blocks, count);
+        stackScrub();
         return true;
     }
 #endif
@@ -1047,6 +1077,7 @@ bool serpentDecryptBlocksOn(SerpentPath path, const SerpentKeySchedule& schedule
 #if SERPENT_SIMD_X86
     if (path != SERPENT_PATH_PORTABLE) {
         simdCryptBlocks(path, false, schedule, blocks, count);
+        stackScrub();
         return true;
     }
 #endif
@@ -1060,6 +1091,7 @@ bool serpentCbcDecryptOn(SerpentPath path, const SerpentKeySchedule& schedule, u
 #if SERPENT_SIMD_X86
     if (path != SERPENT_PATH_PORTABLE) {
         simdCbcDecrypt(path, schedule, iv, in, out, length / BLOCK);
+        stackScrub();
         return true;
     }
 #endif
@@ -1084,5 +1116,6 @@ bool serpentCbcEncryptLanesOn(SerpentPath path, const SerpentKeySchedule& schedu
         const size_t count = laneCount - first < LANE_BATCH ? laneCount - first : LANE_BATCH;
         cbcEncryptLaneBatch(path, schedule, lanes + first, count);
     }
+    if (path != SERPENT_PATH_PORTABLE) stackScrub();
     return true;
 }

@@ -6,10 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "crypto/cpu_features.h"
 #include "crypto/serpent.h"
 
 // The implementations. The portable loop exists everywhere; SSE2 and AVX2 only on x86 processors
 // that have those instructions, and never when FERROLYN_PORTABLE is set (see crypto/cpu_features.h).
+// A run on a SIMD path ends with a stackScrub (base/stack_scrub.h): its spilled bitslice state
+// does not outlive the call.
 enum SerpentPath : uint32_t { SERPENT_PATH_PORTABLE = 0, SERPENT_PATH_SSE2 = 1, SERPENT_PATH_AVX2 = 2 };
 
 // Blocks per SIMD group: what one pass of a path's rounds transforms.
@@ -30,6 +33,12 @@ bool serpentPathAvailable(SerpentPath path);
 
 // The widest available path: the one the functions without a path argument use.
 SerpentPath serpentBestPath();
+
+// A seam for tests of a missing path on a processor that has every one: from now on the paths
+// see cpuFeatures() without the flags set in hidden (sse2 and avx2 count), as on a processor that
+// lacks them; CpuFeatures{} shows everything again. Returns the flags hidden until now. Product
+// code never calls it; it MUST NOT run while another thread uses the functions of this header.
+CpuFeatures serpentHideCpuFeatures(const CpuFeatures& hidden);
 
 // Encrypts count consecutive 16-byte blocks at blocks in place, each on its own (no chaining), as
 // serpentEncryptBlock would one by one. blocks MUST point at 16 × count writable bytes; any

@@ -7,6 +7,7 @@
 
 #include "base/byte_order.h"
 #include "base/scope_exit.h"
+#include "base/stack_scrub.h"
 #include "crypto/cpu_features.h"
 #include "crypto/sha256_ni.h"
 
@@ -179,7 +180,11 @@ void sha256Update(Sha256Context& ctx, const uint8_t* data, uint32_t length) {
 void sha256Update(Sha256Context& ctx, const SecureBuffer& data) { sha256Update(ctx, data.data(), data.size()); }
 
 SecureBuffer sha256Final(Sha256Context& ctx) {
-    if (!ctx.finished) pad(ctx);
+    if (!ctx.finished) {
+        pad(ctx);
+        // The last compressions of the message leave its state in spilled registers.
+        stackScrub();
+    }
     SecureBuffer digest = SecureBuffer::zeros(SHA256_DIGEST_BYTES);
     // Each state word is stored least-significant byte first; existing containers depend on
     // this order for every tag, check value and derived key.

@@ -25,7 +25,9 @@ Sha256Engine sha256PreferredEngine();
 // Compresses blockCount consecutive 64-byte blocks at blocks into state, the FIPS 180-4 words
 // H0..H7 (no digest byte order here). blocks may be unaligned and may be null when blockCount is
 // 0. engine MUST be available (sha256EngineAvailable), or the process may die on an illegal
-// instruction.
+// instruction. The state stays in spilled registers below the caller's frame: a caller whose state
+// derives from a key runs stackScrub (base/stack_scrub.h) once its run of compressions is done,
+// as sha256Final, HMAC and PBKDF2 do.
 void sha256Compress(uint32_t state[8], const uint8_t* blocks, size_t blockCount, Sha256Engine engine);
 void sha256Compress(uint32_t state[8], const uint8_t* blocks, size_t blockCount);
 
@@ -57,7 +59,8 @@ void sha256Update(Sha256Context& ctx, const uint8_t* data, uint32_t length);
 void sha256Update(Sha256Context& ctx, const SecureBuffer& data);
 
 // Pads (unless already finished) and returns the 32-byte digest, each state word stored
-// least-significant byte first. Calling it again returns the same digest.
+// least-significant byte first. The padding's compressions are followed by a stackScrub.
+// Calling it again returns the same digest.
 SecureBuffer sha256Final(Sha256Context& ctx);
 
 // Zeroes the state, the block and the byte count; the finished flag and the engine keep their

@@ -12,13 +12,7 @@
 
 #include "base/secure_buffer.h"
 
-// The i686 Windows ABI keeps the stack only 4-byte aligned; realigning on entry lets the
-// compiler keep 16-byte vectors on the stack.
-#if defined(__i386__)
-#define FERROLYN_SHA_NI_TARGET __attribute__((target("sha,sse4.1,ssse3"), force_align_arg_pointer))
-#else
 #define FERROLYN_SHA_NI_TARGET __attribute__((target("sha,sse4.1,ssse3")))
-#endif
 
 namespace {
 
@@ -49,9 +43,17 @@ void sha256NiCompress(uint32_t state[8], const uint8_t* blocks, size_t blockCoun
     __m128i abef = _mm_alignr_epi8(dcba, hgfe, 8);     // A B E F
     __m128i cdgh = _mm_blend_epi16(hgfe, dcba, 0xf0);  // C D G H
 
+    // The state between blocks lives in memory that is named, so that it can be wiped before the
+    // return. i686 has too few vector registers to keep it through a block, and a spill slot of
+    // the compiler's would outlive the call with the state in it; x86-64 keeps every value in
+    // registers, and only reads the block's starting state back from here.
+    __m128i between[2] = {abef, cdgh};
     for (size_t n = 0; n < blockCount; ++n, blocks += 64) {
-        const __m128i abefStart = abef;
-        const __m128i cdghStart = cdgh;
+        abef = between[0];
+        cdgh = between[1];
+        // Makes the final addition read between again instead of a copy that the compiler would
+        // have to keep, on i686 in a spill slot of its own, through the block.
+        __asm__ volatile("" ::: "memory");
         // message[g % 4] holds schedule words 4g..4g+3 while group g of four rounds runs. The
         // words of group g + 1 are made during group g, before sha256msg1 overwrites those of
         // group g − 1 with the start of group g + 3.
@@ -79,14 +81,16 @@ void sha256NiCompress(uint32_t state[8], const uint8_t* blocks, size_t blockCoun
                 previous = _mm_sha256msg1_epu32(previous, current);
             }
         }
-        abef = _mm_add_epi32(abef, abefStart);
-        cdgh = _mm_add_epi32(cdgh, cdghStart);
+        between[0] = _mm_add_epi32(abef, between[0]);
+        between[1] = _mm_add_epi32(cdgh, between[1]);
     }
 
-    const __m128i feba = _mm_shuffle_epi32(abef, 0x1b);
-    const __m128i dchg = _mm_shuffle_epi32(cdgh, 0xb1);
+    const __m128i feba = _mm_shuffle_epi32(between[0], 0x1b);
+    const __m128i dchg = _mm_shuffle_epi32(between[1], 0xb1);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_blend_epi16(feba, dchg, 0xf0));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), _mm_alignr_epi8(dchg, feba, 8));
+    // Last, so that no vector is live across the call.
+    secureWipe(between, sizeof between);
 }
 
 #else
