@@ -298,7 +298,9 @@ TEST(ChunkPipeline, SlotMemoryBudget) {
         SCOPED_TRACE(row.name);
         const uint32_t workers = pipelineWorkersWithinBudget(row.workers, row.batch, row.slotBytes, row.budget);
         EXPECT_EQ(workers, row.expected);
-        if (workers > 1) EXPECT_LE(pipelineSlotCount(workers, row.batch) * row.slotBytes, row.budget);
+        if (workers > 1) {
+            EXPECT_LE(pipelineSlotCount(workers, row.batch) * row.slotBytes, row.budget);
+        }
     }
     if (sizeof(void*) < 8) {
         EXPECT_EQ(PIPELINE_SLOT_BUDGET_BYTES, budget32);
