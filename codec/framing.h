@@ -32,7 +32,8 @@ constexpr uint32_t CODEC_BLOCK_MAX_BYTES = 1 + CODEC_CHUNK_MAX_BYTES;
 // A quick look at a chunk before the block sort: true only when the chunk shows none of what the
 // coding chain feeds on, so the full attempt would store it anyway. Byte counts, counts by the
 // previous byte, differences of neighbours, equal neighbours and repeated 8-byte strings all have
-// to look like random data; a chunk under 64 KiB is never judged (coding it is cheap).
+// to look like random data, in every 64 KiB window for the first four; a chunk under 64 KiB is
+// never judged (coding it is cheap). Integer arithmetic only: every build answers alike.
 // Pre:  data holds size bytes.
 // Post: the answer; nothing is kept.
 [[nodiscard]] bool chunkLooksIncompressible(const uint8_t* data, uint32_t size);
