@@ -27,22 +27,6 @@ bool framingIsMethod(uint32_t value) {
     return value == METHOD_STORED || value == METHOD_HUFFMAN || value == METHOD_BLOCKSORT;
 }
 
-// The stages behind the method byte; false when any finds its data malformed or too long.
-bool framingDecodePayload(SecureBuffer& buffer, CompressionMethod method) {
-    switch (method) {
-    case METHOD_STORED: return buffer.size() <= CODEC_CHUNK_MAX_BYTES;
-    case METHOD_HUFFMAN:
-        return huffmanDecode(buffer, FRAMING_FIRST_RUN_LENGTH_MAX_BYTES) &&
-               runLengthDecode(buffer, CODEC_CHUNK_MAX_BYTES);
-    case METHOD_BLOCKSORT:
-        if (!huffmanDecode(buffer, FRAMING_SECOND_RUN_LENGTH_MAX_BYTES)) return false;
-        if (!runLengthDecode(buffer, FRAMING_BLOCK_SORT_MAX_BYTES)) return false;
-        moveToFrontDecode(buffer);
-        return blockSortDecode(buffer) && runLengthDecode(buffer, CODEC_CHUNK_MAX_BYTES);
-    }
-    return false;
-}
-
 // The quick look. It walks the chunk once in windows of FRAMING_LOOK_WINDOW_BYTES and stops at
 // the first window that shows structure, so a compressible chunk costs a window or two. All its
 // measures are integers, so every build of the program decides alike and writes the same bytes.
@@ -257,14 +241,66 @@ bool compressBlock(SecureBuffer& buffer, CompressionMethod mode) {
 }
 
 bool decompressBlock(SecureBuffer& buffer) {
+    CodecScratch scratch;
+    SecureBuffer out;
+    const bool decoded = decompressBlock(buffer.data(), buffer.size(), out, scratch);
+    buffer = std::move(out);  // wiped on failure
+    return decoded;
+}
+
+bool decompressBlock(const uint8_t* in, uint32_t size, SecureBuffer& out, CodecScratch& scratch) {
+    uint32_t used[2] = {0, 0};
     bool succeeded = false;
-    ScopeExit wipeOnFailure([&] {
-        if (!succeeded) buffer.wipe();
+    ScopeExit wipe([&] {
+        for (uint32_t i = 0; i < 2; ++i) {
+            if (used[i] != 0) secureWipe(scratch.stages[i].data(), used[i]);
+        }
+        if (!succeeded) out.wipe();
     });
-    if (buffer.empty()) return false;
-    const uint8_t method = buffer.data()[0];
-    if (!framingIsMethod(method)) return false;
-    if (!buffer.eraseFront(FRAMING_METHOD_BYTES)) return false;
-    succeeded = framingDecodePayload(buffer, static_cast<CompressionMethod>(method));
-    return succeeded;
+    // A stage's output length is only known when it succeeds; until then the whole buffer may
+    // hold its bytes.
+    auto decoded = [&](uint32_t stage, bool ok, uint32_t bytes) {
+        used[stage] = ok ? (bytes > used[stage] ? bytes : used[stage]) : scratch.stages[stage].size();
+        return ok;
+    };
+    if (size == 0 || !framingIsMethod(in[0])) return false;
+    const CompressionMethod method = static_cast<CompressionMethod>(in[0]);
+    const uint8_t* payload = in + FRAMING_METHOD_BYTES;
+    const uint32_t payloadBytes = size - FRAMING_METHOD_BYTES;
+    SecureBuffer& first = scratch.stages[0];
+    SecureBuffer& second = scratch.stages[1];
+    uint32_t firstBytes = 0;
+    uint32_t secondBytes = 0;
+    const uint8_t* chunk = nullptr;
+    uint32_t chunkBytes = 0;
+    if (method == METHOD_STORED) {
+        if (payloadBytes > CODEC_CHUNK_MAX_BYTES) return false;
+        chunk = payload;
+        chunkBytes = payloadBytes;
+    } else {
+        // Method 1 is Huffman and run-length decoding; method 2 has its block-sorted data there,
+        // then the rest of its chain.
+        const bool sorted = method == METHOD_BLOCKSORT;
+        const auto huffmanMax =
+            static_cast<uint32_t>(sorted ? FRAMING_SECOND_RUN_LENGTH_MAX_BYTES : FRAMING_FIRST_RUN_LENGTH_MAX_BYTES);
+        const auto runLengthMax = static_cast<uint32_t>(sorted ? FRAMING_BLOCK_SORT_MAX_BYTES : CODEC_CHUNK_MAX_BYTES);
+        bool ok = huffmanDecodeInto(payload, payloadBytes, huffmanMax, first, firstBytes);
+        if (!decoded(0, ok, firstBytes)) return false;
+        ok = runLengthDecodeInto(first.data(), firstBytes, runLengthMax, second, secondBytes);
+        if (!decoded(1, ok, secondBytes)) return false;
+        if (sorted) {
+            moveToFrontDecodeBytes(second.data(), secondBytes);
+            ok = blockSortDecodeInto(second.data(), secondBytes, first, firstBytes, scratch.blockSort);
+            if (!decoded(0, ok, firstBytes)) return false;
+            ok = runLengthDecodeInto(first.data(), firstBytes, CODEC_CHUNK_MAX_BYTES, second, secondBytes);
+            if (!decoded(1, ok, secondBytes)) return false;
+        }
+        chunk = second.data();
+        chunkBytes = secondBytes;
+    }
+    // The chunk's bytes, at most CODEC_CHUNK_MAX_BYTES: a full chunk reuses out's memory.
+    if (out.size() != chunkBytes) out.allocateForOverwrite(chunkBytes);
+    if (chunkBytes != 0) std::memcpy(out.data(), chunk, chunkBytes);
+    succeeded = true;
+    return true;
 }

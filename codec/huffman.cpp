@@ -537,9 +537,21 @@ bool huffmanEncode(SecureBuffer& buffer) {
 }
 
 bool huffmanDecode(SecureBuffer& buffer, uint32_t maxOutputBytes) {
-    const uint32_t size = buffer.size();
-    if (size == 0) return true;
-    const uint8_t* in = buffer.data();
+    if (buffer.empty()) return true;
+    SecureBuffer out;
+    uint32_t n = 0;
+    // out was empty: it is allocated exactly n bytes, and dropped (wiped) on failure.
+    if (!huffmanDecodeInto(buffer.data(), buffer.size(), maxOutputBytes, out, n)) return false;
+    buffer = std::move(out);
+    return true;
+}
+
+bool huffmanDecodeInto(const uint8_t* in, uint32_t size, uint32_t maxOutputBytes, SecureBuffer& out,
+                       uint32_t& outBytes) {
+    if (size == 0) {
+        outBytes = 0;
+        return true;
+    }
     const uint32_t sizeClass = in[0] & 3;
     if (size < sizeClass + 2) return false;
 
@@ -558,13 +570,12 @@ bool huffmanDecode(SecureBuffer& buffer, uint32_t maxOutputBytes) {
     // Every code of a tree with several leaves is at least one bit long.
     if (!root.leaf && n > reader.endBit - reader.position) return false;
 
-    SecureBuffer out;
-    if (n != 0) out.allocateForOverwrite(n);  // all n bytes are decoded, or out is dropped
+    if (out.size() < n) out.allocate(n);
     if (root.leaf) {
         if (n != 0) std::memset(out.data(), root.value, n);
     } else if (!huffmanDecodeBytes(in, size, reader.position, tree, n, out.data())) {
         return false;
     }
-    buffer = std::move(out);
+    outBytes = n;
     return true;
 }

@@ -35,3 +35,13 @@ constexpr uint32_t HUFFMAN_MAX_LEAVES = 256;
 //       allocated before these checks pass.
 // Throws 0 when memory runs out; the buffer then keeps its old contents.
 [[nodiscard]] bool huffmanDecode(SecureBuffer& buffer, uint32_t maxOutputBytes);
+
+// huffmanDecode of the size bytes at in into the first outBytes bytes of out, which keeps its
+// memory when it is long enough and is otherwise replaced by a zeroed buffer of exactly outBytes.
+// Pre:  in is any bytes (untrusted) and does not point into out.
+// Post: true: out's first outBytes bytes are the decoded bytes. false: as huffmanDecode; out
+//       and outBytes are unchanged, except that a failure while decoding the codes leaves some
+//       decoded bytes in out for the caller to wipe.
+// Throws 0 when memory runs out; out then keeps its old contents.
+[[nodiscard]] bool huffmanDecodeInto(const uint8_t* in, uint32_t size, uint32_t maxOutputBytes, SecureBuffer& out,
+                                     uint32_t& outBytes);

@@ -143,16 +143,23 @@ void runLengthEncode(SecureBuffer& buffer) {
 }
 
 bool runLengthDecode(SecureBuffer& buffer, uint32_t maxOutputBytes) {
-    const uint32_t size = buffer.size();
-    if (size == 0) return true;
-    uint64_t length = 0;
-    if (!runLengthDecodeTokens(buffer.data(), size, maxOutputBytes, nullptr, length)) return false;
+    if (buffer.empty()) return true;
     SecureBuffer out;
+    uint32_t length = 0;
+    if (!runLengthDecodeInto(buffer.data(), buffer.size(), maxOutputBytes, out, length)) return false;
+    buffer = std::move(out);  // exactly length bytes: out was empty
+    return true;
+}
+
+bool runLengthDecodeInto(const uint8_t* in, uint32_t size, uint32_t maxOutputBytes, SecureBuffer& out,
+                         uint32_t& outBytes) {
+    uint64_t length = 0;
+    if (size != 0 && !runLengthDecodeTokens(in, size, maxOutputBytes, nullptr, length)) return false;
     if (length != 0) {
-        out.allocateForOverwrite(static_cast<uint32_t>(length));  // the second walk writes it all
-        uint64_t written = 0;
-        (void)runLengthDecodeTokens(buffer.data(), size, length, out.data(), written);
+        if (out.size() < length) out.allocate(static_cast<uint32_t>(length));
+        uint64_t written = 0;  // the second walk writes all length bytes
+        (void)runLengthDecodeTokens(in, size, length, out.data(), written);
     }
-    buffer = std::move(out);
+    outBytes = static_cast<uint32_t>(length);
     return true;
 }

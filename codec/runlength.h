@@ -30,3 +30,13 @@ void runLengthEncode(SecureBuffer& buffer);
 //       is allocated, so a forged stream cannot make the decoder allocate past the limit.
 // Throws 0 when memory runs out; the buffer then keeps its old contents.
 [[nodiscard]] bool runLengthDecode(SecureBuffer& buffer, uint32_t maxOutputBytes);
+
+// runLengthDecode of the size bytes at in into the first outBytes bytes of out, which keeps its
+// memory when it is long enough and is otherwise replaced by a zeroed buffer of exactly outBytes
+// (so that a kept buffer never holds more than its users wrote).
+// Pre:  in is any bytes (untrusted) and does not point into out.
+// Post: true: out's first outBytes bytes are the decoded bytes. false: as runLengthDecode; out
+//       and outBytes are unchanged.
+// Throws 0 when memory runs out; out then keeps its old contents.
+[[nodiscard]] bool runLengthDecodeInto(const uint8_t* in, uint32_t size, uint32_t maxOutputBytes, SecureBuffer& out,
+                                       uint32_t& outBytes);

@@ -247,6 +247,59 @@ TEST(Framing, RoundTripsWholeChunks) {
     }
 }
 
+// One scratch and one output buffer through a run of chunks of every method and size, with a
+// forged chunk among them, as a decrypting thread uses them: each chunk comes out as the
+// one-shot decoder gives it, a failure leaves the output empty, and after every call the scratch
+// holds zeros only, however much of it the chunk before used.
+TEST(Framing, ScratchServesChunkAfterChunkAndKeepsNothing) {
+    auto compressed = [](const SecureBuffer& input, CompressionMethod mode) {
+        SecureBuffer buffer(input);
+        EXPECT_TRUE(compressBlock(buffer, mode));
+        return buffer;
+    };
+    SecureBuffer forged = compressed(englishLikeText(100000, 61), METHOD_BLOCKSORT);
+    forged.data()[forged.size() / 2] ^= 0x10;
+    SecureBuffer truncated = compressed(englishLikeText(CODEC_CHUNK_MAX_BYTES, 62), METHOD_BLOCKSORT);
+    truncated.resize(truncated.size() - 7);
+    const struct Row {
+        const char* name;
+        SecureBuffer chunk;
+    } rows[] = {
+        {"text 2 MiB", compressed(englishLikeText(CODEC_CHUNK_MAX_BYTES, 63), METHOD_BLOCKSORT)},
+        {"repeated line 2 MiB", compressed(cyclic("Ferrolyn krypterar en fil i taget, i block.\n",
+                                                  CODEC_CHUNK_MAX_BYTES), METHOD_BLOCKSORT)},
+        {"short text", compressed(englishLikeText(3000, 64), METHOD_BLOCKSORT)},
+        {"forged", forged},
+        {"random 2 MiB, stored", compressed(randomBytes(CODEC_CHUNK_MAX_BYTES, 65), METHOD_BLOCKSORT)},
+        {"text, method 1", compressed(englishLikeText(500000, 66), METHOD_HUFFMAN)},
+        {"truncated 2 MiB", truncated},
+        {"empty", hexBuffer("00")},
+        {"two blocks' worth of runs", compressed(repeated(0x41, CODEC_CHUNK_MAX_BYTES), METHOD_BLOCKSORT)},
+        {"text 2 MiB again", compressed(englishLikeText(CODEC_CHUNK_MAX_BYTES, 67), METHOD_BLOCKSORT)},
+    };
+    auto allZero = [](const SecureBuffer& b) {
+        return std::all_of(b.data(), b.data() + b.size(), [](uint8_t byte) { return byte == 0; });
+    };
+    CodecScratch scratch;
+    SecureBuffer out;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SecureBuffer expected(row.chunk);
+        const bool decodes = decompressBlock(expected);
+        EXPECT_EQ(decompressBlock(row.chunk.data(), row.chunk.size(), out, scratch), decodes);
+        if (decodes) {
+            EXPECT_TRUE(out.constantTimeEquals(expected));
+        } else {
+            EXPECT_TRUE(out.empty());
+        }
+        EXPECT_TRUE(allZero(scratch.stages[0]));
+        EXPECT_TRUE(allZero(scratch.stages[1]));
+        EXPECT_TRUE(allZero(scratch.blockSort.words));
+        EXPECT_TRUE(allZero(scratch.blockSort.spare));
+    }
+    EXPECT_FALSE(scratch.blockSort.words.empty());  // the scratch was used, and kept
+}
+
 TEST(Framing, EveryRegionComesBackWiped) {
     // All working memory of both directions is SecureBuffer memory, wiped before release.
     testsupport::AllocationAudit audit;
