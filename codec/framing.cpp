@@ -27,6 +27,34 @@ bool framingIsMethod(uint32_t value) {
     return value == METHOD_STORED || value == METHOD_HUFFMAN || value == METHOD_BLOCKSORT;
 }
 
+// The shortest runs of zeros that the second run-length stage writes as tokens, tried in this
+// order; 4 is the stage's own rule, so it comes first and wins ties. Measured on text, the best
+// is near 12 (2% fewer bytes than 4); on machine code near 6; on long runs it makes no difference.
+constexpr uint32_t FRAMING_ZERO_RUN_CHOICES[] = {4, 5, 6, 7, 8, 10, 12, 14, 16, 20, 24, 32};
+
+// The choice for the move-to-front output mtf that gives the shortest Huffman stream, found from
+// counts alone. Every choice decodes alike; the shortest is never longer than the stage's own.
+uint32_t framingChooseZeroRun(const SecureBuffer& mtf) {
+    RunLengthZeroRuns runs;
+    uint32_t counts[256];
+    ScopeExit wipeCounts([&] {
+        secureWipe(&runs, sizeof runs);
+        secureWipe(counts, sizeof counts);
+    });
+    runLengthCountZeroRuns(mtf.data(), mtf.size(), runs);
+    uint32_t best = FRAMING_ZERO_RUN_CHOICES[0];
+    uint64_t bestBytes = UINT64_MAX;
+    for (const uint32_t choice : FRAMING_ZERO_RUN_CHOICES) {
+        runLengthCountsWith(runs, choice, counts);
+        const uint64_t bytes = huffmanEncodedBytes(counts);
+        if (bytes != 0 && bytes < bestBytes) {
+            best = choice;
+            bestBytes = bytes;
+        }
+    }
+    return best;
+}
+
 // The quick look. It walks the chunk once in windows of FRAMING_LOOK_WINDOW_BYTES and stops at
 // the first window that shows structure, so a compressible chunk costs a window or two. All its
 // measures are integers, so every build of the program decides alike and writes the same bytes.
@@ -220,7 +248,7 @@ bool compressBlock(SecureBuffer& buffer, CompressionMethod mode) {
             // The run-length output of a non-empty chunk is never empty.
             if (!blockSortEncode(buffer, coded)) return false;
             moveToFrontEncode(coded);
-            runLengthEncode(coded);
+            runLengthEncode(coded, framingChooseZeroRun(coded));
         } else {
             coded = buffer;
         }

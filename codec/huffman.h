@@ -24,6 +24,10 @@ constexpr uint32_t HUFFMAN_MAX_LEAVES = 256;
 // Throws 0 when memory runs out; the buffer then keeps its old contents.
 [[nodiscard]] bool huffmanEncode(SecureBuffer& buffer);
 
+// The length in bytes of the stream huffmanEncode writes for a buffer with these byte counts,
+// found without coding anything; 0 when the counts are all 0 or huffmanEncode would fail.
+[[nodiscard]] uint64_t huffmanEncodedBytes(const uint32_t (&counts)[256]);
+
 // Inverse of huffmanEncode. The tree starts where the encoder puts it for the n read from the
 // header (bit 10, 18, 26 or 34 by the size of n), whatever K says.
 // Pre:  buffer is any bytes (untrusted); maxOutputBytes is the most the caller will accept.
