@@ -4,7 +4,10 @@
 # libraries), one 44-byte line repeated, and random bytes. For each it prints the output size as a
 # share of the input, MB/s both ways (per second of wall clock and per CPU second) and the peak
 # resident memory, each the median of three runs. The ferrolyn rows include encryption and
-# authentication; the others run single-threaded.
+# authentication; the others run single-threaded. A summary follows with the codec's aims: sizes
+# against bzip2 -9, encoding speed per core against bzip2 -9, peak memory, the random file
+# encrypted with compression against without it, and the repeated line decoded against bzip2 -d
+# by wall clock.
 #   bench/codec_compare.sh [TOOL] [SIZE_MIB] [--inputs DIR]
 # TOOL defaults to build/bench/ferrolyn, then build/native/ferrolyn; SIZE_MIB to 64. With
 # --inputs the four files are kept in DIR and reused by later runs of the same size.
@@ -157,19 +160,27 @@ echo "MB/s: 10^6 input bytes per second of wall clock (wall) and of user + syste
 echo "MiB: peak resident memory; medians of 3 runs."
 printf '%-9s %-9s %9s  %8s %8s  %8s %8s  %7s %7s\n' file program size enc-wall enc-cpu \
     dec-wall dec-cpu enc-MiB dec-MiB
+# Kept for the summary: output bytes and the measure results, by "file program".
+declare -A out_bytes encodes decodes
 for file in "${files[@]}"; do
     in="$inputs/$file-$size_mib"
 
-    encode=$(measure /dev/null "$tool" encrypt "$in" -o "$work/c.enc" --key-file "$work/k.key" --cipher aes --compress)
-    decode=$(measure /dev/null "$tool" decrypt "$work/c.enc" -o "$work/back" --key-file "$work/k.key")
+    encode=$(measure /dev/null "$tool" encrypt "$in" -o "$work/c.enc" --force --key-file "$work/k.key" --cipher aes --compress)
+    decode=$(measure /dev/null "$tool" decrypt "$work/c.enc" -o "$work/back" --force --key-file "$work/k.key")
     check_same "$in" "$work/back" "ferrolyn $file"
-    row "$file" "ferrolyn" "$(stat -c %s "$work/c.enc")" "$encode" "$decode"
+    out_bytes["$file ferrolyn"]=$(stat -c %s "$work/c.enc")
+    encodes["$file ferrolyn"]=$encode
+    decodes["$file ferrolyn"]=$decode
+    row "$file" "ferrolyn" "${out_bytes["$file ferrolyn"]}" "$encode" "$decode"
     rm -f "$work/c.enc" "$work/back"
 
     encode=$(measure "$work/c.bz2" bzip2 -9 -c "$in")
     decode=$(measure "$work/back" bzip2 -d -c "$work/c.bz2")
     check_same "$in" "$work/back" "bzip2 $file"
-    row "$file" "bzip2 -9" "$(stat -c %s "$work/c.bz2")" "$encode" "$decode"
+    out_bytes["$file bzip2"]=$(stat -c %s "$work/c.bz2")
+    encodes["$file bzip2"]=$encode
+    decodes["$file bzip2"]=$decode
+    row "$file" "bzip2 -9" "${out_bytes["$file bzip2"]}" "$encode" "$decode"
     rm -f "$work/c.bz2" "$work/back"
 
     encode=$(measure "$work/c.xz" xz -1 -T1 -c "$in")
@@ -184,3 +195,39 @@ for file in "${files[@]}"; do
     row "$file" "zstd -3" "$(stat -c %s "$work/c.zst")" "$encode" "$decode"
     rm -f "$work/c.zst" "$work/back"
 done
+
+# The random file encrypted without compression, for the speed it costs to look at it.
+plain=$(measure /dev/null "$tool" encrypt "$inputs/random-$size_mib" -o "$work/c.enc" --force --key-file "$work/k.key" \
+    --cipher aes --no-compress)
+rm -f "$work/c.enc"
+
+peak=0
+for file in "${files[@]}"; do
+    for m in "${encodes["$file ferrolyn"]}" "${decodes["$file ferrolyn"]}"; do
+        kib=${m##* }
+        ((kib > peak)) && peak=$kib
+    done
+done
+
+echo
+echo "aims                                              measured    aim"
+awk -v tf="${out_bytes["text ferrolyn"]}" -v tb="${out_bytes["text bzip2"]}" \
+    -v bf="${out_bytes["binary ferrolyn"]}" -v bb="${out_bytes["binary bzip2"]}" \
+    -v te="${encodes["text ferrolyn"]}" -v tbe="${encodes["text bzip2"]}" \
+    -v be="${encodes["binary ferrolyn"]}" -v bbe="${encodes["binary bzip2"]}" \
+    -v rc="${encodes["random ferrolyn"]}" -v rp="$plain" \
+    -v rd="${decodes["repeated ferrolyn"]}" -v rbd="${decodes["repeated bzip2"]}" -v peak="$peak" '
+    function first(m,   f) { split(m, f, " "); return f[1] > 0.005 ? f[1] : 0.005 }
+    function cpu(m,   f) { split(m, f, " "); return f[2] > 0.005 ? f[2] : 0.005 }
+    BEGIN {
+        printf "text size / bzip2 -9                              %8.3f  <= 1.03\n", tf / tb
+        printf "machine code size / bzip2 -9                      %8.3f  <= 1.04\n", bf / bb
+        printf "text encoding per core / bzip2 -9                 %8.2f  >= 1.0\n", cpu(tbe) / cpu(te)
+        printf "machine code encoding per core / bzip2 -9         %8.2f  >= 1.0\n", cpu(bbe) / cpu(be)
+        printf "peak memory of ferrolyn, MiB                      %8.1f  <= 64\n", peak / 1024
+        printf "random, compressed / plain encryption speed       %8.2f  >= 0.5   (%.2f s against %.2f s)\n",
+            first(rp) / first(rc), first(rc), first(rp)
+        printf "repeated line, decoding speed / bzip2 -d          %8.2f  >= 1.0   (%.2f s against %.2f s)\n",
+            first(rbd) / first(rd), first(rd), first(rbd)
+    }'
+

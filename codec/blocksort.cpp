@@ -359,9 +359,18 @@ bool blockSortEncode(SecureBuffer& buffer) {
 }
 
 bool blockSortDecode(SecureBuffer& buffer) {
-    const uint32_t size = buffer.size();
+    SecureBuffer out;
+    uint32_t outBytes = 0;
+    BlockSortDecodeScratch scratch;
+    // out was empty: it is allocated exactly outBytes.
+    if (!blockSortDecodeInto(buffer.data(), buffer.size(), out, outBytes, scratch)) return false;
+    buffer = std::move(out);
+    return true;
+}
+
+bool blockSortDecodeInto(uint8_t* in, uint32_t size, SecureBuffer& out, uint32_t& outBytes,
+                         BlockSortDecodeScratch& scratch) {
     if (size < BLOCK_SORT_HEADER_BYTES) return false;
-    const uint8_t* in = buffer.data();
     const uint32_t blocks = load16Le(in);
     if (blocks == 0) return false;
     const uint32_t tableBytes = BLOCK_SORT_HEADER_BYTES + BLOCK_SORT_INDEX_BYTES * blocks;
@@ -376,18 +385,25 @@ bool blockSortDecode(SecureBuffer& buffer) {
     }
 
     // Every block is written below; the links of a block are built before they are followed.
-    SecureBuffer out = SecureBuffer::forOverwrite(payloadBytes);
+    if (out.size() < payloadBytes) out.allocate(payloadBytes);
     const uint32_t largest = blockSortBlockLength(payloadBytes, 0);
-    CodecWordArray links(largest, CodecWordsForOverwrite{});
     // The walks of a long block write into its own last column once the links hold it, and
-    // into this spare area.
+    // into the spare area; previousPiece links their pieces.
     const bool manyWalks = largest > BLOCK_SORT_ONE_WALK_MAX_BYTES;
-    SecureBuffer spare;
-    if (manyWalks) spare.allocate((BLOCK_SORT_WALKS + 1) * BLOCK_SORT_PIECE_BYTES);
-    CodecWordArray previousPiece(manyWalks ? largest / BLOCK_SORT_PIECE_BYTES + BLOCK_SORT_WALKS + 1 : 0);
+    const uint32_t pieceWords = manyWalks ? largest / BLOCK_SORT_PIECE_BYTES + BLOCK_SORT_WALKS + 1 : 0;
+    const uint32_t spareBytes = manyWalks ? (BLOCK_SORT_WALKS + 1) * BLOCK_SORT_PIECE_BYTES : 0;
+    uint32_t* links = codecWordsIn(scratch.words, largest + pieceWords);
+    uint32_t* previousPiece = links + largest;
+    if (scratch.spare.size() < spareBytes) scratch.spare.allocate(spareBytes);
+    std::memset(previousPiece, 0, pieceWords * sizeof(uint32_t));
+    if (spareBytes != 0) std::memset(scratch.spare.data(), 0, spareBytes);
     uint32_t counts[256];
-    ScopeExit wipeCounts([&] { secureWipe(counts, sizeof counts); });
-    uint8_t* payload = buffer.data() + tableBytes;
+    ScopeExit wipeWork([&] {
+        secureWipe(counts, sizeof counts);
+        secureWipe(links, (static_cast<size_t>(largest) + pieceWords) * sizeof(uint32_t));
+        if (spareBytes != 0) secureWipe(scratch.spare.data(), spareBytes);
+    });
+    uint8_t* payload = in + tableBytes;
     for (uint32_t k = 0; k < blocks; ++k) {
         const uint32_t primaryIndex = blockSortLoadIndex(in + BLOCK_SORT_HEADER_BYTES + BLOCK_SORT_INDEX_BYTES * k);
         const uint32_t start = k * BLOCK_SORT_SIZE;
@@ -396,14 +412,14 @@ bool blockSortDecode(SecureBuffer& buffer) {
             std::memcpy(out.data() + start, payload + start, length);
             continue;
         }
-        blockSortBuildLinks(payload + start, length, links.data(), counts);
+        blockSortBuildLinks(payload + start, length, links, counts);
         if (length <= BLOCK_SORT_ONE_WALK_MAX_BYTES) {
-            blockSortWalkOnce(links.data(), length, primaryIndex, out.data() + start);
+            blockSortWalkOnce(links, length, primaryIndex, out.data() + start);
         } else {
-            blockSortWalkMany(links.data(), length, primaryIndex, payload + start, spare.data(), previousPiece.data(),
+            blockSortWalkMany(links, length, primaryIndex, payload + start, scratch.spare.data(), previousPiece,
                               out.data() + start);
         }
     }
-    buffer = std::move(out);
+    outBytes = payloadBytes;
     return true;
 }

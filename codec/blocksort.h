@@ -48,3 +48,21 @@ constexpr uint64_t blockSortEncodedBytes(uint64_t inputBytes) {
 //       not below its block's length; the buffer is unchanged.
 // Throws 0 when memory runs out; the buffer then keeps its old contents.
 [[nodiscard]] bool blockSortDecode(SecureBuffer& buffer);
+
+// Working memory of blockSortDecodeInto that a caller keeps from one use to the next: words for
+// the links, spare bytes for the walks. Both grow to the largest block seen; each use wipes what
+// it used before it returns.
+struct BlockSortDecodeScratch {
+    SecureBuffer words;
+    SecureBuffer spare;
+};
+
+// blockSortDecode of the size bytes at in into the first outBytes bytes of out, which keeps its
+// memory when it is long enough and is otherwise replaced by a zeroed buffer of exactly outBytes.
+// Pre:  in is any bytes (untrusted), does not point into out, and may be overwritten: the walks
+//       of a long block keep their bytes in its last column once the links hold it.
+// Post: true: out's first outBytes bytes are the restored bytes. false: as blockSortDecode,
+//       checked before anything is written; out, outBytes and in are unchanged.
+// Throws 0 when memory runs out; out then keeps its old contents.
+[[nodiscard]] bool blockSortDecodeInto(uint8_t* in, uint32_t size, SecureBuffer& out, uint32_t& outBytes,
+                                       BlockSortDecodeScratch& scratch);

@@ -6,6 +6,7 @@
 
 #include "base/chunk.h"
 #include "base/secure_buffer.h"
+#include "codec/blocksort.h"
 
 enum CompressionMethod : uint8_t {
     METHOD_STORED = 0,     // the chunk's bytes unchanged
@@ -32,10 +33,28 @@ constexpr uint32_t CODEC_BLOCK_MAX_BYTES = 1 + CODEC_CHUNK_MAX_BYTES;
 // A quick look at a chunk before the block sort: true only when the chunk shows none of what the
 // coding chain feeds on, so the full attempt would store it anyway. Byte counts, counts by the
 // previous byte, differences of neighbours, equal neighbours and repeated 8-byte strings all have
-// to look like random data; a chunk under 64 KiB is never judged (coding it is cheap).
+// to look like random data, in every 64 KiB window for the first four; a chunk under 64 KiB is
+// never judged (coding it is cheap). Integer arithmetic only: every build answers alike.
 // Pre:  data holds size bytes.
 // Post: the answer; nothing is kept.
 [[nodiscard]] bool chunkLooksIncompressible(const uint8_t* data, uint32_t size);
+
+// Working memory for decompressBlock that one thread keeps from chunk to chunk, so that a long
+// job does not obtain (and fault in) fresh stage buffers for every chunk. Each buffer grows to
+// the largest use seen, about 12.3 MiB in all for 2 MiB chunks. Every decompressBlock wipes what
+// it used before it returns, on every path: between chunks it holds no plaintext.
+struct CodecScratch {
+    SecureBuffer stages[2];  // the stages' outputs, in turn
+    BlockSortDecodeScratch blockSort;
+};
+
+// Restores the chunk that compressBlock made from the size bytes at in, into out, whose memory
+// is kept when it already has exactly the chunk's size and replaced otherwise.
+// Pre:  in is any bytes (untrusted), not inside out or scratch.
+// Post: true: out holds the chunk. false: as decompressBlock(buffer), in is empty or its data
+//       is malformed or too long; out is then wiped. scratch holds no data either way.
+// Throws 0 when memory runs out; out and scratch are then wiped as well.
+[[nodiscard]] bool decompressBlock(const uint8_t* in, uint32_t size, SecureBuffer& out, CodecScratch& scratch);
 
 // Restores a chunk that compressBlock made.
 // Pre:  buffer is any bytes (untrusted).

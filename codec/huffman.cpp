@@ -468,22 +468,11 @@ bool huffmanDecodeBytes(const uint8_t* in, uint32_t size, uint64_t bit, const Hu
     return true;
 }
 
-}  // namespace
-
-bool huffmanEncode(SecureBuffer& buffer) {
-    const uint32_t n = buffer.size();
-    if (n == 0) return true;
-    const uint8_t* in = buffer.data();
-
-    uint32_t counts[256] = {};
-    HuffmanTree tree;
-    HuffmanCode codes[256] = {};
-    ScopeExit wipeTables([&] {
-        secureWipe(counts, sizeof counts);
-        secureWipe(&tree, sizeof tree);
-        secureWipe(codes, sizeof codes);
-    });
-    for (uint32_t i = 0; i < n; ++i) ++counts[in[i]];
+// Chooses the tree and codes for counts that sum to n >= 1, as the encoder writes them, and the
+// stream's length in bits; false where the encoder fails. tree and codes hold data-derived
+// values for the caller to wipe.
+bool huffmanPlan(const uint32_t (&counts)[256], uint32_t n, HuffmanTree& tree, HuffmanCode (&codes)[256],
+                 uint64_t& totalBits) {
     // The tree of the list rule is kept wherever it already gives the shortest stream in whole
     // bytes, so those streams stay the reference encoder's bytes; otherwise a Huffman tree of the
     // same number of leaves, hence the same tree bits, codes the data in fewer bytes.
@@ -516,16 +505,36 @@ bool huffmanEncode(SecureBuffer& buffer) {
     } else if (!listCodes) {
         return false;
     }
-
-    const uint64_t totalBits = fixedBits + dataBits;
+    totalBits = fixedBits + dataBits;
     const uint64_t capacityBytes = n + n / HUFFMAN_CAPACITY_DIVISOR + HUFFMAN_CAPACITY_EXTRA_BYTES;
-    if (totalBits > 8 * capacityBytes) return false;
+    return totalBits <= 8 * capacityBytes;
+}
+
+}  // namespace
+
+bool huffmanEncode(SecureBuffer& buffer) {
+    const uint32_t n = buffer.size();
+    if (n == 0) return true;
+    const uint8_t* in = buffer.data();
+
+    uint32_t counts[256] = {};
+    HuffmanTree tree;
+    HuffmanCode codes[256] = {};
+    ScopeExit wipeTables([&] {
+        secureWipe(counts, sizeof counts);
+        secureWipe(&tree, sizeof tree);
+        secureWipe(codes, sizeof codes);
+    });
+    for (uint32_t i = 0; i < n; ++i) ++counts[in[i]];
+    uint64_t totalBits = 0;
+    if (!huffmanPlan(counts, n, tree, codes, totalBits)) return false;
     const uint64_t streamBytes = (totalBits + 7) / 8;
     if (streamBytes > UINT32_MAX) throw 0;
 
     // The writer fills every byte: streamBytes is the written bits rounded up to a byte.
     SecureBuffer out = SecureBuffer::forOverwrite(static_cast<uint32_t>(streamBytes));
     HuffmanBitWriter writer = {out.data(), 0, 0, 0};
+    const uint32_t sizeClass = huffmanSizeClass(n);
     huffmanPutBits(writer, sizeClass, HUFFMAN_CLASS_BITS);
     huffmanPutBits(writer, n, 8 * (sizeClass + 1));
     huffmanPutTree(writer, tree);
@@ -536,10 +545,38 @@ bool huffmanEncode(SecureBuffer& buffer) {
     return true;
 }
 
+uint64_t huffmanEncodedBytes(const uint32_t (&counts)[256]) {
+    uint64_t n = 0;
+    for (uint32_t value = 0; value < 256; ++value) n += counts[value];
+    if (n == 0) return 0;
+    if (n > UINT32_MAX) return 0;
+    HuffmanTree tree;
+    HuffmanCode codes[256] = {};
+    ScopeExit wipeTables([&] {
+        secureWipe(&tree, sizeof tree);
+        secureWipe(codes, sizeof codes);
+    });
+    uint64_t totalBits = 0;
+    if (!huffmanPlan(counts, static_cast<uint32_t>(n), tree, codes, totalBits)) return 0;
+    return (totalBits + 7) / 8;
+}
+
 bool huffmanDecode(SecureBuffer& buffer, uint32_t maxOutputBytes) {
-    const uint32_t size = buffer.size();
-    if (size == 0) return true;
-    const uint8_t* in = buffer.data();
+    if (buffer.empty()) return true;
+    SecureBuffer out;
+    uint32_t n = 0;
+    // out was empty: it is allocated exactly n bytes, and dropped (wiped) on failure.
+    if (!huffmanDecodeInto(buffer.data(), buffer.size(), maxOutputBytes, out, n)) return false;
+    buffer = std::move(out);
+    return true;
+}
+
+bool huffmanDecodeInto(const uint8_t* in, uint32_t size, uint32_t maxOutputBytes, SecureBuffer& out,
+                       uint32_t& outBytes) {
+    if (size == 0) {
+        outBytes = 0;
+        return true;
+    }
     const uint32_t sizeClass = in[0] & 3;
     if (size < sizeClass + 2) return false;
 
@@ -558,13 +595,12 @@ bool huffmanDecode(SecureBuffer& buffer, uint32_t maxOutputBytes) {
     // Every code of a tree with several leaves is at least one bit long.
     if (!root.leaf && n > reader.endBit - reader.position) return false;
 
-    SecureBuffer out;
-    if (n != 0) out.allocateForOverwrite(n);  // all n bytes are decoded, or out is dropped
+    if (out.size() < n) out.allocate(n);
     if (root.leaf) {
         if (n != 0) std::memset(out.data(), root.value, n);
     } else if (!huffmanDecodeBytes(in, size, reader.position, tree, n, out.data())) {
         return false;
     }
-    buffer = std::move(out);
+    outBytes = n;
     return true;
 }

@@ -24,6 +24,10 @@ constexpr uint32_t HUFFMAN_MAX_LEAVES = 256;
 // Throws 0 when memory runs out; the buffer then keeps its old contents.
 [[nodiscard]] bool huffmanEncode(SecureBuffer& buffer);
 
+// The length in bytes of the stream huffmanEncode writes for a buffer with these byte counts,
+// found without coding anything; 0 when the counts are all 0 or huffmanEncode would fail.
+[[nodiscard]] uint64_t huffmanEncodedBytes(const uint32_t (&counts)[256]);
+
 // Inverse of huffmanEncode. The tree starts where the encoder puts it for the n read from the
 // header (bit 10, 18, 26 or 34 by the size of n), whatever K says.
 // Pre:  buffer is any bytes (untrusted); maxOutputBytes is the most the caller will accept.
@@ -35,3 +39,13 @@ constexpr uint32_t HUFFMAN_MAX_LEAVES = 256;
 //       allocated before these checks pass.
 // Throws 0 when memory runs out; the buffer then keeps its old contents.
 [[nodiscard]] bool huffmanDecode(SecureBuffer& buffer, uint32_t maxOutputBytes);
+
+// huffmanDecode of the size bytes at in into the first outBytes bytes of out, which keeps its
+// memory when it is long enough and is otherwise replaced by a zeroed buffer of exactly outBytes.
+// Pre:  in is any bytes (untrusted) and does not point into out.
+// Post: true: out's first outBytes bytes are the decoded bytes. false: as huffmanDecode; out
+//       and outBytes are unchanged, except that a failure while decoding the codes leaves some
+//       decoded bytes in out for the caller to wipe.
+// Throws 0 when memory runs out; out then keeps its old contents.
+[[nodiscard]] bool huffmanDecodeInto(const uint8_t* in, uint32_t size, uint32_t maxOutputBytes, SecureBuffer& out,
+                                     uint32_t& outBytes);

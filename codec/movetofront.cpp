@@ -113,12 +113,12 @@ void moveToFrontEncodeBytes(uint8_t* bytes, uint32_t size) {
 
 void moveToFrontEncode(SecureBuffer& buffer) { moveToFrontEncodeBytes(buffer.data(), buffer.size()); }
 
-void moveToFrontDecode(SecureBuffer& buffer) {
+void moveToFrontDecode(SecureBuffer& buffer) { moveToFrontDecodeBytes(buffer.data(), buffer.size()); }
+
+void moveToFrontDecodeBytes(uint8_t* bytes, uint32_t size) {
     uint8_t list[256];
     ScopeExit wipeList([&] { secureWipe(list, sizeof list); });
     moveToFrontInitList(list);
-    uint8_t* bytes = buffer.data();
-    const uint32_t size = buffer.size();
     for (uint32_t i = 0; i < size; ++i) {
         const uint32_t position = bytes[i];
         if (position == 0) {

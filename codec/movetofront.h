@@ -13,3 +13,6 @@ void moveToFrontEncode(SecureBuffer& buffer);
 // Post: every byte k is replaced by the value at position k, which then moves to position 0;
 //       the inverse of moveToFrontEncode. The size never changes.
 void moveToFrontDecode(SecureBuffer& buffer);
+
+// moveToFrontDecode over size bytes at bytes.
+void moveToFrontDecodeBytes(uint8_t* bytes, uint32_t size);

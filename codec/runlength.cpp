@@ -48,8 +48,10 @@ uint8_t runLengthChooseEscape(const uint32_t (&counts)[256]) {
 }
 
 // Writes the stream of in[0..size) to out, which must hold 1 + size + (occurrences of escape)
-// bytes, and returns its length.
-uint32_t runLengthEncodeTokens(const uint8_t* in, uint32_t size, uint8_t escape, uint8_t* out) {
+// bytes, and returns its length. Runs of zeros shorter than minZeroRunBytes are written as
+// literals.
+uint32_t runLengthEncodeTokens(const uint8_t* in, uint32_t size, uint8_t escape, uint32_t minZeroRunBytes,
+                               uint8_t* out) {
     uint32_t length = 1;
     out[0] = escape;
     uint32_t i = 0;
@@ -70,7 +72,8 @@ uint32_t runLengthEncodeTokens(const uint8_t* in, uint32_t size, uint8_t escape,
         }
         uint32_t run = 2;
         while (run < RUN_LENGTH_MAX_RUN_BYTES && i + run < size && in[i + run] == value) ++run;
-        if (run >= RUN_LENGTH_MIN_RUN_BYTES) {
+        // A shorter run of zeros goes literal by literal: each next start sees a shorter run.
+        if (run >= RUN_LENGTH_MIN_RUN_BYTES && (value != 0 || run >= minZeroRunBytes)) {
             out[length] = escape;
             out[length + 1] = value;
             out[length + 2] = static_cast<uint8_t>(run - RUN_LENGTH_MIN_RUN_BYTES);
@@ -125,7 +128,9 @@ bool runLengthDecodeTokens(const uint8_t* in, uint32_t size, uint64_t limit, uin
 
 }  // namespace
 
-void runLengthEncode(SecureBuffer& buffer) {
+void runLengthEncode(SecureBuffer& buffer) { runLengthEncode(buffer, RUN_LENGTH_MIN_RUN_BYTES); }
+
+void runLengthEncode(SecureBuffer& buffer, uint32_t minZeroRunBytes) {
     const uint32_t size = buffer.size();
     if (size == 0) return;
     uint32_t counts[256];
@@ -137,22 +142,76 @@ void runLengthEncode(SecureBuffer& buffer) {
     if (longest > UINT32_MAX) throw 0;
     // Only the written part is kept.
     SecureBuffer out = SecureBuffer::forOverwrite(static_cast<uint32_t>(longest));
-    const uint32_t length = runLengthEncodeTokens(buffer.data(), size, escape, out.data());
+    const uint32_t length = runLengthEncodeTokens(buffer.data(), size, escape, minZeroRunBytes, out.data());
     if (length != out.size()) out.resize(length);
     buffer = std::move(out);
 }
 
-bool runLengthDecode(SecureBuffer& buffer, uint32_t maxOutputBytes) {
-    const uint32_t size = buffer.size();
-    if (size == 0) return true;
-    uint64_t length = 0;
-    if (!runLengthDecodeTokens(buffer.data(), size, maxOutputBytes, nullptr, length)) return false;
-    SecureBuffer out;
-    if (length != 0) {
-        out.allocateForOverwrite(static_cast<uint32_t>(length));  // the second walk writes it all
-        uint64_t written = 0;
-        (void)runLengthDecodeTokens(buffer.data(), size, length, out.data(), written);
+void runLengthCountZeroRuns(const uint8_t* in, uint32_t size, RunLengthZeroRuns& runs) {
+    std::memset(&runs, 0, sizeof runs);
+    if (size == 0) return;
+    runLengthCount(in, size, runs.otherCounts);
+    const uint8_t escape = runLengthChooseEscape(runs.otherCounts);
+    runs.escape = escape;
+    std::memset(runs.otherCounts, 0, sizeof runs.otherCounts);
+    runs.otherCounts[escape] = 1;  // the escape in front
+    uint32_t i = 0;
+    while (i < size) {
+        const uint8_t value = in[i];
+        if (value == escape) {
+            runs.otherCounts[escape] += 2;
+            ++i;
+            continue;
+        }
+        uint32_t run = 1;
+        while (run < RUN_LENGTH_MAX_RUN_BYTES && i + run < size && in[i + run] == value) ++run;
+        if (value == 0) {
+            ++runs.zeroPieces[run];
+        } else if (run >= RUN_LENGTH_MIN_RUN_BYTES) {
+            runs.otherCounts[escape] += 1;
+            runs.otherCounts[value] += 1;
+            runs.otherCounts[run - RUN_LENGTH_MIN_RUN_BYTES] += 1;
+        } else {
+            runs.otherCounts[value] += run;
+        }
+        i += run;
     }
-    buffer = std::move(out);
+}
+
+void runLengthCountsWith(const RunLengthZeroRuns& runs, uint32_t minZeroRunBytes, uint32_t (&counts)[256]) {
+    std::memcpy(counts, runs.otherCounts, sizeof counts);
+    const uint32_t shortest = minZeroRunBytes > RUN_LENGTH_MIN_RUN_BYTES ? minZeroRunBytes : RUN_LENGTH_MIN_RUN_BYTES;
+    for (uint32_t run = 1; run <= RUN_LENGTH_MAX_RUN_BYTES; ++run) {
+        const uint32_t pieces = runs.zeroPieces[run];
+        if (pieces == 0) continue;
+        if (run >= shortest) {
+            counts[runs.escape] += pieces;
+            counts[0] += pieces;
+            counts[run - RUN_LENGTH_MIN_RUN_BYTES] += pieces;
+        } else {
+            counts[0] += pieces * run;
+        }
+    }
+}
+
+bool runLengthDecode(SecureBuffer& buffer, uint32_t maxOutputBytes) {
+    if (buffer.empty()) return true;
+    SecureBuffer out;
+    uint32_t length = 0;
+    if (!runLengthDecodeInto(buffer.data(), buffer.size(), maxOutputBytes, out, length)) return false;
+    buffer = std::move(out);  // exactly length bytes: out was empty
+    return true;
+}
+
+bool runLengthDecodeInto(const uint8_t* in, uint32_t size, uint32_t maxOutputBytes, SecureBuffer& out,
+                         uint32_t& outBytes) {
+    uint64_t length = 0;
+    if (size != 0 && !runLengthDecodeTokens(in, size, maxOutputBytes, nullptr, length)) return false;
+    if (length != 0) {
+        if (out.size() < length) out.allocate(static_cast<uint32_t>(length));
+        uint64_t written = 0;  // the second walk writes all length bytes
+        (void)runLengthDecodeTokens(in, size, length, out.data(), written);
+    }
+    outBytes = static_cast<uint32_t>(length);
     return true;
 }

@@ -22,6 +22,31 @@ constexpr uint64_t runLengthEncodedMaxBytes(uint64_t inputBytes) {
 // old contents.
 void runLengthEncode(SecureBuffer& buffer);
 
+// As runLengthEncode, but a run of zeros shorter than minZeroRunBytes (and not the escape) is
+// written as literals: after move-to-front, where zeros are short codes, a short run costs fewer
+// bits that way than as a token, and the decoder reads literals anywhere. 4 or less gives
+// runLengthEncode's stream.
+void runLengthEncode(SecureBuffer& buffer, uint32_t minZeroRunBytes);
+
+// The counts of runLengthEncode's stream for a buffer, with its runs of zeros kept apart so that
+// the counts for any minZeroRunBytes follow without coding: otherCounts counts the stream's
+// bytes apart from those of the zeros (the escape in front included); zeroPieces[r] the pieces
+// of r zeros (runs cut at 259 as the encoder cuts them); escape the buffer's escape. When the
+// escape is 0 every zero is an escaped escape and there are no pieces.
+struct RunLengthZeroRuns {
+    uint32_t otherCounts[256];
+    uint32_t zeroPieces[260];
+    uint8_t escape;
+};
+
+// Pre:  in holds size bytes.
+// Post: runs describes runLengthEncode's stream of them (all zero for size 0). The counts derive
+//       from the data: the caller wipes runs.
+void runLengthCountZeroRuns(const uint8_t* in, uint32_t size, RunLengthZeroRuns& runs);
+
+// The byte counts of runLengthEncode(buffer, minZeroRunBytes)'s stream, from runs of buffer.
+void runLengthCountsWith(const RunLengthZeroRuns& runs, uint32_t minZeroRunBytes, uint32_t (&counts)[256]);
+
 // Inverse of runLengthEncode.
 // Pre:  buffer is any bytes (untrusted); maxOutputBytes is the most the caller will accept.
 // Post: true: buffer holds the decoded bytes (an empty buffer, or one holding only the escape,
@@ -30,3 +55,13 @@ void runLengthEncode(SecureBuffer& buffer);
 //       is allocated, so a forged stream cannot make the decoder allocate past the limit.
 // Throws 0 when memory runs out; the buffer then keeps its old contents.
 [[nodiscard]] bool runLengthDecode(SecureBuffer& buffer, uint32_t maxOutputBytes);
+
+// runLengthDecode of the size bytes at in into the first outBytes bytes of out, which keeps its
+// memory when it is long enough and is otherwise replaced by a zeroed buffer of exactly outBytes
+// (so that a kept buffer never holds more than its users wrote).
+// Pre:  in is any bytes (untrusted) and does not point into out.
+// Post: true: out's first outBytes bytes are the decoded bytes. false: as runLengthDecode; out
+//       and outBytes are unchanged.
+// Throws 0 when memory runs out; out then keeps its old contents.
+[[nodiscard]] bool runLengthDecodeInto(const uint8_t* in, uint32_t size, uint32_t maxOutputBytes, SecureBuffer& out,
+                                       uint32_t& outBytes);

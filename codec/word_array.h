@@ -44,3 +44,14 @@ private:
     SecureBuffer storage_;
     uint32_t* words_ = nullptr;
 };
+
+// The first count words of storage, grown (its old contents dropped, zeroed) when it holds fewer:
+// working words that a caller keeps from one use to the next. The caller wipes what it used.
+// Throws 0 when count words do not fit in a buffer or memory runs out.
+inline uint32_t* codecWordsIn(SecureBuffer& storage, uint32_t count) {
+    if (count > UINT32_MAX / sizeof(uint32_t)) throw 0;
+    const uint32_t bytes = count * static_cast<uint32_t>(sizeof(uint32_t));
+    if (storage.size() < bytes) storage.allocate(bytes);
+    if (reinterpret_cast<uintptr_t>(storage.data()) % alignof(uint32_t) != 0) throw 0;
+    return std::launder(reinterpret_cast<uint32_t*>(storage.data()));
+}

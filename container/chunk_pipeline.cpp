@@ -164,7 +164,8 @@ void chunkQueueRelease(ChunkQueue& queue, ChunkSlot& slot) {
     // The wipe runs outside the lock; the slot is still the writer's.
     secureWipe(slot.storage.data(), slot.used);
     slot.used = 0;
-    slot.produced.wipe();
+    // produced keeps its memory for the slot's next chunk; its bytes go now.
+    if (!slot.produced.empty()) secureWipe(slot.produced.data(), slot.produced.size());
     {
         std::lock_guard<std::mutex> lock(queue.mutex);
         slot.state = SLOT_FREE;

@@ -52,8 +52,8 @@ struct ChunkSlot {
     uint32_t index = 0;
     SecureBuffer storage;
     uint32_t used = 0;          // bytes of storage the chunk occupies
-    SecureBuffer produced;      // a stage's own output buffer (the codec's), when it makes one
-    uint32_t resultOffset = 0;  // what the writer takes from storage when produced is empty
+    SecureBuffer produced;      // the codec's output; keeps its memory from chunk to chunk
+    uint32_t resultOffset = 0;  // what the writer takes from storage when the codec made nothing
     uint32_t resultBytes = 0;
     bool ivDrawn = false;  // encryption: the reader drew this chunk's IV into storage
     bool failed = false;

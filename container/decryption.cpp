@@ -192,8 +192,9 @@ void readSealedChunks(ChunkQueue& queue, ContainerReader& reader, const JobProgr
 }
 
 // Opens one chunk in its slot: tag, decryption, its own index, then the codec when the container
-// is compressed. False for any of them; the slot's bytes are wiped then.
-bool openSlot(const CryptoSession& session, bool compressed, ChunkSlot& slot) {
+// is compressed, with the worker's scratch. False for any of them; the slot's bytes are wiped
+// then.
+bool openSlot(const CryptoSession& session, bool compressed, CodecScratch& scratch, ChunkSlot& slot) {
     uint32_t payloadBytes = 0;
     if (!sessionOpenInPlace(session, slot.storage.data(), slot.used, payloadBytes)) return false;
     const uint8_t* payload = slot.storage.data() + SEALED_IV_BYTES;
@@ -204,8 +205,12 @@ bool openSlot(const CryptoSession& session, bool compressed, ChunkSlot& slot) {
     slot.resultOffset = SEALED_IV_BYTES + CHUNK_INDEX_BYTES;
     slot.resultBytes = payloadBytes - CHUNK_INDEX_BYTES;
     if (compressed && slot.resultBytes != 0) {
-        slot.produced.assign(slot.storage.data() + slot.resultOffset, slot.resultBytes);
-        if (!decompressBlock(slot.produced)) return false;
+        // The slot's produced buffer keeps its memory from its last chunk (a full chunk is
+        // always 2 MiB), so a long file does not fault in fresh pages for every chunk.
+        if (!decompressBlock(slot.storage.data() + slot.resultOffset, slot.resultBytes, slot.produced, scratch)) {
+            secureWipe(slot.storage.data(), slot.used);
+            return false;
+        }
     }
     return true;
 }
@@ -215,10 +220,12 @@ bool openSlot(const CryptoSession& session, bool compressed, ChunkSlot& slot) {
 void openChunks(ChunkQueue& queue, const CryptoSession& session, bool compressed) {
     std::vector<ChunkSlot*> taken;
     taken.reserve(1);
+    // The codec's working memory stays with the thread from chunk to chunk, wiped after each.
+    CodecScratch scratch;
     while (chunkQueueTakeWork(queue, 1, taken)) {
         for (ChunkSlot* slot : taken) {
             try {
-                if (!openSlot(session, compressed, *slot)) chunkSlotFail(*slot, RESULT_READ_ERROR);
+                if (!openSlot(session, compressed, scratch, *slot)) chunkSlotFail(*slot, RESULT_READ_ERROR);
             } catch (...) {
                 chunkSlotFail(*slot, RESULT_READ_ERROR);
             }
@@ -332,11 +339,18 @@ bool decryptInto(const PipelineOptions& options, const JobKey& key, const Native
             return true;
         }
     }
+    // The codec's working memory and output stay from chunk to chunk (wiped, not released).
+    CodecScratch scratch;
+    SecureBuffer decoded;
     for (uint32_t i = 0; i < chunkCount; ++i) {
         SecureBuffer chunk;
         if (!readChunk(reader, chunk)) return fail(result, RESULT_READ_ERROR);
-        if (compressed && !chunk.empty() && !decompressBlock(chunk)) return fail(result, RESULT_READ_ERROR);
-        if (writes && !targetWrite(target, chunk.data(), chunk.size())) {
+        const SecureBuffer* plain = &chunk;
+        if (compressed && !chunk.empty()) {
+            if (!decompressBlock(chunk.data(), chunk.size(), decoded, scratch)) return fail(result, RESULT_READ_ERROR);
+            plain = &decoded;
+        }
+        if (writes && !targetWrite(target, plain->data(), plain->size())) {
             return fail(result, RESULT_WRITE_ERROR);
         }
         reportChunkFinished(options.progress, i, chunkCount);

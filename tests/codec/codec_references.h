@@ -120,7 +120,8 @@ inline Bytes referenceMoveToFront(const Bytes& input, bool decode) {
     return out;
 }
 
-inline Bytes referenceRunLengthEncode(const Bytes& input) {
+// minZeroRun: runs of zeros shorter than this (when zero is not the escape) stay literals.
+inline Bytes referenceRunLengthEncode(const Bytes& input, size_t minZeroRun = 4) {
     if (input.empty()) return {};
     std::vector<uint32_t> counts(256, 0);
     for (uint8_t b : input) ++counts[b];
@@ -139,7 +140,7 @@ inline Bytes referenceRunLengthEncode(const Bytes& input) {
         }
         size_t run = 1;
         while (run < 259 && i + run < input.size() && input[i + run] == b) ++run;
-        if (run >= 4) {
+        if (run >= 4 && (b != 0 || run >= minZeroRun)) {
             out.insert(out.end(), {static_cast<uint8_t>(escape), b, static_cast<uint8_t>(run - 4)});
             i += run;
         } else {

@@ -254,6 +254,33 @@ TEST(Huffman, NeverLongerThanTheListRuleAndSameWhereItIsShortest) {
     }
 }
 
+// The stream length predicted from counts alone is the length huffmanEncode writes, for the
+// list rule's tree and the optimal one alike; nothing to code gives 0.
+TEST(Huffman, EncodedBytesPredictTheStream) {
+    std::mt19937 generator(41);
+    std::vector<SecureBuffer> inputs = {hexBuffer("61 61 62"), hexBuffer("41"), SecureBuffer::zeros(300)};
+    for (uint32_t values : {2u, 3u, 17u, 200u, 256u}) {
+        for (uint32_t size : {values, 1000u, 70000u}) {
+            SecureBuffer b = SecureBuffer::zeros(size);
+            for (uint32_t i = 0; i < size; ++i) {
+                // Skewed: low values far more common, every value at least once.
+                b.data()[i] = static_cast<uint8_t>(i < values ? i : (generator() % values) * (generator() % 2) % values);
+            }
+            inputs.push_back(b);
+        }
+    }
+    for (const SecureBuffer& input : inputs) {
+        SCOPED_TRACE(hexOf(input, 16));
+        uint32_t counts[256] = {};
+        for (uint32_t i = 0; i < input.size(); ++i) ++counts[input.data()[i]];
+        SecureBuffer buffer(input);
+        ASSERT_TRUE(huffmanEncode(buffer));
+        EXPECT_EQ(huffmanEncodedBytes(counts), buffer.size());
+    }
+    const uint32_t none[256] = {};
+    EXPECT_EQ(huffmanEncodedBytes(none), 0u);
+}
+
 TEST(Huffman, EncodesAsThePlainEncoderWhereItsTreeIsOptimal) {
     // Real buffers: identical to the reference encoder where its tree is optimal, shorter where
     // it is not, and always decoded by the reference decoder.

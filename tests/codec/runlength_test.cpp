@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "codec_references.h"
@@ -229,6 +230,60 @@ TEST(RunLength, MatchesAPlainCoder) {
         ASSERT_EQ(runLengthDecode(buffer, NO_LIMIT), expected.has_value());
         if (expected) {
             ASSERT_EQ(Bytes(buffer.data(), buffer.data() + buffer.size()), *expected);
+        }
+    }
+}
+
+// Short runs of zeros written as literals: the stream is the reference coder's with the same
+// rule, decodes unchanged, is the stage's own stream for a bound of 4 or less, and its byte
+// counts are the ones runLengthCountsWith predicts, on which the codec chooses the bound.
+TEST(RunLength, ShortZeroRunsStayLiteralAndTheirCountsArePredicted) {
+    std::mt19937 generator(8);
+    Bytes zeroRuns;  // runs of zeros of every length up to 600 between literals
+    for (uint32_t length = 1; length <= 600; ++length) {
+        zeroRuns.insert(zeroRuns.end(), length, 0);
+        zeroRuns.push_back(static_cast<uint8_t>(1 + generator() % 255));
+        if (length % 7 == 0) zeroRuns.insert(zeroRuns.end(), 5, 0x41);  // a run of another value
+    }
+    Bytes moveToFrontLike;  // mostly zeros and small values, as the block sort and move-to-front give
+    while (moveToFrontLike.size() < 20000) {
+        const uint32_t pick = generator() % 8;
+        const uint32_t length = pick < 4 ? 1 + generator() % 40 : 1;
+        moveToFrontLike.insert(moveToFrontLike.end(), length, static_cast<uint8_t>(pick < 4 ? 0 : generator() % 20));
+    }
+    Bytes zeroEscapes(3000, 0x61);  // zero is the rarest value, so it is the escape
+    for (uint32_t i = 0; i < zeroEscapes.size(); i += 500) zeroEscapes[i] = 0;
+    zeroEscapes.insert(zeroEscapes.end(), 10, 0);
+    for (uint32_t v = 1; v < 256; ++v) zeroEscapes.insert(zeroEscapes.end(), 20, static_cast<uint8_t>(v));
+    const struct Row {
+        const char* name;
+        Bytes input;
+    } rows[] = {
+        {"zero runs of every length", zeroRuns},
+        {"move-to-front-like", moveToFrontLike},
+        {"zero is the escape", zeroEscapes},
+        {"only zeros", Bytes(1000, 0)},
+        {"one zero", Bytes(1, 0)},
+    };
+    for (const Row& row : rows) {
+        for (const uint32_t bound : {0u, 4u, 5u, 12u, 32u, 259u, 260u}) {
+            SCOPED_TRACE(std::string(row.name) + ", bound " + std::to_string(bound));
+            SecureBuffer buffer(row.input.data(), static_cast<uint32_t>(row.input.size()));
+            runLengthEncode(buffer, bound);
+            const Bytes stream(buffer.data(), buffer.data() + buffer.size());
+            EXPECT_EQ(stream, referenceRunLengthEncode(row.input, bound));
+            if (bound <= 4) {
+                EXPECT_EQ(stream, referenceRunLengthEncode(row.input));
+            }
+            uint32_t streamCounts[256] = {};
+            for (const uint8_t b : stream) ++streamCounts[b];
+            RunLengthZeroRuns runs;
+            runLengthCountZeroRuns(row.input.data(), static_cast<uint32_t>(row.input.size()), runs);
+            uint32_t predicted[256];
+            runLengthCountsWith(runs, bound, predicted);
+            for (uint32_t value = 0; value < 256; ++value) ASSERT_EQ(predicted[value], streamCounts[value]) << value;
+            ASSERT_TRUE(runLengthDecode(buffer, NO_LIMIT));
+            EXPECT_EQ(Bytes(buffer.data(), buffer.data() + buffer.size()), row.input);
         }
     }
 }

@@ -1,7 +1,8 @@
 // libFuzzer target: every chunk the codec compresses, in each of its three modes, decompresses to
 // the same bytes, and no compressed form grows beyond the chunk plus its method byte. The Huffman
 // stage also codes the raw input, whose byte counts the fuzzer shapes directly, and its decoder
-// restores it.
+// restores it. Each compressed form is also decoded with one scratch kept over all inputs, as a
+// decrypting thread keeps it over its chunks.
 
 #include <cstddef>
 #include <cstdint>
@@ -26,6 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
             require(buffer.size() <= chunk.size() + 1, "a compressed form is longer than stored");
             require(buffer.data()[0] <= mode, "a method above the requested mode");
+            // A decrypting thread's scratch, kept from input to input as from chunk to chunk.
+            static CodecScratch scratch;
+            static SecureBuffer out;
+            require(decompressBlock(buffer.data(), buffer.size(), out, scratch),
+                    "decompressBlock with a kept scratch refused what compressBlock made");
+            require(out.constantTimeEquals(chunk), "the round trip through a kept scratch changed the chunk");
             require(decompressBlock(buffer), "decompressBlock refused what compressBlock made");
             require(buffer.constantTimeEquals(chunk), "the round trip changed the chunk");
         }
