@@ -465,8 +465,8 @@ std::vector<FileJob> planFiles(const Options& options) {
         } else if (options.hasOutput && !isFolder(options.outputPath)) {
             job.target = options.outputPath;
             job.shownTarget = options.output;
-        } else if (!planTarget(options, job)) {
-            continue;
+        } else {
+            (void)planTarget(options, job);
         }
     }
     for (FileJob& job : jobs) {

@@ -128,7 +128,7 @@ void startEncryption(HWND window) {
     JobKey key;
     if (!readKeyMaterial(window, true, key)) return;
     NativePath suggested;
-    if (!defaultTargetName(fileNamePart(source), true, suggested)) return;
+    (void)defaultTargetName(fileNamePart(source), true, suggested);  // encrypting always has one
     NativePath target;
     if (!chooseSaveFile(target, window, ENCRYPTED_FILE, suggested, folderPart(source))) return;
     if (sameFile(source, target)) {
@@ -151,8 +151,9 @@ void startDecryption(HWND window) {
     JobKey key;
     if (!readKeyMaterial(window, false, key)) return;
     // A name without the extension is offered as it is, for the user to change.
-    NativePath suggested = fileNamePart(source);
-    if (!defaultTargetName(suggested, false, suggested)) suggested = fileNamePart(source);
+    const NativePath name = fileNamePart(source);
+    NativePath suggested = name;
+    (void)defaultTargetName(name, false, suggested);
     NativePath target;
     if (!chooseSaveFile(target, window, ANY_FILE, suggested, folderPart(source))) return;
     if (sameFile(source, target)) {
