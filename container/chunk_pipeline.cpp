@@ -48,6 +48,22 @@ uint32_t pipelineWorkersWithinBudget(uint32_t workerCount, uint32_t batch, uint6
     return workers;
 }
 
+void chunkSlotStart(ChunkSlot& slot, uint32_t index) {
+    slot.index = index;
+    slot.used = 0;
+    slot.resultOffset = 0;
+    slot.resultBytes = 0;
+    slot.ivDrawn = false;
+    slot.failed = false;
+    slot.failure = RESULT_READ_ERROR;
+}
+
+void chunkSlotClear(ChunkSlot& slot) {
+    secureWipe(slot.storage.data(), slot.used);
+    slot.used = 0;
+    if (!slot.produced.empty()) secureWipe(slot.produced.data(), slot.produced.size());
+}
+
 void chunkSlotReserve(ChunkSlot& slot, uint32_t bytes) {
     if (slot.storage.size() >= bytes) return;
     slot.storage.allocate(bytes);
@@ -80,13 +96,7 @@ ChunkSlot* chunkQueueTakeFree(ChunkQueue& queue) {
         for (ChunkSlot& slot : queue.slots) {
             if (slot.state != SLOT_FREE) continue;
             slot.state = SLOT_FILLING;
-            slot.index = queue.submitted;
-            slot.used = 0;
-            slot.resultOffset = 0;
-            slot.resultBytes = 0;
-            slot.ivDrawn = false;
-            slot.failed = false;
-            slot.failure = RESULT_READ_ERROR;
+            chunkSlotStart(slot, queue.submitted);
             return &slot;
         }
         queue.changed.wait(lock);
@@ -162,10 +172,7 @@ ChunkSlot* chunkQueueTakeNext(ChunkQueue& queue) {
 
 void chunkQueueRelease(ChunkQueue& queue, ChunkSlot& slot) {
     // The wipe runs outside the lock; the slot is still the writer's.
-    secureWipe(slot.storage.data(), slot.used);
-    slot.used = 0;
-    // produced keeps its memory for the slot's next chunk; its bytes go now.
-    if (!slot.produced.empty()) secureWipe(slot.produced.data(), slot.produced.size());
+    chunkSlotClear(slot);
     {
         std::lock_guard<std::mutex> lock(queue.mutex);
         slot.state = SLOT_FREE;

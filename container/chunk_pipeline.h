@@ -60,6 +60,13 @@ struct ChunkSlot {
     JobResult failure = RESULT_READ_ERROR;
 };
 
+// Readies the slot for chunk index: nothing used, no result, not failed. Its memory is kept.
+void chunkSlotStart(ChunkSlot& slot, uint32_t index);
+
+// Wipes what the slot's chunk used (storage up to used, and what the codec produced), keeping the
+// memory for the next chunk.
+void chunkSlotClear(ChunkSlot& slot);
+
 // Makes sure slot.storage holds at least bytes bytes, keeping nothing of what it held. A larger
 // buffer replaces it (the old one is wiped); a smaller need keeps the buffer.
 void chunkSlotReserve(ChunkSlot& slot, uint32_t bytes);

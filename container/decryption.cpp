@@ -21,11 +21,6 @@ constexpr uint32_t MIN_SEALED_BYTES = SEALED_OVERHEAD_BYTES + CIPHER_BLOCK_BYTES
 // The table's tag is checked over pieces of at most this size.
 constexpr uint32_t TABLE_PIECE_BYTES = 65536;
 
-bool fail(JobResult& result, JobResult code) {
-    result = code;
-    return false;
-}
-
 bool readU32(ContainerReader& reader, uint32_t& value) {
     SecureBuffer bytes;
     if (!readExact(reader, 4, bytes)) return false;
@@ -42,8 +37,8 @@ bool tableSizeFits(uint32_t tableBytes, uint64_t remaining) {
         return false;
     }
     const uint64_t mostChunks = (remaining - tableBytes) / MIN_SEALED_BYTES;
-    // tableAreaSize in 64 bits: a sealed payload of a count and one size per chunk.
-    const uint64_t largestTable = (4 * mostChunks + 4) / CIPHER_BLOCK_BYTES * CIPHER_BLOCK_BYTES + MIN_SEALED_BYTES;
+    // A sealed payload of a count and one size per chunk, in 64 bits.
+    const uint64_t largestTable = sealedBlobBytes(4 * mostChunks + 4);
     return tableBytes <= largestTable;
 }
 
@@ -88,9 +83,7 @@ bool readExact(ContainerReader& reader, uint32_t count, SecureBuffer& out) {
     out.wipe();
     if (count > reader.remaining) return false;
     SecureBuffer bytes = SecureBuffer::zeros(count);
-    uint32_t got = 0;
-    if (count != 0 && (!platformRead(reader.file, bytes.data(), count, got) || got != count)) return false;
-    reader.remaining -= count;
+    if (!readExactInto(reader, bytes.data(), count)) return false;
     out = std::move(bytes);
     return true;
 }
@@ -107,7 +100,7 @@ bool readHeaderBytes(ContainerReader& reader, SecureBuffer& header) {
 
 bool openTable(ContainerReader& reader, const SecureBuffer& masterKey, RandomGenerator* generator,
                CipherAlgorithm cipher, uint32_t& count) {
-    if (!reader.headerRead || reader.tableRead || reader.nextIndex != 0) return false;
+    if (!reader.headerRead || reader.tableRead) return false;
     sessionInit(reader.session, masterKey, generator, cipher);
     uint32_t tableBytes = 0;
     if (!readU32(reader, tableBytes) || !tableSizeFits(tableBytes, reader.remaining)) return false;
@@ -140,21 +133,6 @@ bool openTable(ContainerReader& reader, const SecureBuffer& masterKey, RandomGen
     return true;
 }
 
-bool readChunk(ContainerReader& reader, SecureBuffer& out) {
-    out.wipe();
-    if (!reader.tableRead || reader.nextIndex >= reader.chunkCount) return false;
-    SecureBuffer chunk;
-    if (!readExact(reader, reader.sealedSizes[reader.nextIndex], chunk) ||
-        !sessionDecryptChunk(reader.session, chunk) || chunk.size() < CHUNK_INDEX_BYTES ||
-        load32Be(chunk.data()) != reader.nextIndex) {
-        return false;
-    }
-    if (!chunk.eraseFront(CHUNK_INDEX_BYTES)) return false;
-    ++reader.nextIndex;
-    out = std::move(chunk);
-    return true;
-}
-
 void closeReader(ContainerReader& reader) {
     (void)platformClose(reader.file);
     sessionRelease(reader.session);
@@ -163,32 +141,27 @@ void closeReader(ContainerReader& reader) {
 
 namespace {
 
-// --- The parallel pipeline ---
+// --- The chunk stage: the same functions with worker threads or without ---
 
-// Reader thread: the sealed chunks in file order, each into a slot, as long as the file holds them.
-// Stops after the chunk during which a cancel was seen.
-void readSealedChunks(ChunkQueue& queue, ContainerReader& reader, const JobProgress* progress) {
-    for (ChunkSlot* slot = chunkQueueTakeFree(queue); slot != nullptr; slot = chunkQueueTakeFree(queue)) {
-        try {
-            const uint32_t sealedBytes = reader.sealedSizes[slot->index];
-            // A size beyond the file would ask for memory the file cannot fill.
-            if (sealedBytes > reader.remaining) {
-                chunkSlotFail(*slot, RESULT_READ_ERROR);
-            } else {
-                chunkSlotReserve(*slot, sealedBytes);
-                if (!readExactInto(reader, slot->storage.data(), sealedBytes)) {
-                    chunkSlotFail(*slot, RESULT_READ_ERROR);
-                } else {
-                    slot->used = sealedBytes;
-                }
-            }
-        } catch (...) {
-            chunkSlotFail(*slot, RESULT_READ_ERROR);
+// Reads the slot's sealed chunk, the next in the file: the reader's part, in chunk order. A
+// failure stays with the slot.
+void readSealedChunkIntoSlot(ChunkSlot& slot, ContainerReader& reader) {
+    try {
+        const uint32_t sealedBytes = reader.sealedSizes[slot.index];
+        // A size beyond the file would ask for memory the file cannot fill.
+        if (sealedBytes > reader.remaining) {
+            chunkSlotFail(slot, RESULT_READ_ERROR);
+            return;
         }
-        chunkQueueSubmit(queue, *slot);
-        if (isCancelRequested(progress)) break;
+        chunkSlotReserve(slot, sealedBytes);
+        if (!readExactInto(reader, slot.storage.data(), sealedBytes)) {
+            chunkSlotFail(slot, RESULT_READ_ERROR);
+            return;
+        }
+        slot.used = sealedBytes;
+    } catch (...) {
+        chunkSlotFail(slot, RESULT_READ_ERROR);
     }
-    chunkQueueEndInput(queue);
 }
 
 // Opens one chunk in its slot: tag, decryption, its own index, then the codec when the container
@@ -196,9 +169,8 @@ void readSealedChunks(ChunkQueue& queue, ContainerReader& reader, const JobProgr
 // then.
 bool openSlot(const CryptoSession& session, bool compressed, CodecScratch& scratch, ChunkSlot& slot) {
     uint32_t payloadBytes = 0;
-    if (!sessionOpenInPlace(session, slot.storage.data(), slot.used, payloadBytes)) return false;
-    const uint8_t* payload = slot.storage.data() + SEALED_IV_BYTES;
-    if (payloadBytes < CHUNK_INDEX_BYTES || load32Be(payload) != slot.index) {
+    if (!openChunk(session, slot.storage.data(), slot.used, payloadBytes)) return false;
+    if (!chunkIndexMatches(slot.storage.data() + SEALED_IV_BYTES, payloadBytes, slot.index)) {
         secureWipe(slot.storage.data(), slot.used);
         return false;
     }
@@ -215,6 +187,60 @@ bool openSlot(const CryptoSession& session, bool compressed, CodecScratch& scrat
     return true;
 }
 
+// The worker's part for one slot that has not failed: a failure to open stays with the slot.
+void openSlotOrFail(const CryptoSession& session, bool compressed, CodecScratch& scratch, ChunkSlot& slot) {
+    if (slot.failed) return;
+    try {
+        if (!openSlot(session, compressed, scratch, slot)) chunkSlotFail(slot, RESULT_READ_ERROR);
+    } catch (...) {
+        chunkSlotFail(slot, RESULT_READ_ERROR);
+    }
+}
+
+// Writes the slot's plaintext to target (null: nothing is written), or gives the failure that
+// stays with the slot.
+bool writeOpenedSlot(TargetFile* target, bool compressed, const ChunkSlot& slot, JobResult& result) {
+    if (slot.failed) return failJob(result, slot.failure);
+    if (target == nullptr) return true;
+    const bool fromCodec = compressed && slot.resultBytes != 0;
+    const uint8_t* data = fromCodec ? slot.produced.data() : slot.storage.data() + slot.resultOffset;
+    const uint32_t bytes = fromCodec ? slot.produced.size() : slot.resultBytes;
+    if (!targetWrite(*target, data, bytes)) return failJob(result, RESULT_WRITE_ERROR);
+    return true;
+}
+
+// Every chunk through the stage on this thread, one after the other in one slot.
+bool decryptChunksInOrder(const PipelineOptions& options, ContainerReader& reader, bool compressed, TargetFile* target,
+                          JobResult& result) {
+    ChunkSlot slot;
+    const ScopeExit clearSlot([&] { chunkSlotClear(slot); });
+    // The codec's working memory and output stay from chunk to chunk (wiped, not released).
+    CodecScratch scratch;
+    for (uint32_t i = 0; i < reader.chunkCount; ++i) {
+        chunkSlotStart(slot, i);
+        readSealedChunkIntoSlot(slot, reader);
+        openSlotOrFail(reader.session, compressed, scratch, slot);
+        if (!writeOpenedSlot(target, compressed, slot, result)) return false;
+        chunkSlotClear(slot);
+        reportChunkFinished(options.progress, i, reader.chunkCount);
+        if (isCancelRequested(options.progress)) return failJob(result, RESULT_CANCELLED);
+    }
+    return true;
+}
+
+// --- The same stage on threads ---
+
+// Reader thread: the sealed chunks in file order, each into a slot, as long as the file holds them.
+// Stops after the chunk during which a cancel was seen.
+void readSealedChunks(ChunkQueue& queue, ContainerReader& reader, const JobProgress* progress) {
+    for (ChunkSlot* slot = chunkQueueTakeFree(queue); slot != nullptr; slot = chunkQueueTakeFree(queue)) {
+        readSealedChunkIntoSlot(*slot, reader);
+        chunkQueueSubmit(queue, *slot);
+        if (isCancelRequested(progress)) break;
+    }
+    chunkQueueEndInput(queue);
+}
+
 // Worker thread: opens the chunks it takes, one at a time (CBC decryption runs many blocks at
 // once within a chunk).
 void openChunks(ChunkQueue& queue, const CryptoSession& session, bool compressed) {
@@ -223,13 +249,7 @@ void openChunks(ChunkQueue& queue, const CryptoSession& session, bool compressed
     // The codec's working memory stays with the thread from chunk to chunk, wiped after each.
     CodecScratch scratch;
     while (chunkQueueTakeWork(queue, 1, taken)) {
-        for (ChunkSlot* slot : taken) {
-            try {
-                if (!openSlot(session, compressed, scratch, *slot)) chunkSlotFail(*slot, RESULT_READ_ERROR);
-            } catch (...) {
-                chunkSlotFail(*slot, RESULT_READ_ERROR);
-            }
-        }
+        for (ChunkSlot* slot : taken) openSlotOrFail(session, compressed, scratch, *slot);
         chunkQueueFinish(queue, taken);
     }
 }
@@ -265,19 +285,7 @@ ParallelOutcome decryptChunksParallel(const PipelineOptions& options, uint32_t r
     ok = false;
     uint32_t written = 0;
     for (ChunkSlot* slot = chunkQueueTakeNext(queue); slot != nullptr; slot = chunkQueueTakeNext(queue)) {
-        if (slot->failed) {
-            result = slot->failure;
-            return PARALLEL_RAN;
-        }
-        if (target != nullptr) {
-            const bool fromCodec = compressed && slot->resultBytes != 0;
-            const uint8_t* data = fromCodec ? slot->produced.data() : slot->storage.data() + slot->resultOffset;
-            const uint32_t bytes = fromCodec ? slot->produced.size() : slot->resultBytes;
-            if (!targetWrite(*target, data, bytes)) {
-                result = RESULT_WRITE_ERROR;
-                return PARALLEL_RAN;
-            }
-        }
+        if (!writeOpenedSlot(target, compressed, *slot, result)) return PARALLEL_RAN;
         const uint32_t index = slot->index;
         chunkQueueRelease(queue, *slot);
         ++written;
@@ -302,12 +310,12 @@ enum DecryptOutput { OUTPUT_NOTHING, OUTPUT_FILE, OUTPUT_STANDARD };
 
 // The decryption itself; with OUTPUT_NOTHING it checks everything and writes nothing, with
 // OUTPUT_FILE it writes to targetPath.
-bool decryptInto(const PipelineOptions& options, const JobKey& key, const NativePath& sourcePath,
-                 DecryptOutput output, const NativePath* targetPath, JobResult& result) {
+bool decryptInto(const PipelineOptions& options, const JobKey& key, const NativePath& sourcePath, DecryptOutput output,
+                 const NativePath* targetPath, JobResult& result) {
     ContainerReader reader;
     ScopeExit releaseReader([&] { closeReader(reader); });
     SecureBuffer header;
-    if (!openReader(reader, sourcePath) || !readHeaderBytes(reader, header)) return fail(result, RESULT_READ_ERROR);
+    if (!openReader(reader, sourcePath) || !readHeaderBytes(reader, header)) return failJob(result, RESULT_READ_ERROR);
 
     SecureBuffer masterKey;
     KeyMode keyMode = KEY_MODE_RAW;
@@ -318,45 +326,26 @@ bool decryptInto(const PipelineOptions& options, const JobKey& key, const Native
     header.wipe();
 
     uint32_t chunkCount = 0;
-    if (!openTable(reader, masterKey, options.generator, cipher, chunkCount)) return fail(result, RESULT_READ_ERROR);
+    if (!openTable(reader, masterKey, options.generator, cipher, chunkCount)) return failJob(result, RESULT_READ_ERROR);
     masterKey.wipe();
 
     // The target is checked as soon as it is made, so that even a container with no chunks
     // reports a target that cannot be written.
     TargetFile target;
-    if (output == OUTPUT_FILE && !targetCreate(target, *targetPath)) return fail(result, RESULT_WRITE_ERROR);
-    if (output == OUTPUT_STANDARD && !targetOpenStandardOutput(target)) return fail(result, RESULT_WRITE_ERROR);
+    if (output == OUTPUT_FILE && !targetCreate(target, *targetPath)) return failJob(result, RESULT_WRITE_ERROR);
+    if (output == OUTPUT_STANDARD && !targetOpenStandardOutput(target)) return failJob(result, RESULT_WRITE_ERROR);
     const bool writes = output != OUTPUT_NOTHING;
 
     // One chunk has nothing to overlap: threads would only add their start-up to a small file.
     const uint32_t workers = pipelineWorkerCount(options);
-    if (workers > 1 && chunkCount > 1) {
-        bool ok = false;
-        if (decryptChunksParallel(options, workers, reader, compressed, writes ? &target : nullptr, ok,
-                                  result) == PARALLEL_RAN) {
-            if (!ok) return false;
-            if (writes && !targetCommit(target)) return fail(result, RESULT_WRITE_ERROR);
-            return true;
-        }
+    TargetFile* written = writes ? &target : nullptr;
+    bool ok = false;
+    if (workers <= 1 || chunkCount <= 1 ||
+        decryptChunksParallel(options, workers, reader, compressed, written, ok, result) == PARALLEL_NOT_STARTED) {
+        ok = decryptChunksInOrder(options, reader, compressed, written, result);
     }
-    // The codec's working memory and output stay from chunk to chunk (wiped, not released).
-    CodecScratch scratch;
-    SecureBuffer decoded;
-    for (uint32_t i = 0; i < chunkCount; ++i) {
-        SecureBuffer chunk;
-        if (!readChunk(reader, chunk)) return fail(result, RESULT_READ_ERROR);
-        const SecureBuffer* plain = &chunk;
-        if (compressed && !chunk.empty()) {
-            if (!decompressBlock(chunk.data(), chunk.size(), decoded, scratch)) return fail(result, RESULT_READ_ERROR);
-            plain = &decoded;
-        }
-        if (writes && !targetWrite(target, plain->data(), plain->size())) {
-            return fail(result, RESULT_WRITE_ERROR);
-        }
-        reportChunkFinished(options.progress, i, chunkCount);
-        if (isCancelRequested(options.progress)) return fail(result, RESULT_CANCELLED);
-    }
-    if (writes && !targetCommit(target)) return fail(result, RESULT_WRITE_ERROR);
+    if (!ok) return false;
+    if (writes && !targetCommit(target)) return failJob(result, RESULT_WRITE_ERROR);
     return true;
 }
 

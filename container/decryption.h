@@ -23,7 +23,6 @@ struct ContainerReader {
     bool headerRead = false;
     bool tableRead = false;
     uint32_t chunkCount = 0;
-    uint32_t nextIndex = 0;
     std::vector<uint32_t> sealedSizes;
 };
 
@@ -51,9 +50,6 @@ struct ContainerReader {
 // memory of that size.
 [[nodiscard]] bool openTable(ContainerReader& reader, const SecureBuffer& masterKey, RandomGenerator* generator,
                              CipherAlgorithm cipher, uint32_t& count);
-
-// The next chunk's data: read, authenticated, decrypted and checked to carry its own index.
-[[nodiscard]] bool readChunk(ContainerReader& reader, SecureBuffer& out);
 
 // Closes the file and releases the session.
 void closeReader(ContainerReader& reader);

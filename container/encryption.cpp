@@ -17,25 +17,11 @@ namespace {
 // padding and the tag, so that it is sealed where it was read.
 constexpr uint32_t SLOT_INDEX_OFFSET = SEALED_IV_BYTES;
 constexpr uint32_t SLOT_DATA_OFFSET = SEALED_IV_BYTES + CHUNK_INDEX_BYTES;
-// Chunks a Serpent sealer takes at once, one CBC lane each: Serpent's CBC encryption runs one
-// block at a time per chain, and the SIMD lanes pay only with several chains side by side (about
-// 200 MB/s per core with 4, 290 with 6, 360 with 8). Each lane is a 2 MiB chunk in memory, so the
-// count is bounded by the memory a job may take.
-constexpr uint32_t SERPENT_SEAL_LANES = 6;
-// The same for AES: one CBC chain waits out each block's rounds (about 1.2 ns a byte with AES-NI,
-// twice the MAC's time), and four chains side by side take that time together. Four is where the
-// chains stop being the larger part of a chunk's sealing.
-constexpr uint32_t AES_SEAL_LANES = 4;
 
 bool writeU32(PlatformFile& file, uint32_t value) {
     uint8_t bytes[4];
     store32Le(bytes, value);
     return platformWrite(file, bytes, sizeof bytes);
-}
-
-bool fail(JobResult& result, JobResult code) {
-    result = code;
-    return false;
 }
 
 }  // namespace
@@ -57,18 +43,6 @@ bool sourceOpen(SourceReader& reader, const NativePath& path) {
     reader.remaining = size;
     reader.chunkCount = chunks;
     reader.valid = true;
-    return true;
-}
-
-bool sourceReadNextChunk(SourceReader& reader, SecureBuffer& out) {
-    out.wipe();
-    if (!reader.valid || reader.remaining == 0 || !reader.file.valid) return false;
-    const uint32_t count = reader.remaining < CHUNK_SIZE ? static_cast<uint32_t>(reader.remaining) : CHUNK_SIZE;
-    SecureBuffer chunk = SecureBuffer::zeros(count);
-    uint32_t got = 0;
-    if (!platformRead(reader.file, chunk.data(), count, got) || got != count) return false;
-    reader.remaining -= count;
-    out = std::move(chunk);
     return true;
 }
 
@@ -112,20 +86,6 @@ bool writeHeader(ContainerWriter& writer, const SecureBuffer& header, uint32_t c
     writer.sealedSizes.reserve(chunkCount);
     writer.headerWritten = true;
     return true;
-}
-
-bool writeChunk(ContainerWriter& writer, const SecureBuffer& data) {
-    if (!writer.valid || !writer.headerWritten || writer.nextIndex >= writer.chunkCount) return false;
-    // Each chunk carries its own index, most significant byte first, so chunks cannot be reordered.
-    SecureBuffer sealed;
-    sealed.allocate(secureBufferGrownSize(data.size(), 4));
-    store32Be(sealed.data(), writer.nextIndex);
-    if (!data.empty()) std::memcpy(sealed.data() + 4, data.data(), data.size());
-    if (!sessionEncryptChunk(writer.session, sealed)) return false;
-    if (!targetWrite(writer.target, sealed.data(), sealed.size())) return false;
-    writer.sealedSizes.push_back(sealed.size());
-    ++writer.nextIndex;
-    return writer.nextIndex < writer.chunkCount || writeTable(writer);
 }
 
 bool writeSealedChunk(ContainerWriter& writer, const uint8_t* sealed, uint32_t sealedBytes) {
@@ -176,34 +136,28 @@ JobKey jobKeyFromBuffers(KeyMethod keyMethod, const SecureBuffer& keyFileKey, co
 
 namespace {
 
-// --- The parallel pipeline ---
+// --- The chunk stage: the same functions with worker threads or without ---
 
-// Reader thread: each chunk read into its slot behind room for the IV and its index, and its IV
-// drawn, in chunk order; this is the only thread that draws from the generator while chunks are in
-// flight. Stops after the chunk during which a cancel was seen.
-void readAndDrawIvs(ChunkQueue& queue, SourceReader& source, CryptoSession& session, const JobProgress* progress) {
-    for (ChunkSlot* slot = chunkQueueTakeFree(queue); slot != nullptr; slot = chunkQueueTakeFree(queue)) {
-        try {
-            const uint32_t wanted =
-                source.remaining < CHUNK_SIZE ? static_cast<uint32_t>(source.remaining) : CHUNK_SIZE;
-            chunkSlotReserve(*slot, static_cast<uint32_t>(sealedBlobBytes(CHUNK_INDEX_BYTES + wanted)));
-            uint32_t count = 0;
-            if (!sourceReadNextChunkInto(source, slot->storage.data() + SLOT_DATA_OFFSET, count)) {
-                chunkSlotFail(*slot, RESULT_READ_ERROR);
-            } else {
-                slot->used = SLOT_DATA_OFFSET + count;
-                slot->resultBytes = count;
-                store32Be(slot->storage.data() + SLOT_INDEX_OFFSET, slot->index);
-                // A refused IV fails the chunk only after its compression, as sealing would.
-                slot->ivDrawn = sessionDrawIv(session, slot->storage.data());
-            }
-        } catch (...) {
-            chunkSlotFail(*slot, RESULT_READ_ERROR);
+// Reads the next chunk into the slot behind room for its IV and index, and draws its IV: the
+// reader's part, in chunk order, and the only one that draws from the generator while chunks are
+// in flight. A failure stays with the slot.
+void readChunkIntoSlot(ChunkSlot& slot, SourceReader& source, CryptoSession& session) {
+    try {
+        const uint32_t wanted = source.remaining < CHUNK_SIZE ? static_cast<uint32_t>(source.remaining) : CHUNK_SIZE;
+        chunkSlotReserve(slot, static_cast<uint32_t>(sealedBlobBytes(CHUNK_INDEX_BYTES + wanted)));
+        uint32_t count = 0;
+        if (!sourceReadNextChunkInto(source, slot.storage.data() + SLOT_DATA_OFFSET, count)) {
+            chunkSlotFail(slot, RESULT_READ_ERROR);
+            return;
         }
-        chunkQueueSubmit(queue, *slot);
-        if (isCancelRequested(progress)) break;
+        slot.used = SLOT_DATA_OFFSET + count;
+        slot.resultBytes = count;
+        chunkIndexStore(slot.storage.data() + SLOT_INDEX_OFFSET, slot.index);
+        // A refused IV fails the chunk only after its compression, in the order of the steps.
+        slot.ivDrawn = sessionDrawIv(session, slot.storage.data());
+    } catch (...) {
+        chunkSlotFail(slot, RESULT_READ_ERROR);
     }
-    chunkQueueEndInput(queue);
 }
 
 // Replaces the slot's data by its compressed form, growing the slot when the codec's output is
@@ -227,60 +181,112 @@ void readAndDrawIvs(ChunkQueue& queue, SourceReader& source, CryptoSession& sess
     return true;
 }
 
-// Worker thread: compresses (when asked) and seals the chunks it takes, batch at a time; the
-// batch's chunks are sealed together, in CBC lanes side by side. Failures stay with their chunk,
-// in the order the one-thread pipeline meets them: compression, then the IV.
-void compressAndSeal(ChunkQueue& queue, const CryptoSession& session, bool compress, uint32_t batch) {
-    std::vector<ChunkSlot*> taken;
+// The memory a sealer keeps from batch to batch.
+struct SealBatch {
     std::vector<ChunkSlot*> sealing;
     std::vector<SealRegion> regions;
-    taken.reserve(batch);
-    sealing.reserve(batch);
-    regions.reserve(batch);
-    while (chunkQueueTakeWork(queue, batch, taken)) {
-        sealing.clear();
-        regions.clear();
-        for (ChunkSlot* slot : taken) {
-            try {
-                if (compress && !compressSlot(*slot)) chunkSlotFail(*slot, RESULT_READ_ERROR);
-            } catch (...) {
-                chunkSlotFail(*slot, RESULT_READ_ERROR);
-            }
-            if (!slot->ivDrawn) chunkSlotFail(*slot, RESULT_WRITE_ERROR);
-            if (slot->failed) continue;
-            sealing.push_back(slot);
-            regions.push_back(SealRegion{slot->storage.data(), CHUNK_INDEX_BYTES + slot->resultBytes});
-        }
-        JobResult sealFailure = RESULT_WRITE_ERROR;
-        bool sealed = false;
+};
+
+// Compresses (when asked) and seals the slots that have not failed; the batch's chunks are sealed
+// together, in CBC lanes side by side. Failures stay with their chunk, in the order of the steps:
+// compression, then the IV, then the sealing.
+void compressAndSealSlots(const CryptoSession& session, bool compress, const std::vector<ChunkSlot*>& slots,
+                          SealBatch& batch) {
+    batch.sealing.clear();
+    batch.regions.clear();
+    for (ChunkSlot* slot : slots) {
+        if (slot->failed) continue;
         try {
-            sealed = sessionSealInPlace(session, regions.data(), regions.size());
+            if (compress && !compressSlot(*slot)) chunkSlotFail(*slot, RESULT_READ_ERROR);
         } catch (...) {
-            sealFailure = RESULT_READ_ERROR;
+            chunkSlotFail(*slot, RESULT_READ_ERROR);
         }
-        for (ChunkSlot* slot : sealing) {
-            if (!sealed) {
-                chunkSlotFail(*slot, sealFailure);
-                continue;
-            }
-            slot->resultOffset = 0;
-            slot->resultBytes = static_cast<uint32_t>(sealedBlobBytes(CHUNK_INDEX_BYTES + slot->resultBytes));
-            if (slot->resultBytes > slot->used) slot->used = slot->resultBytes;
+        if (!slot->ivDrawn) chunkSlotFail(*slot, RESULT_WRITE_ERROR);
+        if (slot->failed) continue;
+        batch.sealing.push_back(slot);
+        batch.regions.push_back(SealRegion{slot->storage.data(), CHUNK_INDEX_BYTES + slot->resultBytes});
+    }
+    if (batch.sealing.empty()) return;
+    JobResult sealFailure = RESULT_WRITE_ERROR;
+    bool sealed = false;
+    try {
+        sealed = sealChunks(session, batch.regions.data(), batch.regions.size());
+    } catch (...) {
+        sealFailure = RESULT_READ_ERROR;
+    }
+    for (ChunkSlot* slot : batch.sealing) {
+        if (!sealed) {
+            chunkSlotFail(*slot, sealFailure);
+            continue;
         }
+        slot->resultOffset = 0;
+        slot->resultBytes = static_cast<uint32_t>(sealedBlobBytes(CHUNK_INDEX_BYTES + slot->resultBytes));
+        if (slot->resultBytes > slot->used) slot->used = slot->resultBytes;
+    }
+}
+
+// Appends the slot's sealed chunk to the container, or gives the failure that stays with it.
+bool writeSlot(ContainerWriter& writer, const ChunkSlot& slot, JobResult& result) {
+    if (slot.failed) return failJob(result, slot.failure);
+    if (!writeSealedChunk(writer, slot.storage.data() + slot.resultOffset, slot.resultBytes)) {
+        return failJob(result, RESULT_WRITE_ERROR);
+    }
+    return true;
+}
+
+// Every chunk through the stage on this thread, one after the other in one slot.
+bool encryptChunksInOrder(const PipelineOptions& options, SourceReader& source, ContainerWriter& writer,
+                          JobResult& result) {
+    ChunkSlot slot;
+    const ScopeExit clearSlot([&] { chunkSlotClear(slot); });
+    const std::vector<ChunkSlot*> slots{&slot};
+    SealBatch batch;
+    for (uint32_t i = 0; i < writer.chunkCount; ++i) {
+        chunkSlotStart(slot, i);
+        readChunkIntoSlot(slot, source, writer.session);
+        compressAndSealSlots(writer.session, options.compress, slots, batch);
+        if (!writeSlot(writer, slot, result)) return false;
+        chunkSlotClear(slot);
+        reportChunkFinished(options.progress, i, writer.chunkCount);
+        if (isCancelRequested(options.progress)) return failJob(result, RESULT_CANCELLED);
+    }
+    return true;
+}
+
+// --- The same stage on threads ---
+
+// Reader thread: the chunks in order, each into a free slot. Stops after the chunk during which a
+// cancel was seen.
+void readAndDrawIvs(ChunkQueue& queue, SourceReader& source, CryptoSession& session, const JobProgress* progress) {
+    for (ChunkSlot* slot = chunkQueueTakeFree(queue); slot != nullptr; slot = chunkQueueTakeFree(queue)) {
+        readChunkIntoSlot(*slot, source, session);
+        chunkQueueSubmit(queue, *slot);
+        if (isCancelRequested(progress)) break;
+    }
+    chunkQueueEndInput(queue);
+}
+
+// Worker thread: compresses and seals the chunks it takes, batch at a time.
+void compressAndSeal(ChunkQueue& queue, const CryptoSession& session, bool compress, uint32_t batchSize) {
+    std::vector<ChunkSlot*> taken;
+    taken.reserve(batchSize);
+    SealBatch batch;
+    while (chunkQueueTakeWork(queue, batchSize, taken)) {
+        compressAndSealSlots(session, compress, taken, batch);
         chunkQueueFinish(queue, taken);
     }
 }
 
 // Runs the chunks of a job whose header is written through the threads. PARALLEL_NOT_STARTED when
 // the threads could not be started; nothing has been read or drawn then, and the caller goes on
-// with one thread. Otherwise ok and result say how the job ended.
+// with one thread. Otherwise ok and result say how the chunks went; every thread has ended when
+// they all went well.
 ParallelOutcome encryptChunksParallel(const PipelineOptions& options, uint32_t requestedWorkers, SourceReader& source,
                                       ContainerWriter& writer, bool& ok, JobResult& result) {
     const uint32_t chunkCount = writer.chunkCount;
-    // Compressed chunks are sealed one at a time: the codec's time dwarfs the cipher's.
-    const uint32_t batch = options.compress                   ? 1
-                           : options.cipher == CIPHER_SERPENT ? SERPENT_SEAL_LANES
-                                                              : AES_SEAL_LANES;
+    // Compressed chunks are sealed one at a time: the codec's time dwarfs the cipher's. Stored ones
+    // go to a sealer as many at once as the cipher wants CBC lanes, one lane each.
+    const uint32_t batch = options.compress ? 1 : cipherLanesWanted(options.cipher);
     // A slot holds a sealed chunk, and a compressed one also the codec's output.
     const uint64_t slotBytes = uint64_t{MAX_SEALED_CHUNK_BYTES} * (options.compress ? 2 : 1);
     const uint32_t workers = pipelineWorkersWithinBudget(requestedWorkers, batch, slotBytes);
@@ -305,14 +311,7 @@ ParallelOutcome encryptChunksParallel(const PipelineOptions& options, uint32_t r
 
     ok = false;
     for (ChunkSlot* slot = chunkQueueTakeNext(queue); slot != nullptr; slot = chunkQueueTakeNext(queue)) {
-        if (slot->failed) {
-            result = slot->failure;
-            return PARALLEL_RAN;
-        }
-        if (!writeSealedChunk(writer, slot->storage.data() + slot->resultOffset, slot->resultBytes)) {
-            result = RESULT_WRITE_ERROR;
-            return PARALLEL_RAN;
-        }
+        if (!writeSlot(writer, *slot, result)) return PARALLEL_RAN;
         const uint32_t index = slot->index;
         chunkQueueRelease(queue, *slot);
         reportChunkFinished(options.progress, index, chunkCount);
@@ -326,13 +325,8 @@ ParallelOutcome encryptChunksParallel(const PipelineOptions& options, uint32_t r
         result = RESULT_CANCELLED;
         return PARALLEL_RAN;
     }
-    // Every chunk is written, so every thread is ending; the table's IV is drawn after the last
-    // chunk's, as with one thread.
+    // Every chunk is written, so every thread is ending; the table's IV is drawn after them.
     threads.join();
-    if (!writeTable(writer)) {
-        result = RESULT_WRITE_ERROR;
-        return PARALLEL_RAN;
-    }
     ok = true;
     return PARALLEL_RAN;
 }
@@ -343,7 +337,7 @@ bool encryptJob(const PipelineOptions& options, const JobKey& key, const NativeP
                 const NativePath& targetPath, JobResult& result) {
     SourceReader source;
     ScopeExit closeSource([&] { sourceClose(source); });
-    if (!sourceOpen(source, sourcePath)) return fail(result, RESULT_READ_ERROR);
+    if (!sourceOpen(source, sourcePath)) return failJob(result, RESULT_READ_ERROR);
     const uint32_t chunkCount = source.chunkCount;
 
     SecureBuffer masterKey;
@@ -356,31 +350,21 @@ bool encryptJob(const PipelineOptions& options, const JobKey& key, const NativeP
     ScopeExit releaseWriter([&] { closeWriter(writer); });
     if (!openWriter(writer, masterKey, targetPath, options.generator, options.cipher) ||
         !writeHeader(writer, header, chunkCount)) {
-        return fail(result, RESULT_WRITE_ERROR);
+        return failJob(result, RESULT_WRITE_ERROR);
     }
     masterKey.wipe();
     header.wipe();
-    if (chunkCount == 0 && !writeTable(writer)) return fail(result, RESULT_WRITE_ERROR);
 
     // One chunk has nothing to overlap: threads would only add their start-up to a small file.
     const uint32_t workers = pipelineWorkerCount(options);
-    if (workers > 1 && chunkCount > 1) {
-        bool ok = false;
-        if (encryptChunksParallel(options, workers, source, writer, ok, result) == PARALLEL_RAN) {
-            if (!ok) return false;
-            if (!commitWriter(writer)) return fail(result, RESULT_WRITE_ERROR);
-            return true;
-        }
+    bool ok = false;
+    if (workers <= 1 || chunkCount <= 1 ||
+        encryptChunksParallel(options, workers, source, writer, ok, result) == PARALLEL_NOT_STARTED) {
+        ok = encryptChunksInOrder(options, source, writer, result);
     }
-    for (uint32_t i = 0; i < chunkCount; ++i) {
-        SecureBuffer chunk;
-        if (!sourceReadNextChunk(source, chunk)) return fail(result, RESULT_READ_ERROR);
-        if (options.compress && !compressBlock(chunk, METHOD_BLOCKSORT)) return fail(result, RESULT_READ_ERROR);
-        if (!writeChunk(writer, chunk)) return fail(result, RESULT_WRITE_ERROR);
-        reportChunkFinished(options.progress, i, chunkCount);
-        if (isCancelRequested(options.progress)) return fail(result, RESULT_CANCELLED);
-    }
-    if (!commitWriter(writer)) return fail(result, RESULT_WRITE_ERROR);
+    if (!ok) return false;
+    // The table's IV is drawn after every chunk's.
+    if (!writeTable(writer) || !commitWriter(writer)) return failJob(result, RESULT_WRITE_ERROR);
     return true;
 }
 

@@ -24,12 +24,9 @@ struct SourceReader {
 // opened or has more chunks than 32 bits count.
 [[nodiscard]] bool sourceOpen(SourceReader& reader, const NativePath& path);
 
-// The next min(2 MiB, remaining) bytes into out; false when nothing remains or fewer bytes arrive
-// (the file shrank or a read failed).
-[[nodiscard]] bool sourceReadNextChunk(SourceReader& reader, SecureBuffer& out);
-
-// As sourceReadNextChunk, into count bytes at data that the caller provides: count receives
-// min(2 MiB, remaining), and data MUST have room for that many.
+// Reads the next min(2 MiB, remaining) bytes into data, which MUST have room for that many, and
+// gives their count; false when nothing remains or fewer bytes arrive (the file shrank or a read
+// failed).
 [[nodiscard]] bool sourceReadNextChunkInto(SourceReader& reader, uint8_t* data, uint32_t& count);
 
 void sourceClose(SourceReader& reader);
@@ -55,12 +52,7 @@ struct ContainerWriter {
 // Writes the header size, the header, the table size and a zeroed table area for chunkCount chunks.
 [[nodiscard]] bool writeHeader(ContainerWriter& writer, const SecureBuffer& header, uint32_t chunkCount);
 
-// Seals the chunk data behind its big-endian index and appends it; the last chunk also writes the
-// table.
-[[nodiscard]] bool writeChunk(ContainerWriter& writer, const SecureBuffer& data);
-
-// Appends a chunk that is sealed already (its index inside), for pipelines that seal elsewhere. Unlike
-// writeChunk it leaves the table to the caller's writeTable.
+// Appends the next chunk, sealed already with its index inside (sealChunks).
 [[nodiscard]] bool writeSealedChunk(ContainerWriter& writer, const uint8_t* sealed, uint32_t sealedBytes);
 
 // Seals the table of sealed sizes and writes it into the reserved area. Only once all chunks are in.

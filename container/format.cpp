@@ -3,6 +3,7 @@
 #include "container/format.h"
 
 #include "base/byte_fields.h"
+#include "base/byte_order.h"
 #include "container/key_code.h"
 #include "container/session.h"
 #include "crypto/pbkdf2.h"
@@ -28,11 +29,6 @@ uint8_t readU8(ByteReader& reader) {
     return value;
 }
 
-bool fail(JobResult& result, JobResult code) {
-    result = code;
-    return false;
-}
-
 }  // namespace
 
 bool masterKeyFromJobKey(const JobKey& key, PipelineDirection direction, SecureBuffer& masterKey, KeyMode& keyMode,
@@ -42,16 +38,16 @@ bool masterKeyFromJobKey(const JobKey& key, PipelineDirection direction, SecureB
     switch (key.method) {
     case KEY_FILE:
         if (key.material.size() != MASTER_KEY_BYTES) {
-            return fail(result, direction == DIRECTION_ENCRYPT ? RESULT_CRYPTO_ERROR : RESULT_WRONG_KEY);
+            return failJob(result, direction == DIRECTION_ENCRYPT ? RESULT_CRYPTO_ERROR : RESULT_WRONG_KEY);
         }
         masterKey = key.material;
         return true;
     case KEY_CODE:
-        if (!keyFromKeyCode(key.material, masterKey)) return fail(result, RESULT_WRONG_KEY);
+        if (!keyFromKeyCode(key.material, masterKey)) return failJob(result, RESULT_WRONG_KEY);
         return true;
     case PASSPHRASE: keyMode = KEY_MODE_PASSPHRASE; return true;
     }
-    return fail(result, RESULT_WRONG_KEY);
+    return failJob(result, RESULT_WRONG_KEY);
 }
 
 bool buildHeader(SecureBuffer& masterKey, const PipelineOptions& options, KeyMode keyMode,
@@ -62,13 +58,13 @@ bool buildHeader(SecureBuffer& masterKey, const PipelineOptions& options, KeyMod
         // Salts are always drawn with AES-256, whatever the job's cipher.
         if (options.generator == nullptr || !generate(*options.generator, salt, PBKDF2_SALT_BYTES, CIPHER_AES256) ||
             !derivePassphraseKey(passphrase, salt, masterKey)) {
-            return fail(result, RESULT_CRYPTO_ERROR);
+            return failJob(result, RESULT_CRYPTO_ERROR);
         }
     }
     SecureBuffer checkValue = keyCheckValue(masterKey);
-    if (checkValue.size() != CHECK_VALUE_BYTES) return fail(result, RESULT_CRYPTO_ERROR);
+    if (checkValue.size() != CHECK_VALUE_BYTES) return failJob(result, RESULT_CRYPTO_ERROR);
     if (options.cipher != CIPHER_AES256 && options.cipher != CIPHER_SERPENT) {
-        return fail(result, RESULT_CRYPTO_ERROR);
+        return failJob(result, RESULT_CRYPTO_ERROR);
     }
 
     SecureBuffer built;
@@ -86,24 +82,24 @@ bool buildHeader(SecureBuffer& masterKey, const PipelineOptions& options, KeyMod
 bool parseHeader(const SecureBuffer& header, KeyMode keyMode, const SecureBuffer& passphrase, SecureBuffer& masterKey,
                  bool& compressed, CipherAlgorithm& cipher, JobResult& result) {
     ByteReader reader{header, 0};
-    if (!readField(reader).constantTimeEquals(magicBytes())) return fail(result, RESULT_READ_ERROR);
-    if (readU16(reader) != CONTAINER_VERSION) return fail(result, RESULT_READ_ERROR);
+    if (!readField(reader).constantTimeEquals(magicBytes())) return failJob(result, RESULT_READ_ERROR);
+    if (readU16(reader) != CONTAINER_VERSION) return failJob(result, RESULT_READ_ERROR);
 
     const uint8_t cipherByte = readU8(reader);
     const uint8_t compressedByte = readU8(reader);
     const uint8_t keyModeByte = readU8(reader);
-    if (cipherByte > CIPHER_SERPENT || compressedByte > 1) return fail(result, RESULT_READ_ERROR);
-    if (keyModeByte != keyMode) return fail(result, RESULT_WRONG_KEY);
+    if (cipherByte > CIPHER_SERPENT || compressedByte > 1) return failJob(result, RESULT_READ_ERROR);
+    if (keyModeByte != keyMode) return failJob(result, RESULT_WRONG_KEY);
 
     if (keyMode == KEY_MODE_PASSPHRASE) {
         SecureBuffer salt = readField(reader);
-        if (!derivePassphraseKey(passphrase, salt, masterKey)) return fail(result, RESULT_CRYPTO_ERROR);
+        if (!derivePassphraseKey(passphrase, salt, masterKey)) return failJob(result, RESULT_CRYPTO_ERROR);
     }
     SecureBuffer stored = readField(reader);
     SecureBuffer computed = keyCheckValue(masterKey);
     // An empty computed value (a key of the wrong length) must not match an empty stored field.
     if (stored.size() != CHECK_VALUE_BYTES || !computed.constantTimeEquals(stored)) {
-        return fail(result, RESULT_WRONG_KEY);
+        return failJob(result, RESULT_WRONG_KEY);
     }
     cipher = static_cast<CipherAlgorithm>(cipherByte);
     compressed = compressedByte == 1;
@@ -124,8 +120,13 @@ bool describeHeader(const SecureBuffer& header, HeaderFields& fields) {
 }
 
 uint32_t tableAreaSize(uint32_t chunkCount) {
-    uint64_t payload = 4 + 4 * static_cast<uint64_t>(chunkCount);
-    return static_cast<uint32_t>((payload & ~uint64_t{15}) + 64);
+    return static_cast<uint32_t>(sealedBlobBytes(4 + 4 * uint64_t{chunkCount}));
+}
+
+void chunkIndexStore(uint8_t* payload, uint32_t index) { store32Be(payload, index); }
+
+bool chunkIndexMatches(const uint8_t* payload, uint32_t payloadBytes, uint32_t index) {
+    return payloadBytes >= CHUNK_INDEX_BYTES && load32Be(payload) == index;
 }
 
 bool chunkCountFor(uint64_t sourceBytes, uint32_t& chunkCount) {

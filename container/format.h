@@ -67,8 +67,15 @@ struct HeaderFields {
 // chunkCount MUST be at most MAX_CHUNKS, or the size does not fit 32 bits.
 uint32_t tableAreaSize(uint32_t chunkCount);
 
-// Each chunk's payload starts with the chunk's index, 4 bytes, most significant first.
+// Each chunk's payload starts with the chunk's index, 4 bytes, most significant first, so that
+// chunks cannot be reordered.
 constexpr uint32_t CHUNK_INDEX_BYTES = 4;
+
+// Writes index in front of a chunk's data; payload MUST have CHUNK_INDEX_BYTES of room.
+void chunkIndexStore(uint8_t* payload, uint32_t index);
+
+// Whether the opened payload of payloadBytes bytes starts with index.
+[[nodiscard]] bool chunkIndexMatches(const uint8_t* payload, uint32_t payloadBytes, uint32_t index);
 
 // The largest sealed chunk a container holds: the index and the largest codec block (an
 // uncompressed chunk is smaller still), padded and sealed; 2 MiB + 64 bytes. A table entry above

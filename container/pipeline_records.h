@@ -50,6 +50,12 @@ enum JobResult : uint32_t {
     RESULT_CANCELLED = 4,
 };
 
+// Sets result to code and gives false: the pipelines' way of ending a step that failed.
+[[nodiscard]] inline bool failJob(JobResult& result, JobResult code) {
+    result = code;
+    return false;
+}
+
 // Records that chunk index of total has been finished. Does nothing when progress is null.
 void reportChunkFinished(JobProgress* progress, uint32_t index, uint32_t total);
 

@@ -9,7 +9,6 @@
 
 #include "base/scope_exit.h"
 #include "base/text.h"
-#include "crypto/serpent_simd.h"
 #include "random/generator.h"
 
 namespace {
@@ -29,15 +28,6 @@ bool contextsKeyed(const CryptoSession& session) {
     return session.cipher && session.cipher->valid && session.mac && session.mac->valid;
 }
 
-// The padding of a payload of payloadBytes: p − 1 zero bytes and the byte p, p = 16 − (n mod 16),
-// written behind the payload. Returns the padded length.
-uint32_t padInPlace(uint8_t* payload, uint32_t payloadBytes) {
-    const uint32_t pad = CIPHER_BLOCK_BYTES - payloadBytes % CIPHER_BLOCK_BYTES;
-    std::memset(payload + payloadBytes, 0, pad - 1);
-    payload[payloadBytes + pad - 1] = static_cast<uint8_t>(pad);
-    return payloadBytes + pad;
-}
-
 void wipeRegions(SealRegion* regions, size_t count) {
     for (size_t i = 0; i < count; ++i) {
         const uint64_t bytes = sealedBlobBytes(regions[i].payloadBytes);
@@ -45,37 +35,22 @@ void wipeRegions(SealRegion* regions, size_t count) {
     }
 }
 
-// CBC encryption of every region's padded payload from the IV in front of it.
-bool cbcEncryptRegions(const CipherContext& cipher, SealRegion* regions, const uint32_t* paddedBytes, size_t count) {
-    switch (cipher.algorithm) {
-    case CIPHER_AES256: {
-        // One CBC chain waits for each block's rounds before the next block can start; AES-NI
-        // runs the blocks of several chains side by side in that time.
-        std::vector<AesCbcLane> lanes(count);
-        for (size_t i = 0; i < count; ++i) {
-            std::memcpy(lanes[i].chainingBlock, regions[i].blob, SEALED_IV_BYTES);
-            lanes[i].data = regions[i].blob + SEALED_IV_BYTES;
-            lanes[i].blockCount = paddedBytes[i] / CIPHER_BLOCK_BYTES;
-        }
-        const bool encrypted = aesCbcEncryptLanes(cipher.aes, lanes.data(), lanes.size());
-        for (AesCbcLane& lane : lanes) secureWipe(lane.chainingBlock, sizeof lane.chainingBlock);
-        return encrypted;
+// Draws 16 IV bytes, as every sealing does: from the session's generator with the job's cipher.
+enum IvDraw { IV_DRAWN, IV_NOT_READY, IV_FAILED };
+
+IvDraw drawIv(CryptoSession& session, uint8_t iv[SEALED_IV_BYTES]) {
+    secureWipe(iv, SEALED_IV_BYTES);
+    if (!session.valid || !contextsKeyed(session) || session.generator == nullptr) return IV_FAILED;
+    if (session.generator->entropy.load() < ENTROPY_THRESHOLD) {
+        session.valid = false;
+        return IV_NOT_READY;
     }
-    case CIPHER_SERPENT: {
-        // A Serpent chain goes one block at a time; several chains go through the SIMD lanes
-        // side by side.
-        std::vector<SerpentCbcLane> lanes(count);
-        for (size_t i = 0; i < count; ++i) {
-            std::memcpy(lanes[i].chainingBlock, regions[i].blob, SEALED_IV_BYTES);
-            lanes[i].data = regions[i].blob + SEALED_IV_BYTES;
-            lanes[i].length = paddedBytes[i];
-        }
-        const bool encrypted = serpentCbcEncryptLanes(cipher.serpent, lanes.data(), lanes.size());
-        for (SerpentCbcLane& lane : lanes) secureWipe(lane.chainingBlock, sizeof lane.chainingBlock);
-        return encrypted;
+    SecureBuffer drawn;
+    if (!generate(*session.generator, drawn, SEALED_IV_BYTES, session.algorithm) || drawn.size() != SEALED_IV_BYTES) {
+        return IV_FAILED;
     }
-    }
-    return false;
+    std::memcpy(iv, drawn.data(), SEALED_IV_BYTES);
+    return IV_DRAWN;
 }
 
 // A SHA-256 that starts after the key block whose midstate is given.
@@ -117,93 +92,65 @@ void sessionInit(CryptoSession& session, const SecureBuffer& key, RandomGenerato
 }
 
 bool sessionEncryptChunk(CryptoSession& session, SecureBuffer& buffer) {
-    if (!session.valid || !session.cipher || !session.mac || session.generator == nullptr) {
+    uint8_t iv[SEALED_IV_BYTES];
+    const ScopeExit wipeIv([&] { secureWipe(iv, sizeof iv); });
+    const IvDraw draw = drawIv(session, iv);
+    if (draw == IV_NOT_READY) return false;
+    const uint32_t payloadBytes = buffer.size();
+    if (draw != IV_DRAWN || sealedBlobBytes(payloadBytes) > UINT32_MAX) {
         buffer.wipe();
         return false;
     }
-    if (session.generator->entropy.load() < ENTROPY_THRESHOLD) {
-        session.valid = false;
-        return false;
-    }
-    SecureBuffer iv;
-    if (!generate(*session.generator, iv, SEALED_IV_BYTES, session.algorithm) || iv.size() != SEALED_IV_BYTES) {
-        buffer.wipe();
-        return false;
-    }
-    cipherSetChainingBlock(*session.cipher, iv.data());
-    if (!cipherEncryptPadded(*session.cipher, buffer)) {
-        buffer.wipe();
-        return false;
-    }
-    // IV, ciphertext and tag are laid out in one allocation: a chunk is 2 MiB, and growing the
-    // buffer at both ends would copy it twice more.
-    const uint32_t ciphertextBytes = buffer.size();
+    // IV, payload, padding and tag in one allocation, sealed where they lie.
     SecureBuffer sealed;
-    sealed.allocate(secureBufferGrownSize(ciphertextBytes, SEALED_OVERHEAD_BYTES));
-    std::memcpy(sealed.data(), iv.data(), SEALED_IV_BYTES);
-    std::memcpy(sealed.data() + SEALED_IV_BYTES, buffer.data(), ciphertextBytes);
+    sealed.allocate(static_cast<uint32_t>(sealedBlobBytes(payloadBytes)));
+    std::memcpy(sealed.data(), iv, SEALED_IV_BYTES);
+    if (payloadBytes != 0) std::memcpy(sealed.data() + SEALED_IV_BYTES, buffer.data(), payloadBytes);
     buffer.wipe();
-    SecureBuffer tag = hmacCompute(*session.mac, sealed.data(), SEALED_IV_BYTES + ciphertextBytes);
-    if (tag.size() != SEALED_TAG_BYTES) return false;
-    std::memcpy(sealed.data() + SEALED_IV_BYTES + ciphertextBytes, tag.data(), SEALED_TAG_BYTES);
+    SealRegion region{sealed.data(), payloadBytes};
+    if (!sealChunks(session, &region, 1)) return false;
     buffer = std::move(sealed);
     return true;
 }
 
 bool sessionDecryptChunk(CryptoSession& session, SecureBuffer& buffer) {
-    // Smallest sealed blob: IV, one ciphertext block, tag. A shorter one can still carry a valid
-    // tag (IV and tag alone), but it holds no padded plaintext to decrypt.
-    if (!session.valid || !session.cipher || !session.mac ||
-        buffer.size() < SEALED_OVERHEAD_BYTES + CIPHER_BLOCK_BYTES) {
+    uint32_t payloadBytes = 0;
+    if (!session.valid || !openChunk(session, buffer.data(), buffer.size(), payloadBytes)) {
         buffer.wipe();
         return false;
     }
-    const uint32_t authenticated = buffer.size() - SEALED_TAG_BYTES;
-    SecureBuffer tag = buffer.slice(SEALED_TAG_BYTES, authenticated);
-    if (!hmacVerify(*session.mac, buffer.data(), authenticated, tag)) {
-        buffer.wipe();
-        return false;
-    }
-    SecureBuffer ciphertext = buffer.slice(authenticated - SEALED_IV_BYTES, SEALED_IV_BYTES);
-    cipherSetChainingBlock(*session.cipher, buffer.data());
-    buffer.wipe();
-    if (ciphertext.empty() || !cipherDecryptPadded(*session.cipher, ciphertext)) return false;
-    buffer = std::move(ciphertext);
+    SecureBuffer payload(buffer.data() + SEALED_IV_BYTES, payloadBytes);
+    buffer = std::move(payload);
     return true;
 }
 
-bool sessionDrawIv(CryptoSession& session, uint8_t iv[SEALED_IV_BYTES]) {
-    secureWipe(iv, SEALED_IV_BYTES);
-    if (!session.valid || !session.cipher || !session.mac || session.generator == nullptr) return false;
-    if (session.generator->entropy.load() < ENTROPY_THRESHOLD) {
-        session.valid = false;
-        return false;
-    }
-    SecureBuffer drawn;
-    if (!generate(*session.generator, drawn, SEALED_IV_BYTES, session.algorithm) || drawn.size() != SEALED_IV_BYTES) {
-        return false;
-    }
-    std::memcpy(iv, drawn.data(), SEALED_IV_BYTES);
-    return true;
-}
+bool sessionDrawIv(CryptoSession& session, uint8_t iv[SEALED_IV_BYTES]) { return drawIv(session, iv) == IV_DRAWN; }
 
-bool sessionSealInPlace(const CryptoSession& session, SealRegion* regions, size_t count) {
+bool sealChunks(const CryptoSession& session, SealRegion* regions, size_t count) {
     bool fits = true;
     for (size_t i = 0; i < count; ++i) fits = fits && sealedBlobBytes(regions[i].payloadBytes) <= UINT32_MAX;
     if (!fits || !contextsKeyed(session)) {
         if (fits) wipeRegions(regions, count);
         return false;
     }
-    std::vector<uint32_t> paddedBytes(count);
+    // Each chunk's CBC chain waits for every block's rounds before the next can start; the
+    // cipher's fast paths run the blocks of several chains side by side in that time.
+    std::vector<CipherCbcLane> lanes(count);
     for (size_t i = 0; i < count; ++i) {
-        paddedBytes[i] = padInPlace(regions[i].blob + SEALED_IV_BYTES, regions[i].payloadBytes);
+        uint8_t* payload = regions[i].blob + SEALED_IV_BYTES;
+        std::memcpy(lanes[i].chainingBlock, regions[i].blob, SEALED_IV_BYTES);
+        lanes[i].data = payload;
+        lanes[i].blockCount = cipherPad(payload, regions[i].payloadBytes) / CIPHER_BLOCK_BYTES;
     }
-    if (!cbcEncryptRegions(*session.cipher, regions, paddedBytes.data(), count)) {
+    const bool encrypted = cipherCbcEncryptLanes(*session.cipher, lanes.data(), lanes.size());
+    for (CipherCbcLane& lane : lanes) secureWipe(lane.chainingBlock, sizeof lane.chainingBlock);
+    if (!encrypted) {
         wipeRegions(regions, count);
         return false;
     }
     for (size_t i = 0; i < count; ++i) {
-        const uint32_t authenticated = SEALED_IV_BYTES + paddedBytes[i];
+        const uint32_t authenticated =
+            SEALED_IV_BYTES + static_cast<uint32_t>(CIPHER_BLOCK_BYTES * lanes[i].blockCount);
         const SecureBuffer tag = hmacCompute(*session.mac, regions[i].blob, authenticated);
         if (tag.size() != SEALED_TAG_BYTES) {
             wipeRegions(regions, count);
@@ -214,9 +161,10 @@ bool sessionSealInPlace(const CryptoSession& session, SealRegion* regions, size_
     return true;
 }
 
-bool sessionOpenInPlace(const CryptoSession& session, uint8_t* blob, uint32_t blobBytes, uint32_t& payloadBytes) {
+bool openChunk(const CryptoSession& session, uint8_t* blob, uint32_t blobBytes, uint32_t& payloadBytes) {
     payloadBytes = 0;
-    // As in sessionDecryptChunk: IV, at least one ciphertext block, tag.
+    // IV, at least one ciphertext block, tag. A shorter blob can still carry a valid tag (IV and
+    // tag alone), but it holds no padded plaintext to decrypt.
     const bool shaped = blobBytes >= SEALED_OVERHEAD_BYTES + CIPHER_BLOCK_BYTES &&
                         (blobBytes - SEALED_OVERHEAD_BYTES) % CIPHER_BLOCK_BYTES == 0;
     const uint32_t authenticated = blobBytes - SEALED_TAG_BYTES;
@@ -228,25 +176,14 @@ bool sessionOpenInPlace(const CryptoSession& session, uint8_t* blob, uint32_t bl
     }
     uint8_t* ciphertext = blob + SEALED_IV_BYTES;
     const uint32_t ciphertextBytes = authenticated - SEALED_IV_BYTES;
-    uint8_t iv[SEALED_IV_BYTES];
-    std::memcpy(iv, blob, SEALED_IV_BYTES);
-    bool decrypted = false;
-    switch (session.cipher->algorithm) {
-    case CIPHER_AES256:
-        decrypted =
-            aesCbcDecrypt(session.cipher->aes, iv, ciphertext, ciphertext, ciphertextBytes / CIPHER_BLOCK_BYTES);
-        break;
-    case CIPHER_SERPENT: decrypted = serpentCbcDecrypt(session.cipher->serpent, iv, ciphertext, ciphertextBytes); break;
-    }
-    secureWipe(iv, sizeof iv);
-    // The count byte c: above 16 is refused; c at or above the length (one block ending in 16)
-    // leaves nothing; c = 0 drops nothing. The bytes in front of it are not checked.
-    const uint8_t count = ciphertext[ciphertextBytes - 1];
-    if (!decrypted || count > CIPHER_BLOCK_BYTES) {
+    // The IV lies in front of the ciphertext, outside what is decrypted in place.
+    uint32_t kept = 0;
+    if (!cipherCbcDecrypt(*session.cipher, blob, ciphertext, ciphertext, ciphertextBytes / CIPHER_BLOCK_BYTES) ||
+        !cipherUnpaddedBytes(ciphertext, ciphertextBytes, kept)) {
         secureWipe(blob, blobBytes);
         return false;
     }
-    payloadBytes = count >= ciphertextBytes ? 0 : ciphertextBytes - count;
+    payloadBytes = kept;
     secureWipe(ciphertext + payloadBytes, ciphertextBytes - payloadBytes);
     return true;
 }

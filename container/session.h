@@ -41,31 +41,23 @@ struct CryptoSession {
 void sessionInit(CryptoSession& session, const SecureBuffer& key, RandomGenerator* generator,
                  CipherAlgorithm algorithm);
 
-// Replaces the payload in buffer by its sealed blob: 16-byte IV from the generator, the padded
-// CBC ciphertext, and the 32-byte tag over both; n bytes become 16 × (n / 16 + 1) + 48.
-// A session that is not valid, a missing generator or a generator failure: false with buffer wiped.
-// A generator that is not ready: false, the session no longer valid, and the plaintext left in buffer.
-[[nodiscard]] bool sessionEncryptChunk(CryptoSession& session, SecureBuffer& buffer);
-
-// Replaces a sealed blob by its payload. The tag is checked before anything is decrypted. Any
-// failure (session not valid, fewer than 64 bytes, wrong tag, bad padding) wipes buffer and returns
-// false.
-[[nodiscard]] bool sessionDecryptChunk(CryptoSession& session, SecureBuffer& buffer);
-
-// --- Sealing and opening in place, for the parallel pipelines ---
-// The same blobs as sessionEncryptChunk and sessionDecryptChunk, worked on in the caller's memory,
-// with the IV drawn apart from the sealing. These read the session's cipher and MAC contexts and
-// never its valid flag, so one thread may draw IVs while several others seal or open at once.
+// --- The sealed blob ---
+// sealChunks and openChunk are the one implementation of the sealed blob: they work in the
+// caller's memory, with the IV drawn apart from the sealing. They read the session's cipher and
+// MAC contexts and never its valid flag, so one thread may draw IVs while several others seal or
+// open at once. sessionEncryptChunk and sessionDecryptChunk are the same blob on a SecureBuffer.
 
 // Bytes of the sealed blob of a payload of payloadBytes: 16 × (n / 16 + 1) + 48.
-constexpr uint64_t sealedBlobBytes(uint32_t payloadBytes) {
-    return uint64_t{CIPHER_BLOCK_BYTES} * (payloadBytes / CIPHER_BLOCK_BYTES + 1) + SEALED_OVERHEAD_BYTES;
+// payloadBytes may be beyond 32 bits, for sizes computed from a file.
+constexpr uint64_t sealedBlobBytes(uint64_t payloadBytes) {
+    return cipherPaddedBytes(payloadBytes) + SEALED_OVERHEAD_BYTES;
 }
 
-// Draws the next IV into iv exactly as sessionEncryptChunk draws one, so that IVs drawn here in
-// chunk order give the same container as sealing the chunks one by one. False, with iv zeroed,
-// when the session is not valid or has no generator, or the generator cannot give 16 bytes; a
-// generator that is not ready also leaves the session no longer valid.
+// Draws the next IV into iv: 16 bytes from the session's generator with the job's cipher, as every
+// sealing does, so that IVs drawn in chunk order give the same container however the chunks are
+// sealed afterwards. False, with iv zeroed, when the session is not valid or has no generator, or
+// the generator cannot give 16 bytes; a generator that is not ready also leaves the session no
+// longer valid.
 [[nodiscard]] bool sessionDrawIv(CryptoSession& session, uint8_t iv[SEALED_IV_BYTES]);
 
 // One blob to seal in place: the IV in blob[0..16), the payload in blob[16..16 + payloadBytes),
@@ -75,19 +67,28 @@ struct SealRegion {
     uint32_t payloadBytes;
 };
 
-// Seals each region in place into the blob that sessionEncryptChunk would make with that IV.
-// The chunks' CBC chains run side by side as crypto's CBC lanes. regions MUST NOT overlap, and
-// each MUST have the room above. False when the session's contexts are not keyed, or the payload
-// is too long for a 32-bit blob; the regions are then wiped.
-[[nodiscard]] bool sessionSealInPlace(const CryptoSession& session, SealRegion* regions, size_t count);
+// Seals each region in place into its sealed blob with the IV in front of it: the padded CBC
+// encryption from that IV, then the tag over IV and ciphertext. The chunks' CBC chains run side by
+// side as the cipher's CBC lanes. regions MUST NOT overlap, and each MUST have the room above.
+// False when the session's contexts are not keyed, or a payload is too long for a 32-bit blob;
+// the regions are then wiped (all but a too-long one).
+[[nodiscard]] bool sealChunks(const CryptoSession& session, SealRegion* regions, size_t count);
 
-// Opens the sealed blob of blobBytes bytes at blob in place, with sessionDecryptChunk's checks:
-// the tag first, then the decryption and the padding. On success the payload is at
-// blob + SEALED_IV_BYTES and payloadBytes holds its length. On failure (contexts not keyed, fewer
-// than 64 bytes, a length that is no whole number of blocks, wrong tag, bad padding) the blob is
-// wiped and payloadBytes is 0.
-[[nodiscard]] bool sessionOpenInPlace(const CryptoSession& session, uint8_t* blob, uint32_t blobBytes,
-                                      uint32_t& payloadBytes);
+// Opens the sealed blob of blobBytes bytes at blob in place: the tag first, then the decryption
+// and the padding's count byte. On success the payload is at blob + SEALED_IV_BYTES and
+// payloadBytes holds its length. On failure (contexts not keyed, fewer than 64 bytes, a length
+// that is no whole number of blocks, wrong tag, a count byte above 16) the blob is wiped and
+// payloadBytes is 0.
+[[nodiscard]] bool openChunk(const CryptoSession& session, uint8_t* blob, uint32_t blobBytes, uint32_t& payloadBytes);
+
+// Replaces the payload in buffer by its sealed blob: a fresh IV (sessionDrawIv) and sealChunks.
+// A session that is not valid, a missing generator or a generator failure: false with buffer wiped.
+// A generator that is not ready: false, the session no longer valid, and the plaintext left in buffer.
+[[nodiscard]] bool sessionEncryptChunk(CryptoSession& session, SecureBuffer& buffer);
+
+// Replaces a sealed blob by its payload (openChunk). Any failure, a session that is not valid
+// included, wipes buffer and returns false.
+[[nodiscard]] bool sessionDecryptChunk(CryptoSession& session, SecureBuffer& buffer);
 
 // A tag computed over bytes that arrive in pieces: sessionTagStart, sessionTagAbsorb for each
 // piece of IV and ciphertext in order, then sessionTagMatches with the blob's last 32 bytes. The

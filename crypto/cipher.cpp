@@ -4,7 +4,9 @@
 #include "crypto/cipher.h"
 
 #include <cstring>
+#include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "base/byte_order.h"
 #include "base/scope_exit.h"
@@ -12,18 +14,8 @@
 
 namespace {
 
-// Word by word: the block ciphers store their output as four 32-bit words, and reading those back
-// in the same widths lets the processor forward the stores instead of waiting for them.
-void xorBlock(uint8_t* target, const uint8_t* source) {
-    for (uint32_t i = 0; i < CIPHER_BLOCK_BYTES; i += 4)
-        store32Le(target + i, load32Le(target + i) ^ load32Le(source + i));
-}
-
-// The three ways of running the block cipher over blockCount blocks. Whole runs go to the cipher
-// modules, so that their fast paths can keep several blocks in flight; only Serpent's CBC
-// encryption goes block by block here.
-
-// Each block encrypted on its own, in place.
+// Each block encrypted on its own, in place. Whole runs go to the cipher modules, so that their
+// fast paths can keep several blocks in flight.
 bool encryptBlocks(const CipherContext& ctx, uint8_t* blocks, size_t blockCount) {
     switch (ctx.algorithm) {
     case CIPHER_AES256: return aesEncryptBlocks(ctx.aes, blocks, blockCount);
@@ -32,28 +24,79 @@ bool encryptBlocks(const CipherContext& ctx, uint8_t* blocks, size_t blockCount)
     return false;
 }
 
-// CBC encryption in place from the 16 bytes at iv, which lie outside blocks.
-bool cbcEncrypt(const CipherContext& ctx, const uint8_t* iv, uint8_t* blocks, size_t blockCount) {
-    switch (ctx.algorithm) {
-    case CIPHER_AES256: return aesCbcEncrypt(ctx.aes, iv, blocks, blockCount);
-    case CIPHER_SERPENT: {
-        // The chaining value is read where it lies, the IV and then each previous ciphertext
-        // block, instead of being copied after every block.
-        const uint8_t* previous = iv;
-        for (size_t n = 0; n < blockCount; ++n) {
-            uint8_t* block = blocks + CIPHER_BLOCK_BYTES * n;
-            xorBlock(block, previous);
-            if (!serpentEncryptBlock(ctx.serpent, block)) return false;
-            previous = block;
-        }
-        return true;
+void wipeLanes(CipherCbcLane* lanes, size_t laneCount) {
+    for (size_t i = 0; i < laneCount; ++i) {
+        secureWipe(lanes[i].chainingBlock, CIPHER_BLOCK_BYTES);
+        secureWipe(lanes[i].data, CIPHER_BLOCK_BYTES * lanes[i].blockCount);
     }
-    }
-    return false;
 }
 
-// CBC decryption from input to output, which do not overlap, chaining from the 16 bytes at iv.
-bool cbcDecrypt(const CipherContext& ctx, const uint8_t* iv, const uint8_t* input, uint8_t* output, size_t blockCount) {
+// Runs the lanes through the block cipher's own lane records, built from the context's: AES counts
+// a lane in blocks, Serpent in bytes.
+template <typename Lane, typename Encrypt>
+bool encryptLanesAs(CipherCbcLane* lanes, size_t laneCount, Encrypt encrypt) {
+    std::vector<Lane> own(laneCount);
+    for (size_t i = 0; i < laneCount; ++i) {
+        std::memcpy(own[i].chainingBlock, lanes[i].chainingBlock, CIPHER_BLOCK_BYTES);
+        own[i].data = lanes[i].data;
+        if constexpr (std::is_same_v<Lane, AesCbcLane>) {
+            own[i].blockCount = lanes[i].blockCount;
+        } else {
+            own[i].length = CIPHER_BLOCK_BYTES * lanes[i].blockCount;
+        }
+    }
+    const bool encrypted = encrypt(own.data(), own.size());
+    for (size_t i = 0; i < laneCount; ++i) {
+        std::memcpy(lanes[i].chainingBlock, own[i].chainingBlock, CIPHER_BLOCK_BYTES);
+        secureWipe(own[i].chainingBlock, CIPHER_BLOCK_BYTES);
+    }
+    return encrypted;
+}
+
+void zeroChainingBlock(CipherContext& ctx) { secureWipe(ctx.chainingBlock.data(), ctx.chainingBlock.size()); }
+
+}  // namespace
+
+uint32_t cipherPad(uint8_t* data, uint32_t n) {
+    const uint32_t pad = CIPHER_BLOCK_BYTES - n % CIPHER_BLOCK_BYTES;
+    std::memset(data + n, 0, pad - 1);
+    data[n + pad - 1] = static_cast<uint8_t>(pad);
+    return n + pad;
+}
+
+bool cipherUnpaddedBytes(const uint8_t* plaintext, uint32_t length, uint32_t& unpaddedBytes) {
+    unpaddedBytes = 0;
+    const uint32_t count = plaintext[length - 1];
+    if (count > CIPHER_BLOCK_BYTES) return false;
+    unpaddedBytes = count >= length ? 0 : length - count;
+    return true;
+}
+
+uint32_t cipherLanesWanted(CipherAlgorithm algorithm) { return algorithm == CIPHER_SERPENT ? 6 : 4; }
+
+bool cipherCbcEncryptLanes(const CipherContext& ctx, CipherCbcLane* lanes, size_t laneCount) {
+    bool encrypted = false;
+    if (ctx.valid) {
+        switch (ctx.algorithm) {
+        case CIPHER_AES256:
+            encrypted = encryptLanesAs<AesCbcLane>(lanes, laneCount, [&](AesCbcLane* own, size_t count) {
+                return aesCbcEncryptLanes(ctx.aes, own, count);
+            });
+            break;
+        case CIPHER_SERPENT:
+            encrypted = encryptLanesAs<SerpentCbcLane>(lanes, laneCount, [&](SerpentCbcLane* own, size_t count) {
+                return serpentCbcEncryptLanes(ctx.serpent, own, count);
+            });
+            break;
+        }
+    }
+    if (!encrypted) wipeLanes(lanes, laneCount);
+    return encrypted;
+}
+
+bool cipherCbcDecrypt(const CipherContext& ctx, const uint8_t iv[16], const uint8_t* input, uint8_t* output,
+                      size_t blockCount) {
+    if (!ctx.valid) return false;
     switch (ctx.algorithm) {
     case CIPHER_AES256: return aesCbcDecrypt(ctx.aes, iv, input, output, blockCount);
     case CIPHER_SERPENT: {
@@ -68,10 +111,6 @@ bool cbcDecrypt(const CipherContext& ctx, const uint8_t* iv, const uint8_t* inpu
     }
     return false;
 }
-
-void zeroChainingBlock(CipherContext& ctx) { secureWipe(ctx.chainingBlock.data(), ctx.chainingBlock.size()); }
-
-}  // namespace
 
 void cipherInit(CipherContext& ctx, CipherAlgorithm algorithm, const SecureBuffer& key) {
     ctx.valid = false;
@@ -99,15 +138,15 @@ bool cipherEncryptPadded(CipherContext& ctx, SecureBuffer& buffer) {
         return false;
     }
     const uint32_t length = buffer.size();
-    const uint32_t padding = CIPHER_BLOCK_BYTES - length % CIPHER_BLOCK_BYTES;
     SecureBuffer working;
-    working.allocate(secureBufferGrownSize(length, padding));
+    working.allocate(secureBufferGrownSize(length, CIPHER_BLOCK_BYTES - length % CIPHER_BLOCK_BYTES));
     if (length != 0) std::memcpy(working.data(), buffer.data(), length);
-    // The p − 1 padding bytes in front of the count are already zero from the allocation.
-    working.data()[working.size() - 1] = static_cast<uint8_t>(padding);
-
-    const bool encrypted =
-        cbcEncrypt(ctx, ctx.chainingBlock.data(), working.data(), working.size() / CIPHER_BLOCK_BYTES);
+    CipherCbcLane lane{};
+    std::memcpy(lane.chainingBlock, ctx.chainingBlock.data(), CIPHER_BLOCK_BYTES);
+    lane.data = working.data();
+    lane.blockCount = cipherPad(working.data(), length) / CIPHER_BLOCK_BYTES;
+    const bool encrypted = cipherCbcEncryptLanes(ctx, &lane, 1);
+    secureWipe(lane.chainingBlock, sizeof lane.chainingBlock);
     zeroChainingBlock(ctx);
     if (!encrypted) {
         buffer.wipe();
@@ -139,16 +178,17 @@ bool cipherDecryptPadded(CipherContext& ctx, SecureBuffer& buffer) {
     const uint32_t lastOffset = length - CIPHER_BLOCK_BYTES;
     const uint8_t* lastChainingValue =
         lastOffset == 0 ? ctx.chainingBlock.data() : ciphertext + lastOffset - CIPHER_BLOCK_BYTES;
-    if (!cbcDecrypt(ctx, lastChainingValue, ciphertext + lastOffset, lastBlock, 1)) return false;
-    const uint32_t count = lastBlock[CIPHER_BLOCK_BYTES - 1];
-    if (count > CIPHER_BLOCK_BYTES) return false;
-    // c <= 16, so every block but the last lies wholly inside the plaintext.
-    const uint32_t plaintextLength = count >= length ? 0 : length - count;
+    if (!cipherCbcDecrypt(ctx, lastChainingValue, ciphertext + lastOffset, lastBlock, 1)) return false;
+    // The count byte c ends the last block as it ends the plaintext, and c <= 16 drops nothing in
+    // front of the last block: what the rule leaves of that block is what follows lastOffset.
+    uint32_t lastBlockKept = 0;
+    if (!cipherUnpaddedBytes(lastBlock, CIPHER_BLOCK_BYTES, lastBlockKept)) return false;
+    const uint32_t plaintextLength = lastOffset + lastBlockKept;
 
     SecureBuffer plaintext;
     plaintext.allocate(plaintextLength);
-    if (lastOffset != 0 &&
-        !cbcDecrypt(ctx, ctx.chainingBlock.data(), ciphertext, plaintext.data(), lastOffset / CIPHER_BLOCK_BYTES)) {
+    if (lastOffset != 0 && !cipherCbcDecrypt(ctx, ctx.chainingBlock.data(), ciphertext, plaintext.data(),
+                                             lastOffset / CIPHER_BLOCK_BYTES)) {
         return false;
     }
     if (plaintextLength > lastOffset) {

@@ -66,10 +66,10 @@ TEST(SealInPlace, SameBlobAsTheReferenceWithItsIv) {
             all.push_back({regions[i].data(), PAYLOAD_SIZES[i]});
             SCOPED_TRACE(std::string(cipherName(cipher)) + ", " + std::to_string(PAYLOAD_SIZES[i]) + " bytes alone");
             SealRegion one{alone[i].data(), PAYLOAD_SIZES[i]};
-            ASSERT_TRUE(sessionSealInPlace(keyed.session, &one, 1));
+            ASSERT_TRUE(sealChunks(keyed.session, &one, 1));
             EXPECT_EQ(toHex(alone[i].data(), alone[i].size()), toHex(references[i].data(), references[i].size()));
         }
-        ASSERT_TRUE(sessionSealInPlace(keyed.session, all.data(), all.size()));
+        ASSERT_TRUE(sealChunks(keyed.session, all.data(), all.size()));
         for (size_t i = 0; i < regions.size(); ++i) {
             SCOPED_TRACE(std::string(cipherName(cipher)) + ", " + std::to_string(PAYLOAD_SIZES[i]) +
                          " bytes in a batch");
@@ -93,7 +93,7 @@ TEST(SealInPlace, ManySerpentChunksSideBySide) {
         regions.push_back(regionFor(payload, references.back()));
         all.push_back({regions.back().data(), size});
     }
-    ASSERT_TRUE(sessionSealInPlace(keyed.session, all.data(), all.size()));
+    ASSERT_TRUE(sealChunks(keyed.session, all.data(), all.size()));
     for (size_t i = 0; i < regions.size(); ++i) {
         SCOPED_TRACE("chunk " + std::to_string(i));
         EXPECT_TRUE(regions[i] == references[i]);
@@ -105,7 +105,7 @@ TEST(SealInPlace, SessionWithoutKeysFailsAndWipes) {
     sessionInit(session, SecureBuffer::zeros(32), nullptr, CIPHER_AES256);
     Bytes region(sealedBlobBytes(5), 0x5A);
     SealRegion one{region.data(), 5};
-    EXPECT_FALSE(sessionSealInPlace(session, &one, 1));
+    EXPECT_FALSE(sealChunks(session, &one, 1));
     EXPECT_TRUE(region == Bytes(region.size(), 0));
     uint8_t iv[SEALED_IV_BYTES];
     EXPECT_FALSE(sessionDrawIv(session, iv));
@@ -158,8 +158,8 @@ TEST(OpenInPlace, AcceptsAndRefusesWhatTheReferenceDoes) {
                 const bool referenceOpened = sessionDecryptChunk(keyed.session, reference);
                 Bytes inPlace = bytes;
                 uint32_t payloadBytes = 7;
-                const bool opened = sessionOpenInPlace(keyed.session, inPlace.data(),
-                                                       static_cast<uint32_t>(inPlace.size()), payloadBytes);
+                const bool opened =
+                    openChunk(keyed.session, inPlace.data(), static_cast<uint32_t>(inPlace.size()), payloadBytes);
                 ASSERT_EQ(opened, referenceOpened);
                 if (opened) {
                     EXPECT_EQ(toHex(inPlace.data() + SEALED_IV_BYTES, payloadBytes), toHex(reference));
@@ -194,7 +194,7 @@ TEST(OpenInPlace, EveryPaddingCountAsTheReference) {
             const bool referenceOpened = sessionDecryptChunk(keyed.session, reference);
             uint32_t payloadBytes = 0;
             const bool opened =
-                sessionOpenInPlace(keyed.session, sealed.data(), static_cast<uint32_t>(sealed.size()), payloadBytes);
+                openChunk(keyed.session, sealed.data(), static_cast<uint32_t>(sealed.size()), payloadBytes);
             ASSERT_EQ(opened, referenceOpened);
             EXPECT_EQ(opened, count <= 16);
             if (opened) {

@@ -1,4 +1,5 @@
-// Cipher context: padded CBC, the count byte rules of decryption, the key stream, pool encryption,
+// Cipher context: the padding rule, CBC lanes and decryption over the caller's memory, padded CBC, the
+// count byte rules of decryption, the key stream, pool encryption,
 // and what every operation leaves behind on a context that is not valid. Expected values are
 // built here from the single-block functions; cipher_oracle_test.cpp compares with OpenSSL and
 // libgcrypt.
@@ -6,6 +7,9 @@
 #include "crypto/cipher.h"
 
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
 
 #include "tests/crypto/cipher_test_support.h"
 
@@ -72,6 +76,89 @@ const char* const COUNTER_BLOCKS_HEX[] = {
     "09000000090000000900000009000000", "0a0000000a0000000a0000000a000000", "0b0000000b0000000b0000000b000000",
     "0c0000000c0000000c0000000c000000",
 };
+
+// --- Padding and CBC over the caller's memory ---
+
+TEST(CipherPadding, PadAndCountByteRule) {
+    const struct {
+        uint32_t length;
+        const char* paddingHex;  // what cipherPad writes behind the bytes
+    } padRows[] = {
+        {0, "00000000000000000000000000000010"},
+        {15, "01"},
+        {16, "00000000000000000000000000000010"},
+        {17, "00000000000000000000000000000f"},
+    };
+    for (const auto& row : padRows) {
+        SCOPED_TRACE(row.length);
+        Bytes buffer(row.length + 32, 0xee);
+        const uint32_t padded = cipherPad(buffer.data(), row.length);
+        EXPECT_EQ(padded, cipherPaddedBytes(row.length));
+        EXPECT_EQ(padded % 16, 0u);
+        EXPECT_EQ(toHex(Bytes(buffer.begin() + row.length, buffer.begin() + padded)), row.paddingHex);
+        EXPECT_EQ(buffer[padded], 0xee) << "nothing written beyond the padded length";
+    }
+    const struct {
+        uint32_t length;
+        uint8_t count;
+        bool accepted;
+        uint32_t kept;
+    } countRows[] = {
+        {16, 0, true, 16},  {16, 1, true, 15}, {16, 16, true, 0}, {16, 17, false, 0},
+        {32, 16, true, 16}, {32, 5, true, 27}, {48, 0, true, 48}, {32, 255, false, 0},
+    };
+    for (const auto& row : countRows) {
+        SCOPED_TRACE(std::to_string(row.length) + " bytes ending in " + std::to_string(row.count));
+        Bytes plaintext(row.length, 0x10);
+        plaintext.back() = row.count;
+        uint32_t kept = 12345;
+        EXPECT_EQ(cipherUnpaddedBytes(plaintext.data(), row.length, kept), row.accepted);
+        EXPECT_EQ(kept, row.kept);
+    }
+}
+
+// Lanes of different lengths, an empty one among them, each equal to its chain alone; and the
+// decryption in place and into other memory gives each lane's plaintext back.
+TEST(CipherLanes, EachLaneIsItsOwnChainAndDecryptsBack) {
+    for (const AlgorithmRow& row : ALGORITHMS) {
+        SCOPED_TRACE(row.name);
+        CipherContext ctx;
+        cipherInit(ctx, row.algorithm, bufferOf(fromHex(KEY_HEX)));
+        ASSERT_TRUE(ctx.valid);
+        SeededBytes random(7);
+        const size_t blockCounts[] = {3, 0, 1, 40, 7, 2, 9, 1, 16, 5};
+        std::vector<Bytes> plaintexts;
+        std::vector<Bytes> ivs;
+        std::vector<Bytes> data;
+        std::vector<CipherCbcLane> lanes(std::size(blockCounts));
+        for (size_t i = 0; i < lanes.size(); ++i) {
+            plaintexts.push_back(random.next(16 * blockCounts[i]));
+            ivs.push_back(random.next(16));
+            data.push_back(plaintexts.back());
+        }
+        for (size_t i = 0; i < lanes.size(); ++i) {
+            std::memcpy(lanes[i].chainingBlock, ivs[i].data(), 16);
+            lanes[i].data = data[i].data();
+            lanes[i].blockCount = blockCounts[i];
+        }
+        ASSERT_TRUE(cipherCbcEncryptLanes(ctx, lanes.data(), lanes.size()));
+        for (size_t i = 0; i < lanes.size(); ++i) {
+            SCOPED_TRACE("lane " + std::to_string(i));
+            // referenceCbc pads: its last block is the padding's, the lane has none.
+            const Bytes expected = referenceCbc(row.algorithm, plaintexts[i], ivs[i]);
+            EXPECT_EQ(toHex(data[i]), toHex(Bytes(expected.begin(), expected.end() - 16)));
+            const Bytes last = blockCounts[i] == 0 ? ivs[i] : Bytes(data[i].end() - 16, data[i].end());
+            EXPECT_EQ(toHex(Bytes(lanes[i].chainingBlock, lanes[i].chainingBlock + 16)), toHex(last));
+
+            Bytes elsewhere(data[i].size(), 0);
+            ASSERT_TRUE(cipherCbcDecrypt(ctx, ivs[i].data(), data[i].data(), elsewhere.data(), blockCounts[i]));
+            EXPECT_EQ(elsewhere, plaintexts[i]);
+            ASSERT_TRUE(cipherCbcDecrypt(ctx, ivs[i].data(), data[i].data(), data[i].data(), blockCounts[i]));
+            EXPECT_EQ(data[i], plaintexts[i]);
+        }
+        cipherRelease(ctx);
+    }
+}
 
 // --- Padded CBC ---
 
@@ -354,6 +441,21 @@ TEST(CipherContextState, ContextNotValidFailsEveryOperationAsDocumented) {
         Bytes region(CIPHER_POOL_BYTES, 0x5a);
         EXPECT_FALSE(cipherEncryptPool(ctx, region.data()));
         EXPECT_EQ(region, Bytes(CIPHER_POOL_BYTES, 0x5a));
+
+        // Lanes of a context that cannot encrypt are zeroed, not left as plaintext.
+        Bytes laneData = data;
+        CipherCbcLane lane{};
+        std::memset(lane.chainingBlock, 0x77, sizeof lane.chainingBlock);
+        lane.data = laneData.data();
+        lane.blockCount = laneData.size() / CIPHER_BLOCK_BYTES;
+        EXPECT_FALSE(cipherCbcEncryptLanes(ctx, &lane, 1));
+        EXPECT_EQ(laneData, Bytes(data.size(), 0));
+        EXPECT_EQ(Bytes(lane.chainingBlock, lane.chainingBlock + 16), Bytes(16, 0));
+
+        Bytes decrypted = data;
+        const Bytes iv = fromHex(IV_HEX);
+        EXPECT_FALSE(cipherCbcDecrypt(ctx, iv.data(), decrypted.data(), decrypted.data(), decrypted.size() / 16));
+        EXPECT_EQ(decrypted, data);
     }
 }
 
