@@ -8,7 +8,9 @@
 # with a passphrase next to age, and one PBKDF2 derivation alone. Every row of a table runs once
 # per round, rounds one after the other, so that all rows meet the same load.
 #   bench/peers.sh [FERROLYN_TOOL]      default build/bench/ferrolyn, else build/native/ferrolyn
-# Environment: PEERS_SIZE_MIB (256), PEERS_RUNS (3), PEERS_SMALL_RUNS (21).
+# Environment: PEERS_SIZE_MIB (256), PEERS_RUNS (3), PEERS_SMALL_RUNS (21); PEERS_BASELINE, the
+# path of another ferrolyn tool (an older build, say), adds its rows beside every ferrolyn row, in
+# the same rounds, marked "baseline".
 set -euo pipefail
 
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -125,17 +127,31 @@ same() {  # same EXPECTED ACTUAL WHAT: a round trip must give the original bytes
 
 echo "file: $size_mib MiB of random bytes in the page cache; medians of $runs rounds; $(nproc) processors"
 echo "tool: $tool"
+baseline=${PEERS_BASELINE:-}
+if [[ -n $baseline ]]; then
+    baseline=$(cd "$(dirname "$baseline")" && pwd)/$(basename "$baseline")
+    [[ -x $baseline ]] || { echo "no baseline tool at $baseline" >&2; exit 2; }
+    echo "baseline: $baseline"
+fi
 echo
 big=$work/big.bin
+# The tools whose ferrolyn rows are measured: the tool, and the baseline beside it.
+tools=("$tool")
+names=(ferrolyn)
+[[ -n $baseline ]] && tools+=("$baseline") && names+=("baseline")
+ferrolyn_outputs=()
 for prefix in "" "portable "; do
     environment=
     [[ -n $prefix ]] && environment="env FERROLYN_PORTABLE=1"
     for cipher in aes serpent; do
-        out="$work/f-${prefix%% }$cipher"
-        add_row "ferrolyn ${prefix}encrypt $cipher" "$bytes" "$environment '$tool' encrypt '$big' -o '$out.enc' --force \
-            --key-file '$work/k.key' --cipher $cipher --no-compress"
-        add_row "ferrolyn ${prefix}decrypt $cipher" "$bytes" "$environment '$tool' decrypt '$out.enc' -o '$out.out' --force \
-            --key-file '$work/k.key'"
+        for t in "${!tools[@]}"; do
+            out="$work/f-${names[$t]}-${prefix%% }$cipher"
+            ferrolyn_outputs+=("$out.out")
+            add_row "${names[$t]} ${prefix}encrypt $cipher" "$bytes" "$environment '${tools[$t]}' encrypt '$big' \
+                -o '$out.enc' --force --key-file '$work/k.key' --cipher $cipher --no-compress"
+            add_row "${names[$t]} ${prefix}decrypt $cipher" "$bytes" "$environment '${tools[$t]}' decrypt '$out.enc' \
+                -o '$out.out' --force --key-file '$work/k.key'"
+        done
     done
 done
 add_row "openssl enc -aes-256-cbc -pbkdf2 + dgst -hmac" "$bytes" \
@@ -156,7 +172,7 @@ add_row "gpg --symmetric AES256, no compression" "$bytes" "$gpg_common --symmetr
     --compress-algo none -o '$work/g.gpg' '$big'"
 add_row "gpg --decrypt" "$bytes" "$gpg_common --decrypt -o '$work/g.out' '$work/g.gpg'"
 run_rows "$runs"
-for name in f-aes f-serpent f-portableaes f-portableserpent; do same "$big" "$work/$name.out" ferrolyn; done
+for output in "${ferrolyn_outputs[@]}"; do same "$big" "$output" ferrolyn; done
 same "$big" "$work/o.out" openssl
 same "$big" "$work/a.out" age
 same "$big" "$work/g.out" gpg
@@ -167,19 +183,26 @@ echo "4 KiB file, whole process, medians of $small_runs rounds"
 small=$work/small.bin
 # What starting any program costs here: the floor under every row below.
 add_row "process start alone (/bin/true)" 0 "/bin/true"
-add_row "ferrolyn encrypt, key file" 0 "'$tool' encrypt '$small' -o '$work/s.enc' --force --key-file '$work/k.key' --no-compress"
-add_row "ferrolyn decrypt, key file" 0 "'$tool' decrypt '$work/s.enc' -o '$work/s.out' --force --key-file '$work/k.key'"
-add_row "ferrolyn encrypt, passphrase" 0 "'$tool' encrypt '$small' -o '$work/p.enc' --force \
-    --passphrase-file '$work/pass.txt' --no-compress"
-add_row "ferrolyn decrypt, passphrase" 0 "'$tool' decrypt '$work/p.enc' -o '$work/p.out' --force \
-    --passphrase-file '$work/pass.txt'"
-add_row "ferrolyn portable encrypt, passphrase" 0 "env FERROLYN_PORTABLE=1 '$tool' encrypt '$small' \
-    -o '$work/q.enc' --force --passphrase-file '$work/pass.txt' --no-compress"
+for t in "${!tools[@]}"; do
+    n=${names[$t]}
+    add_row "$n encrypt, key file" 0 "'${tools[$t]}' encrypt '$small' -o '$work/s-$n.enc' --force \
+        --key-file '$work/k.key' --no-compress"
+    add_row "$n decrypt, key file" 0 "'${tools[$t]}' decrypt '$work/s-$n.enc' -o '$work/s-$n.out' --force \
+        --key-file '$work/k.key'"
+    add_row "$n encrypt, passphrase" 0 "'${tools[$t]}' encrypt '$small' -o '$work/p-$n.enc' --force \
+        --passphrase-file '$work/pass.txt' --no-compress"
+    add_row "$n decrypt, passphrase" 0 "'${tools[$t]}' decrypt '$work/p-$n.enc' -o '$work/p-$n.out' --force \
+        --passphrase-file '$work/pass.txt'"
+    add_row "$n portable encrypt, passphrase" 0 "env FERROLYN_PORTABLE=1 '${tools[$t]}' encrypt '$small' \
+        -o '$work/q-$n.enc' --force --passphrase-file '$work/pass.txt' --no-compress"
+done
 add_row "age encrypt (X25519)" 0 "age -r '$recipient' -o '$work/s.age' '$small'"
 add_row "age decrypt (X25519)" 0 "age -d -i '$work/age.key' -o '$work/s.age.out' '$work/s.age'"
 run_rows "$small_runs"
-same "$small" "$work/s.out" "ferrolyn key file"
-same "$small" "$work/p.out" "ferrolyn passphrase"
+for n in "${names[@]}"; do
+    same "$small" "$work/s-$n.out" "$n key file"
+    same "$small" "$work/p-$n.out" "$n passphrase"
+done
 same "$small" "$work/s.age.out" age
 
 # PBKDF2 alone: the benchmark program beside the tool when there is one; otherwise the difference
