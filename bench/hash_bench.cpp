@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "crypto/engines.h"
 #include "crypto/hmac.h"
 #include "crypto/pbkdf2.h"
 #include "crypto/sha256.h"
@@ -20,7 +21,7 @@ SecureBuffer patternBytes(uint32_t length) {
 // The engine of argument 0, or false with the benchmark skipped when this processor lacks it.
 bool engineOf(benchmark::State& state, Sha256Engine& engine) {
     engine = static_cast<Sha256Engine>(state.range(0));
-    state.SetLabel(engine == SHA256_ENGINE_SHA_NI ? "SHA-NI" : "portable");
+    state.SetLabel(engineName(engine));
     if (sha256EngineAvailable(engine)) return true;
     state.SkipWithError("engine not available on this processor");
     return false;

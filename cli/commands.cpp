@@ -20,6 +20,7 @@
 #include "cli/terminal.h"
 #include "container/decryption.h"
 #include "container/key_code.h"
+#include "crypto/engines.h"
 #include "job/job_entry.h"
 #include "job/job_records.h"
 #include "job/key_material.h"
@@ -35,6 +36,9 @@ namespace {
 
 // Printed by --version after the program's name.
 constexpr char VERSION[] = FERROLYN_VERSION;
+// --version's second line names the engine each primitive runs on, a portable one by this word.
+constexpr char ENGINES_LABEL[] = "Motorer: ";
+constexpr char PORTABLE_ENGINE[] = "portabel";
 
 constexpr char USAGE[] =
     "Användning:\n"
@@ -621,6 +625,7 @@ int cliRun(int argc, const char* const* args) {
     }
     if (argc == 2 && std::strcmp(args[1], "--version") == 0) {
         std::printf("ferrolyn %s\n", VERSION);
+        std::printf("%s%s\n", ENGINES_LABEL, enginesText(enginesInUse(), PORTABLE_ENGINE).c_str());
         return EXIT_OK;
     }
     Options options;

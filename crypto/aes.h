@@ -35,6 +35,7 @@ enum AesEngine : uint32_t { AES_ENGINE_PORTABLE = 0, AES_ENGINE_NI = 1 };
 bool aesEngineAvailable(AesEngine engine);
 
 // The fastest available engine, decided on the first call and the same ever after.
+// crypto/engines.h records it beside the other primitives' choices and names it.
 AesEngine aesPreferredEngine();
 
 // Every function below that takes no engine runs on aesPreferredEngine(); one given explicitly

@@ -20,6 +20,7 @@ enum Sha256Engine : uint32_t { SHA256_ENGINE_PORTABLE = 0, SHA256_ENGINE_SHA_NI 
 bool sha256EngineAvailable(Sha256Engine engine);
 
 // The fastest available engine, decided on the first call and the same ever after.
+// crypto/engines.h records it beside the other primitives' choices and names it.
 Sha256Engine sha256PreferredEngine();
 
 // Compresses blockCount consecutive 64-byte blocks at blocks into state, the FIPS 180-4 words

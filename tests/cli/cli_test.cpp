@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/cli_fixture.h"
+#include "crypto/cpu_features.h"
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -325,9 +326,29 @@ TEST_F(Cli, AccessDeniedIsNamed) {
     runAs_.clear();
 }
 
-TEST_F(Cli, Version) {
-    std::string output;
-    EXPECT_EQ(run("--version", &output), 0);
-    EXPECT_EQ(output, "ferrolyn " FERROLYN_PROJECT_VERSION "\n");
-    EXPECT_EQ(errors(), "");
+// The first line is what packages and scripts read and stays exactly as it is; the second names
+// the engines: the fastest that this processor offers, or the portable ones under
+// FERROLYN_PORTABLE (which "0" does not ask for).
+TEST_F(Cli, VersionNamesTheEngines) {
+    const CpuFeatures offered = cpuDetectFeatures();
+    const std::string fast = std::string("Motorer: AES-256 ") + (offered.aesni && offered.ssse3 ? "AES-NI" : "portabel") +
+                             ", SHA-256 " + (offered.sha ? "SHA-NI" : "portabel") + ", Serpent " +
+                             (offered.sse2 && offered.avx2 ? "AVX2" : offered.sse2 ? "SSE2" : "portabel") + "\n";
+    const struct {
+        const char* environment;
+        std::string engines;
+    } rows[] = {
+        {"env -u FERROLYN_PORTABLE ", fast},
+        {"env FERROLYN_PORTABLE=0 ", fast},
+        {"env FERROLYN_PORTABLE=1 ", "Motorer: AES-256 portabel, SHA-256 portabel, Serpent portabel\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.environment);
+        runAs_ = row.environment;
+        std::string output;
+        EXPECT_EQ(run("--version", &output), 0);
+        EXPECT_EQ(output, "ferrolyn " FERROLYN_PROJECT_VERSION "\n" + row.engines);
+        EXPECT_EQ(errors(), "");
+    }
+    runAs_.clear();
 }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "crypto/aes.h"
+#include "crypto/engines.h"
 #include "crypto/sha256.h"
 
 namespace {
@@ -75,9 +76,9 @@ TEST(CpuFeatures, FlagsImplyWhatTheyNeed) {
 #endif
 }
 
-// A child process started with FERROLYN_PORTABLE=1 sees no feature and prefers the portable
-// engines. The child is a fresh start of this program (the threadsafe style), so the variable is
-// set before anything in it detects the processor.
+// A child process started with FERROLYN_PORTABLE=1 sees no feature, prefers the portable
+// engines and records them as the engines in use. The child is a fresh start of this program (the
+// threadsafe style), so the variable is set before anything in it detects the processor.
 TEST(CpuFeaturesDeathTest, PortableEnvironmentForcesThePortableEngines) {
 #if GTEST_HAS_DEATH_TEST
     GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -86,9 +87,12 @@ TEST(CpuFeaturesDeathTest, PortableEnvironmentForcesThePortableEngines) {
     setEnvironment("FERROLYN_PORTABLE", "1");
     EXPECT_EXIT(
         {
+            const PrimitiveEngines& engines = enginesInUse();
             const bool portable = !anyFeature(cpuFeatures()) && aesPreferredEngine() == AES_ENGINE_PORTABLE &&
                                   sha256PreferredEngine() == SHA256_ENGINE_PORTABLE &&
-                                  !aesEngineAvailable(AES_ENGINE_NI) && !sha256EngineAvailable(SHA256_ENGINE_SHA_NI);
+                                  !aesEngineAvailable(AES_ENGINE_NI) && !sha256EngineAvailable(SHA256_ENGINE_SHA_NI) &&
+                                  serpentBestPath() == SERPENT_PATH_PORTABLE && engines.aes == AES_ENGINE_PORTABLE &&
+                                  engines.sha256 == SHA256_ENGINE_PORTABLE && engines.serpent == SERPENT_PATH_PORTABLE;
             std::exit(portable ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");

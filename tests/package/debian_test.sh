@@ -40,12 +40,14 @@ else
     fail "lintian is not installed (tools/install-deps.sh installs it)"
 fi
 
-# The installed tool prints the version of the build, its man page is found, and bash completes
-# its commands and options.
+# The installed tool prints the version of the build and names its engines, its man page is found,
+# and bash completes its commands and options.
 check_installed() {  # check_installed PREFIX
     local shown
     shown=$("$1/usr/bin/ferrolyn" --version) || fail "the installed tool does not run"
-    [[ $shown == "ferrolyn $version" ]] || fail "installed --version: '$shown', not 'ferrolyn $version'"
+    [[ ${shown%%$'\n'*} == "ferrolyn $version" ]] ||
+        fail "installed --version: '${shown%%$'\n'*}', not 'ferrolyn $version'"
+    [[ $shown == *$'\n''Motorer: AES-256 '* ]] || fail "installed --version names no engines: '$shown'"
     MANWIDTH=80 man -l "$1/usr/share/man/man1/ferrolyn.1.gz" 2>&1 | grep -q -- "-o -" ||
         fail "the man page does not render or does not describe -o -"
     local completed

@@ -294,8 +294,10 @@ def run(wine, wineserver, build, version, work):
 
     # The installed console tool runs.
     result = wine_run(install / "ferrolyn-cli.exe", "--version", capture_output=True, text=True)
-    check(result.returncode == 0 and result.stdout.strip() == f"ferrolyn {version}",
-          f"the installed ferrolyn-cli.exe --version prints \"ferrolyn {version}\": "
+    shown = result.stdout.splitlines()
+    check(result.returncode == 0 and len(shown) == 2 and shown[0] == f"ferrolyn {version}"
+          and shown[1].startswith("Motorer: AES-256 "),
+          f"the installed ferrolyn-cli.exe --version prints \"ferrolyn {version}\" and its engines: "
           f"{result.returncode}, {result.stdout!r}")
 
     phase("installed ferrolyn-cli.exe run")
