@@ -6,6 +6,8 @@
 #include <system_error>
 #include <utility>
 
+#include "base/scope_exit.h"
+
 namespace {
 
 uint32_t countSlots(const ChunkQueue& queue, ChunkSlotState state) {
@@ -205,6 +207,37 @@ void chunkQueueAbort(ChunkQueue& queue, JobResult result) {
         queue.stopped = true;
     }
     queue.changed.notify_all();
+}
+
+bool chunkQueueWriteInOrder(ChunkQueue& queue, JobProgress* progress,
+                            const std::function<bool(ChunkSlot&, JobResult&)>& write, JobResult& result) {
+    uint32_t written = 0;
+    for (ChunkSlot* slot = chunkQueueTakeNext(queue); slot != nullptr; slot = chunkQueueTakeNext(queue)) {
+        if (!write(*slot, result)) return false;
+        const uint32_t index = slot->index;
+        chunkQueueRelease(queue, *slot);
+        ++written;
+        reportChunkFinished(progress, index, queue.chunkCount);
+        if (isCancelRequested(progress)) return failJob(result, RESULT_CANCELLED);
+    }
+    if (chunkQueueAborted(queue, result)) return false;
+    // The input ended early: the reader stops so only on a cancel.
+    if (written != queue.chunkCount) return failJob(result, RESULT_CANCELLED);
+    return true;
+}
+
+bool runChunksInOrder(uint32_t chunkCount, JobProgress* progress,
+                      const std::function<bool(ChunkSlot&, JobResult&)>& stage, JobResult& result) {
+    ChunkSlot slot;
+    const ScopeExit clearSlot([&] { chunkSlotClear(slot); });
+    for (uint32_t i = 0; i < chunkCount; ++i) {
+        chunkSlotStart(slot, i);
+        if (!stage(slot, result)) return false;
+        chunkSlotClear(slot);
+        reportChunkFinished(progress, i, chunkCount);
+        if (isCancelRequested(progress)) return failJob(result, RESULT_CANCELLED);
+    }
+    return true;
 }
 
 bool ChunkThreads::start(std::function<void()> body) {

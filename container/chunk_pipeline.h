@@ -1,8 +1,9 @@
-// The ordered chunk queue under the parallel pipelines: a fixed set of chunk slots that one reader
-// fills in chunk order, worker threads process in any order, and one writer takes back strictly
-// in chunk order, so that a failure, a progress report or a cancel is seen where the one-thread
-// pipeline would see it. Owns ChunkSlot, ChunkQueue and ChunkThreads; knows nothing of what the
-// stages do to a chunk.
+// How the pipelines run their chunk stage: a reader's part in chunk order, a worker's part in any
+// order, a writer's part strictly in chunk order. With threads, a fixed set of chunk slots that the
+// reader fills, workers process and the writer takes back, so that a failure, a progress report or
+// a cancel is seen where it would be without them; without threads, the same parts one chunk after
+// the other in one slot. Owns ChunkSlot, ChunkQueue and ChunkThreads; knows nothing of what the
+// parts do to a chunk.
 #pragma once
 
 #include <condition_variable>
@@ -131,6 +132,20 @@ void chunkQueueStop(ChunkQueue& queue);
 // Stops the queue because a thread failed outside any one chunk (memory ran out in the reader,
 // say); the writer reports result unless an earlier chunk's failure comes first.
 void chunkQueueAbort(ChunkQueue& queue, JobResult result);
+
+// Writer: takes every chunk back in order and hands it to write, which writes it or gives false
+// with result set (a failed chunk's failure, say); releases it, reports it to progress and honours
+// a cancel after it. True when all of the queue's chunks were written; otherwise result says why
+// not: write's failure, a thread's abort, or RESULT_CANCELLED.
+[[nodiscard]] bool chunkQueueWriteInOrder(ChunkQueue& queue, JobProgress* progress,
+                                          const std::function<bool(ChunkSlot&, JobResult&)>& write, JobResult& result);
+
+// The same stage without threads: chunkCount chunks one after the other in one slot. For each,
+// the slot is started for its index and handed to stage, which reads, works and writes it or gives
+// false with result set; then the slot is cleared, the chunk reported to progress and a cancel
+// honoured (RESULT_CANCELLED). True when every chunk went through.
+[[nodiscard]] bool runChunksInOrder(uint32_t chunkCount, JobProgress* progress,
+                                    const std::function<bool(ChunkSlot&, JobResult&)>& stage, JobResult& result);
 
 // The threads that serve one queue. Each body runs under a guard that turns anything thrown (the
 // buffer layer's integer 0, std::bad_alloc) into chunkQueueAbort with RESULT_READ_ERROR, so no

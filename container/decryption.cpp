@@ -209,23 +209,19 @@ bool writeOpenedSlot(TargetFile* target, bool compressed, const ChunkSlot& slot,
     return true;
 }
 
-// Every chunk through the stage on this thread, one after the other in one slot.
+// Every chunk through the stage on this thread, one after the other.
 bool decryptChunksInOrder(const PipelineOptions& options, ContainerReader& reader, bool compressed, TargetFile* target,
                           JobResult& result) {
-    ChunkSlot slot;
-    const ScopeExit clearSlot([&] { chunkSlotClear(slot); });
     // The codec's working memory and output stay from chunk to chunk (wiped, not released).
     CodecScratch scratch;
-    for (uint32_t i = 0; i < reader.chunkCount; ++i) {
-        chunkSlotStart(slot, i);
-        readSealedChunkIntoSlot(slot, reader);
-        openSlotOrFail(reader.session, compressed, scratch, slot);
-        if (!writeOpenedSlot(target, compressed, slot, result)) return false;
-        chunkSlotClear(slot);
-        reportChunkFinished(options.progress, i, reader.chunkCount);
-        if (isCancelRequested(options.progress)) return failJob(result, RESULT_CANCELLED);
-    }
-    return true;
+    return runChunksInOrder(
+        reader.chunkCount, options.progress,
+        [&](ChunkSlot& slot, JobResult& failure) {
+            readSealedChunkIntoSlot(slot, reader);
+            openSlotOrFail(reader.session, compressed, scratch, slot);
+            return writeOpenedSlot(target, compressed, slot, failure);
+        },
+        result);
 }
 
 // --- The same stage on threads ---
@@ -282,26 +278,12 @@ ParallelOutcome decryptChunksParallel(const PipelineOptions& options, uint32_t r
         return PARALLEL_NOT_STARTED;
     }
 
-    ok = false;
-    uint32_t written = 0;
-    for (ChunkSlot* slot = chunkQueueTakeNext(queue); slot != nullptr; slot = chunkQueueTakeNext(queue)) {
-        if (!writeOpenedSlot(target, compressed, *slot, result)) return PARALLEL_RAN;
-        const uint32_t index = slot->index;
-        chunkQueueRelease(queue, *slot);
-        ++written;
-        reportChunkFinished(options.progress, index, chunkCount);
-        if (isCancelRequested(options.progress)) {
-            result = RESULT_CANCELLED;
-            return PARALLEL_RAN;
-        }
-    }
-    if (chunkQueueAborted(queue, result)) return PARALLEL_RAN;
-    if (written != chunkCount) {
-        result = RESULT_CANCELLED;
-        return PARALLEL_RAN;
-    }
+    ok = chunkQueueWriteInOrder(
+        queue, options.progress,
+        [&](ChunkSlot& slot, JobResult& failure) { return writeOpenedSlot(target, compressed, slot, failure); },
+        result);
+    if (!ok) return PARALLEL_RAN;
     threads.join();
-    ok = true;
     return PARALLEL_RAN;
 }
 

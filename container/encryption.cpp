@@ -234,23 +234,18 @@ bool writeSlot(ContainerWriter& writer, const ChunkSlot& slot, JobResult& result
     return true;
 }
 
-// Every chunk through the stage on this thread, one after the other in one slot.
+// Every chunk through the stage on this thread, one after the other.
 bool encryptChunksInOrder(const PipelineOptions& options, SourceReader& source, ContainerWriter& writer,
                           JobResult& result) {
-    ChunkSlot slot;
-    const ScopeExit clearSlot([&] { chunkSlotClear(slot); });
-    const std::vector<ChunkSlot*> slots{&slot};
     SealBatch batch;
-    for (uint32_t i = 0; i < writer.chunkCount; ++i) {
-        chunkSlotStart(slot, i);
-        readChunkIntoSlot(slot, source, writer.session);
-        compressAndSealSlots(writer.session, options.compress, slots, batch);
-        if (!writeSlot(writer, slot, result)) return false;
-        chunkSlotClear(slot);
-        reportChunkFinished(options.progress, i, writer.chunkCount);
-        if (isCancelRequested(options.progress)) return failJob(result, RESULT_CANCELLED);
-    }
-    return true;
+    return runChunksInOrder(
+        writer.chunkCount, options.progress,
+        [&](ChunkSlot& slot, JobResult& failure) {
+            readChunkIntoSlot(slot, source, writer.session);
+            compressAndSealSlots(writer.session, options.compress, {&slot}, batch);
+            return writeSlot(writer, slot, failure);
+        },
+        result);
 }
 
 // --- The same stage on threads ---
@@ -309,25 +304,12 @@ ParallelOutcome encryptChunksParallel(const PipelineOptions& options, uint32_t r
         return PARALLEL_NOT_STARTED;
     }
 
-    ok = false;
-    for (ChunkSlot* slot = chunkQueueTakeNext(queue); slot != nullptr; slot = chunkQueueTakeNext(queue)) {
-        if (!writeSlot(writer, *slot, result)) return PARALLEL_RAN;
-        const uint32_t index = slot->index;
-        chunkQueueRelease(queue, *slot);
-        reportChunkFinished(options.progress, index, chunkCount);
-        if (isCancelRequested(options.progress)) {
-            result = RESULT_CANCELLED;
-            return PARALLEL_RAN;
-        }
-    }
-    if (chunkQueueAborted(queue, result)) return PARALLEL_RAN;
-    if (writer.nextIndex != chunkCount) {
-        result = RESULT_CANCELLED;
-        return PARALLEL_RAN;
-    }
+    ok = chunkQueueWriteInOrder(
+        queue, options.progress, [&](ChunkSlot& slot, JobResult& failure) { return writeSlot(writer, slot, failure); },
+        result);
+    if (!ok) return PARALLEL_RAN;
     // Every chunk is written, so every thread is ending; the table's IV is drawn after them.
     threads.join();
-    ok = true;
     return PARALLEL_RAN;
 }
 
