@@ -2,8 +2,6 @@
 
 #include "app/worker.h"
 
-#include <new>
-
 #include "app/dialogs/window_ops.h"
 #include "job/job_entry.h"
 #include "random/generator.h"
@@ -16,21 +14,16 @@ constexpr INT_PTR JOB_SUCCEEDED = 1;
 constexpr INT_PTR JOB_FAILED = 0;
 
 bool workerRunJob(JobResult& result) {
-    // The entry points turn exhausted memory inside the pipelines into a failed job; nothing here
-    // may end the process on it either.
-    try {
+    // runJob turns exhausted memory inside the pipeline into a failed job; nothing here may end
+    // the process on it either.
+    return jobGuardMemory(result, [&] {
         PipelineOptions options;
         options.generator = &globalRandomGenerator;
         options.compress = globalJob.compress;
         options.cipher = globalJob.cipher;
         options.progress = &globalJob.progress;
         return runJob(options, globalJob.encrypt, globalJob.key, globalJob.sourcePath, globalJob.targetPath, result);
-    } catch (int) {
-        result = RESULT_READ_ERROR;
-    } catch (const std::bad_alloc&) {
-        result = RESULT_READ_ERROR;
-    }
-    return false;
+    });
 }
 
 }  // namespace

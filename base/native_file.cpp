@@ -17,6 +17,14 @@ bool isNativePath(const NativePath& path) {
     return true;
 }
 
+uint32_t nativePathLength(const NativePath& path) {
+    return isNativePath(path) ? path.size() / NATIVE_UNIT_BYTES - 1 : 0;
+}
+
+const NativeUnit* nativePathUnits(const NativePath& path) {
+    return isNativePath(path) ? reinterpret_cast<const NativeUnit*>(path.data()) : nullptr;
+}
+
 std::FILE* openNativeStream(const NativePath& path, const char* mode) {
     if (!isNativePath(path) || mode == nullptr) return nullptr;
 #if defined(_WIN32)
@@ -25,8 +33,8 @@ std::FILE* openNativeStream(const NativePath& path, const char* mode) {
     const size_t modeLength = std::strlen(mode);
     if (modeLength >= sizeof wideMode / sizeof wideMode[0]) return nullptr;
     for (size_t i = 0; i < modeLength; ++i) wideMode[i] = static_cast<wchar_t>(static_cast<unsigned char>(mode[i]));
-    return _wfopen(reinterpret_cast<const wchar_t*>(path.data()), wideMode);
+    return _wfopen(nativePathUnits(path), wideMode);
 #else
-    return std::fopen(reinterpret_cast<const char*>(path.data()), mode);
+    return std::fopen(nativePathUnits(path), mode);
 #endif
 }

@@ -223,15 +223,20 @@ struct HuffmanBitWriter {
     uint32_t pending;      // number of them, below 8 between calls
 };
 
-// count <= HUFFMAN_MAX_CODE_BITS, so the accumulator never holds more than 55 bits.
-void huffmanPutBits(HuffmanBitWriter& w, uint64_t bits, uint32_t count) {
-    w.accumulator |= bits << w.pending;
-    w.pending += count;
+// Writes out the whole bytes that wait in the accumulator, leaving fewer than 8 bits pending.
+void huffmanPutWholeBytes(HuffmanBitWriter& w) {
     while (w.pending >= 8) {
         w.out[w.position++] = static_cast<uint8_t>(w.accumulator);
         w.accumulator >>= 8;
         w.pending -= 8;
     }
+}
+
+// count <= HUFFMAN_MAX_CODE_BITS, so the accumulator never holds more than 55 bits.
+void huffmanPutBits(HuffmanBitWriter& w, uint64_t bits, uint32_t count) {
+    w.accumulator |= bits << w.pending;
+    w.pending += count;
+    huffmanPutWholeBytes(w);
 }
 
 // Writes the code of each of in[0..n): 32 bits at a time, a code longer than 32 bits (which only
@@ -245,14 +250,10 @@ void huffmanPutCodes(HuffmanBitWriter& w, const uint8_t* in, uint32_t n, const H
     for (uint32_t i = 0; i < n; ++i) {
         const HuffmanCode& code = codes[in[i]];
         if (code.length > 32) {
-            while (pending >= 8) {  // huffmanPutBits wants fewer than 8 waiting
-                out[position++] = static_cast<uint8_t>(accumulator);
-                accumulator >>= 8;
-                pending -= 8;
-            }
             w.accumulator = accumulator;
             w.pending = pending;
             w.position = position;
+            huffmanPutWholeBytes(w);  // huffmanPutBits wants fewer than 8 waiting
             huffmanPutBits(w, code.bits, code.length);
             accumulator = w.accumulator;
             pending = w.pending;
@@ -268,15 +269,10 @@ void huffmanPutCodes(HuffmanBitWriter& w, const uint8_t* in, uint32_t n, const H
             pending -= 32;
         }
     }
-    // Back to whole bytes pending, as huffmanPutBits leaves them.
-    while (pending >= 8) {
-        out[position++] = static_cast<uint8_t>(accumulator);
-        accumulator >>= 8;
-        pending -= 8;
-    }
     w.accumulator = accumulator;
     w.pending = pending;
     w.position = position;
+    huffmanPutWholeBytes(w);  // fewer than 8 bits pending, as huffmanPutBits leaves them
 }
 
 void huffmanPutTree(HuffmanBitWriter& w, const HuffmanTree& tree) {

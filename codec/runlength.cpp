@@ -10,29 +10,12 @@
 #include <utility>
 
 #include "base/scope_exit.h"
+#include "codec/byte_counts.h"
 
 namespace {
 
 constexpr uint32_t RUN_LENGTH_MIN_RUN_BYTES = 4;
 constexpr uint32_t RUN_LENGTH_MAX_RUN_BYTES = RUN_LENGTH_MIN_RUN_BYTES + 255;
-
-// Counts of every byte value, in four tables so that repeated values do not wait on each
-// other's increments.
-void runLengthCount(const uint8_t* in, uint32_t size, uint32_t (&counts)[256]) {
-    uint32_t partial[4][256] = {};
-    ScopeExit wipePartial([&] { secureWipe(partial, sizeof partial); });
-    uint32_t i = 0;
-    for (; i + 4 <= size; i += 4) {
-        ++partial[0][in[i]];
-        ++partial[1][in[i + 1]];
-        ++partial[2][in[i + 2]];
-        ++partial[3][in[i + 3]];
-    }
-    for (; i < size; ++i) ++partial[0][in[i]];
-    for (uint32_t value = 0; value < 256; ++value) {
-        counts[value] = partial[0][value] + partial[1][value] + partial[2][value] + partial[3][value];
-    }
-}
 
 // The least frequent value of counts, the highest one on a tie.
 uint8_t runLengthChooseEscape(const uint32_t (&counts)[256]) {
@@ -135,7 +118,7 @@ void runLengthEncode(SecureBuffer& buffer, uint32_t minZeroRunBytes) {
     if (size == 0) return;
     uint32_t counts[256];
     ScopeExit wipeCounts([&] { secureWipe(counts, sizeof counts); });
-    runLengthCount(buffer.data(), size, counts);
+    byteCountsCompute(buffer.data(), size, counts, 256);
     const uint8_t escape = runLengthChooseEscape(counts);
     // Each escape in the input takes two bytes; nothing else takes more than one.
     const uint64_t longest = 1 + static_cast<uint64_t>(size) + counts[escape];
@@ -150,7 +133,7 @@ void runLengthEncode(SecureBuffer& buffer, uint32_t minZeroRunBytes) {
 void runLengthCountZeroRuns(const uint8_t* in, uint32_t size, RunLengthZeroRuns& runs) {
     std::memset(&runs, 0, sizeof runs);
     if (size == 0) return;
-    runLengthCount(in, size, runs.otherCounts);
+    byteCountsCompute(in, size, runs.otherCounts, 256);
     const uint8_t escape = runLengthChooseEscape(runs.otherCounts);
     runs.escape = escape;
     std::memset(runs.otherCounts, 0, sizeof runs.otherCounts);

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "base/scope_exit.h"
+#include "codec/byte_counts.h"
 #include "codec/word_array.h"
 
 namespace {
@@ -98,21 +99,8 @@ void suffixCountInto(const Symbol* text, uint32_t length, uint32_t alphabet, uin
     for (uint32_t i = 0; i < length; ++i) ++counts[text[i]];
 }
 
-// Bytes repeat often; four tables keep equal neighbours from waiting on each other's increments.
 void suffixCountInto(const uint8_t* text, uint32_t length, uint32_t alphabet, uint32_t* counts) {
-    uint32_t partial[4][SUFFIX_BYTE_ALPHABET] = {};
-    ScopeExit wipePartial([&] { secureWipe(partial, sizeof partial); });
-    uint32_t i = 0;
-    for (; i + 4 <= length; i += 4) {
-        ++partial[0][text[i]];
-        ++partial[1][text[i + 1]];
-        ++partial[2][text[i + 2]];
-        ++partial[3][text[i + 3]];
-    }
-    for (; i < length; ++i) ++partial[0][text[i]];
-    for (uint32_t c = 0; c < alphabet; ++c) {
-        counts[c] = partial[0][c] + partial[1][c] + partial[2][c] + partial[3][c];
-    }
+    byteCountsCompute(text, length, counts, alphabet);
 }
 
 // Fills the kept counts, if the level keeps them.

@@ -2,8 +2,6 @@
 
 #include "job/job_entry.h"
 
-#include <new>
-
 #include "container/decryption.h"
 #include "container/encryption.h"
 
@@ -11,23 +9,9 @@ namespace {
 
 using Pipeline = bool (*)(const PipelineOptions&, const JobKey&, const NativePath&, const NativePath&, JobResult&);
 
-// The buffer layer throws the integer 0 when memory runs out; the pipelines have released their
-// files by then, and the job fails instead of the process.
-template <typename Job>
-bool guardMemory(JobResult& result, Job job) {
-    try {
-        return job();
-    } catch (int) {
-        result = RESULT_READ_ERROR;
-    } catch (const std::bad_alloc&) {
-        result = RESULT_READ_ERROR;
-    }
-    return false;
-}
-
 bool runWithMaterial(Pipeline pipeline, const PipelineOptions& options, KeyMethod method, const SecureBuffer& material,
                      const NativePath& source, const NativePath& target, JobResult& result) {
-    return guardMemory(result, [&] {
+    return jobGuardMemory(result, [&] {
         JobKey key;
         key.method = method;
         key.material = material;
@@ -69,17 +53,17 @@ bool decryptWithPassphrase(const PipelineOptions& options, const SecureBuffer& p
 
 bool runJob(const PipelineOptions& options, bool encrypt, const JobKey& key, const NativePath& source,
             const NativePath& target, JobResult& result) {
-    return guardMemory(result, [&] {
+    return jobGuardMemory(result, [&] {
         return encrypt ? encryptJob(options, key, source, target, result)
                        : decryptJob(options, key, source, target, result);
     });
 }
 
 bool runVerify(const PipelineOptions& options, const JobKey& key, const NativePath& source, JobResult& result) {
-    return guardMemory(result, [&] { return verifyJob(options, key, source, result); });
+    return jobGuardMemory(result, [&] { return verifyJob(options, key, source, result); });
 }
 
 bool runDecryptToStandardOutput(const PipelineOptions& options, const JobKey& key, const NativePath& source,
                                 JobResult& result) {
-    return guardMemory(result, [&] { return decryptToStandardOutput(options, key, source, result); });
+    return jobGuardMemory(result, [&] { return decryptToStandardOutput(options, key, source, result); });
 }

@@ -1,7 +1,9 @@
 // The job entry points: the six named ones, one per direction and key method, and the two that
 // take a JobKey. Each turns an exhausted-memory exception from the buffer layer into a failed job
-// instead of ending the process.
+// instead of ending the process, through the guard that the desktop program's worker uses too.
 #pragma once
+
+#include <new>
 
 #include "base/secure_buffer.h"
 #include "container/pipeline_records.h"
@@ -34,3 +36,19 @@
 // decryption without RESULT_WRITE_ERROR.
 [[nodiscard]] bool runVerify(const PipelineOptions& options, const JobKey& key, const NativePath& source,
                              JobResult& result);
+
+// Runs job (a callable returning the job's bool) and returns what it returns. The buffer layer
+// throws the integer 0 when memory runs out, and the standard library std::bad_alloc: either makes
+// the job fail with result RESULT_READ_ERROR instead of ending the process. The pipelines have
+// released their files by the time such an exception leaves them. Other exceptions pass through.
+template <typename Job>
+[[nodiscard]] bool jobGuardMemory(JobResult& result, Job job) {
+    try {
+        return job();
+    } catch (int) {
+        result = RESULT_READ_ERROR;
+    } catch (const std::bad_alloc&) {
+        result = RESULT_READ_ERROR;
+    }
+    return false;
+}

@@ -11,9 +11,6 @@ namespace {
 
 constexpr uint32_t EXTENSION_CHARS = sizeof TEXT_ENCRYPTED_EXTENSION - 1;
 
-// The code units of path before its terminating zero unit; 0 when it is not a native path.
-uint32_t unitCount(const NativePath& path) { return isNativePath(path) ? path.size() / NATIVE_UNIT_BYTES - 1 : 0; }
-
 // The unit at index of path (a byte on POSIX, a UTF-16 unit on Windows).
 uint32_t unitAt(const NativePath& path, uint32_t index) {
     const uint8_t* p = path.data() + static_cast<size_t>(index) * NATIVE_UNIT_BYTES;
@@ -23,7 +20,7 @@ uint32_t unitAt(const NativePath& path, uint32_t index) {
 }  // namespace
 
 bool hasEncryptedExtension(const NativePath& path) {
-    const uint32_t count = unitCount(path);
+    const uint32_t count = nativePathLength(path);
     if (count < EXTENSION_CHARS) return false;
     for (uint32_t i = 0; i < EXTENSION_CHARS; ++i) {
         if (unitAt(path, count - EXTENSION_CHARS + i) != static_cast<unsigned char>(TEXT_ENCRYPTED_EXTENSION[i])) {
@@ -34,7 +31,7 @@ bool hasEncryptedExtension(const NativePath& path) {
 }
 
 bool defaultTargetName(const NativePath& source, bool encrypt, NativePath& target) {
-    const uint32_t count = unitCount(source);
+    const uint32_t count = nativePathLength(source);
     if (encrypt) {
         NativePath joined = SecureBuffer::zeros((count + EXTENSION_CHARS + 1) * NATIVE_UNIT_BYTES);
         if (count != 0) std::memcpy(joined.data(), source.data(), static_cast<size_t>(count) * NATIVE_UNIT_BYTES);

@@ -12,7 +12,6 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +21,7 @@
 #include "base/text.h"
 #include "platform/failures.h"
 #include "platform/platform.h"
+#include "platform/unfinished_files.h"
 
 namespace {
 
@@ -98,48 +98,6 @@ bool openWith(const NativePath& path, int flags, mode_t mode, OpenKinds kinds, P
     file.handle = fd;
     file.valid = true;
     return true;
-}
-
-// --- Files not yet finished ---
-
-// A file made by platformCreateNew, from its creation to its rename or deletion, so that an
-// interrupt can remove it. Slot states: free, being changed, holding a path. Only lock-free
-// atomics and unlink are used on the signal handler's side.
-constexpr int SLOT_FREE = 0;
-constexpr int SLOT_BUSY = 1;
-constexpr int SLOT_HELD = 2;
-constexpr size_t UNFINISHED_PATH_BYTES = 4096;  // PATH_MAX on Linux; longer paths are not tracked
-constexpr int UNFINISHED_SLOTS = 4;
-
-struct UnfinishedFile {
-    std::atomic<int> state{SLOT_FREE};
-    char path[UNFINISHED_PATH_BYTES] = {};
-};
-static_assert(std::atomic<int>::is_always_lock_free, "the interrupt handler needs lock-free slots");
-
-UnfinishedFile unfinishedFiles[UNFINISHED_SLOTS];
-
-void trackUnfinished(const char* path) {
-    const size_t length = std::strlen(path);
-    if (length >= UNFINISHED_PATH_BYTES) return;
-    for (UnfinishedFile& slot : unfinishedFiles) {
-        int expected = SLOT_FREE;
-        if (!slot.state.compare_exchange_strong(expected, SLOT_BUSY)) continue;
-        std::memcpy(slot.path, path, length + 1);
-        slot.state.store(SLOT_HELD);
-        return;
-    }
-}
-
-void untrackUnfinished(const char* path) {
-    for (UnfinishedFile& slot : unfinishedFiles) {
-        if (slot.state.load() != SLOT_HELD || std::strcmp(slot.path, path) != 0) continue;
-        int expected = SLOT_HELD;
-        if (!slot.state.compare_exchange_strong(expected, SLOT_BUSY)) continue;
-        secureWipe(slot.path, sizeof slot.path);
-        slot.state.store(SLOT_FREE);
-        return;
-    }
 }
 
 bool identity(const NativePath& path, struct stat& info) {
@@ -234,7 +192,8 @@ bool platformCreateWrite(const NativePath& path, PlatformFile& file) {
 bool platformCreateNew(const NativePath& path, PlatformFile& file, PlatformPermissions permissions) {
     const mode_t mode = permissions == PERMISSIONS_OWNER_ONLY ? 0600 : 0644;
     if (!openWith(path, O_WRONLY | O_CREAT | O_EXCL, mode, REGULAR_FILES_ONLY, PLATFORM_CREATE, file)) return false;
-    trackUnfinished(pathPointer(path));
+    // Removed by its path: an unlinked file is gone from the folder while still open.
+    unfinishedTrack(unfinishedFiles, path, UNFINISHED_NO_HANDLE);
     return true;
 }
 
@@ -317,7 +276,7 @@ bool platformClose(PlatformFile& file) {
 bool platformDelete(const NativePath& path) {
     const char* p = pathPointer(path);
     if (p == nullptr || ::unlink(p) != 0) return false;
-    untrackUnfinished(p);
+    unfinishedUntrack(unfinishedFiles, path);
     return true;
 }
 
@@ -327,7 +286,7 @@ bool platformRenameOver(const NativePath& from, const NativePath& to) {
     if (a == nullptr || b == nullptr) return false;
     if (platformFaultInjected(PLATFORM_RENAME) || refusesReplacement(b)) return false;
     if (::rename(a, b) != 0) return failWithErrno(PLATFORM_RENAME);
-    untrackUnfinished(a);
+    unfinishedUntrack(unfinishedFiles, from);
     return flushFolderOf(b);
 }
 
@@ -337,15 +296,11 @@ bool platformRenameNew(const NativePath& from, const NativePath& to) {
     if (a == nullptr || b == nullptr) return false;
     if (platformFaultInjected(PLATFORM_RENAME)) return false;
     if (!renameExclusive(a, b)) return failWithErrno(PLATFORM_RENAME);
-    untrackUnfinished(a);
+    unfinishedUntrack(unfinishedFiles, from);
     return flushFolderOf(b);
 }
 
-void platformRemoveUnfinishedFiles() {
-    for (UnfinishedFile& slot : unfinishedFiles) {
-        if (slot.state.load() == SLOT_HELD) (void)::unlink(slot.path);
-    }
-}
+void unfinishedFileRemove(const NativeUnit* path, intptr_t) { (void)::unlink(path); }
 
 bool platformSameFile(const NativePath& a, const NativePath& b) {
     struct stat first, second;

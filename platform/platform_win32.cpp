@@ -6,12 +6,12 @@
 #include <wincrypt.h>
 
 #include <cstring>
-#include <cwchar>
 #include <ctime>
 
 #include "base/text.h"
 #include "platform/failures.h"
 #include "platform/platform.h"
+#include "platform/unfinished_files.h"
 
 namespace {
 
@@ -26,18 +26,11 @@ NativePath widen(const char* text, UINT codePage, DWORD flags) {
     if (text == nullptr || *text == 0) return NativePath();
     int units = MultiByteToWideChar(codePage, flags, text, -1, nullptr, 0);
     if (units <= 0) return NativePath();
-    NativePath path = SecureBuffer::zeros(static_cast<uint32_t>(units) * sizeof(wchar_t));
+    NativePath path = SecureBuffer::zeros(static_cast<uint32_t>(units) * NATIVE_UNIT_BYTES);
     if (MultiByteToWideChar(codePage, flags, text, -1, reinterpret_cast<wchar_t*>(path.data()), units) != units) {
         path.wipe();
     }
     return path;
-}
-
-// The path's code units, or null when it is empty or its last unit is not NUL.
-const wchar_t* widePointer(const NativePath& path) {
-    if (path.size() < 2 * sizeof(wchar_t) || path.size() % sizeof(wchar_t) != 0) return nullptr;
-    const wchar_t* units = reinterpret_cast<const wchar_t*>(path.data());
-    return units[path.size() / sizeof(wchar_t) - 1] == 0 ? units : nullptr;
 }
 
 HANDLE handleOf(const PlatformFile& file) { return reinterpret_cast<HANDLE>(file.handle); }
@@ -75,7 +68,7 @@ enum OpenKinds { DISK_FILES_ONLY, DISK_FILES_AND_PIPES };
 bool openWith(const NativePath& path, DWORD access, DWORD share, DWORD disposition, OpenKinds kinds,
               PlatformOperation operation, PlatformFile& file) {
     file = PlatformFile();
-    const wchar_t* p = widePointer(path);
+    const wchar_t* p = nativePathUnits(path);
     if (p == nullptr) {
         platformRecordFailure(operation, CAUSE_NOT_FOUND, ERROR_INVALID_NAME);
         return false;
@@ -103,57 +96,8 @@ bool openWith(const NativePath& path, DWORD access, DWORD share, DWORD dispositi
     return true;
 }
 
-// --- Files not yet finished ---
-
-// A file made by platformCreateNew, from its creation to its rename or deletion. The handle is
-// kept while the file is open: a console control handler marks the open file for deletion
-// through it (it was opened with DELETE access), and removes a closed one by its path.
-constexpr LONG SLOT_FREE = 0;
-constexpr LONG SLOT_BUSY = 1;
-constexpr LONG SLOT_HELD = 2;
-constexpr size_t UNFINISHED_PATH_UNITS = 1024;  // longer paths are not tracked
-constexpr int UNFINISHED_SLOTS = 4;
-
-struct UnfinishedFile {
-    volatile LONG state = SLOT_FREE;
-    HANDLE volatile handle = INVALID_HANDLE_VALUE;
-    wchar_t path[UNFINISHED_PATH_UNITS] = {};
-};
-
-UnfinishedFile unfinishedFiles[UNFINISHED_SLOTS];
-
-void trackUnfinished(const wchar_t* path, HANDLE handle) {
-    const size_t length = wcslen(path);
-    if (length >= UNFINISHED_PATH_UNITS) return;
-    for (UnfinishedFile& slot : unfinishedFiles) {
-        if (InterlockedCompareExchange(&slot.state, SLOT_BUSY, SLOT_FREE) != SLOT_FREE) continue;
-        std::memcpy(slot.path, path, (length + 1) * sizeof(wchar_t));
-        slot.handle = handle;
-        InterlockedExchange(&slot.state, SLOT_HELD);
-        return;
-    }
-}
-
-void untrackUnfinished(const wchar_t* path) {
-    for (UnfinishedFile& slot : unfinishedFiles) {
-        if (slot.state != SLOT_HELD || wcscmp(slot.path, path) != 0) continue;
-        if (InterlockedCompareExchange(&slot.state, SLOT_BUSY, SLOT_HELD) != SLOT_HELD) continue;
-        secureWipe(slot.path, sizeof slot.path);
-        slot.handle = INVALID_HANDLE_VALUE;
-        InterlockedExchange(&slot.state, SLOT_FREE);
-        return;
-    }
-}
-
-// The handle is about to close: from now on the file is removed by its path.
-void forgetUnfinishedHandle(HANDLE handle) {
-    for (UnfinishedFile& slot : unfinishedFiles) {
-        if (slot.state == SLOT_HELD && slot.handle == handle) slot.handle = INVALID_HANDLE_VALUE;
-    }
-}
-
 bool fileIdentity(const NativePath& path, BY_HANDLE_FILE_INFORMATION& info) {
-    const wchar_t* p = widePointer(path);
+    const wchar_t* p = nativePathUnits(path);
     if (p == nullptr) return false;
     // Access 0 asks only for attributes, so a file that another handle holds unshared still
     // answers.
@@ -172,8 +116,8 @@ NativePath nativePathFromText(const SecureBuffer& text) { return widen(textPoint
 NativePath nativePathFromUtf8(const char* utf8) { return widen(utf8, CP_UTF8, MB_ERR_INVALID_CHARS); }
 
 std::string utf8FromNativePath(const NativePath& path) {
-    if (!isNativePath(path)) return std::string();
-    const wchar_t* units = reinterpret_cast<const wchar_t*>(path.data());
+    const wchar_t* units = nativePathUnits(path);
+    if (units == nullptr) return std::string();
     const int bytes = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, units, -1, nullptr, 0, nullptr, nullptr);
     if (bytes <= 1) return std::string();
     std::string text(static_cast<size_t>(bytes), '\0');
@@ -205,7 +149,7 @@ bool platformCreateWrite(const NativePath& path, PlatformFile& file) {
 bool platformCreateNew(const NativePath& path, PlatformFile& file, PlatformPermissions) {
     // DELETE access lets an interrupt mark the file for deletion while it is still open.
     if (!openWith(path, GENERIC_WRITE | DELETE, 0, CREATE_NEW, DISK_FILES_ONLY, PLATFORM_CREATE, file)) return false;
-    trackUnfinished(widePointer(path), handleOf(file));
+    unfinishedTrack(unfinishedFiles, path, file.handle);
     return true;
 }
 
@@ -266,7 +210,7 @@ bool platformFileSize(PlatformFile& file, uint64_t& size) {
 bool platformClose(PlatformFile& file) {
     if (!file.valid) return true;
     const bool injected = platformFaultInjected(PLATFORM_CLOSE);
-    forgetUnfinishedHandle(handleOf(file));
+    unfinishedForgetHandle(unfinishedFiles, file.handle);
     const bool ok = CloseHandle(handleOf(file)) != 0;
     if (!ok) (void)failWithLastError(PLATFORM_CLOSE);
     file = PlatformFile();
@@ -274,15 +218,15 @@ bool platformClose(PlatformFile& file) {
 }
 
 bool platformDelete(const NativePath& path) {
-    const wchar_t* p = widePointer(path);
+    const wchar_t* p = nativePathUnits(path);
     if (p == nullptr || DeleteFileW(p) == 0) return false;
-    untrackUnfinished(p);
+    unfinishedUntrack(unfinishedFiles, path);
     return true;
 }
 
 bool platformRenameOver(const NativePath& from, const NativePath& to) {
-    const wchar_t* a = widePointer(from);
-    const wchar_t* b = widePointer(to);
+    const wchar_t* a = nativePathUnits(from);
+    const wchar_t* b = nativePathUnits(to);
     if (a == nullptr || b == nullptr) return false;
     if (platformFaultInjected(PLATFORM_RENAME)) return false;
     if (isDirectory(b)) {
@@ -293,32 +237,31 @@ bool platformRenameOver(const NativePath& from, const NativePath& to) {
     if (MoveFileExW(a, b, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
         return failWithLastError(PLATFORM_RENAME);
     }
-    untrackUnfinished(a);
+    unfinishedUntrack(unfinishedFiles, from);
     return true;
 }
 
 bool platformRenameNew(const NativePath& from, const NativePath& to) {
-    const wchar_t* a = widePointer(from);
-    const wchar_t* b = widePointer(to);
+    const wchar_t* a = nativePathUnits(from);
+    const wchar_t* b = nativePathUnits(to);
     if (a == nullptr || b == nullptr) return false;
     if (platformFaultInjected(PLATFORM_RENAME)) return false;
     // Without MOVEFILE_REPLACE_EXISTING the move fails when anything has the name b.
     if (MoveFileExW(a, b, MOVEFILE_WRITE_THROUGH) == 0) return failWithLastError(PLATFORM_RENAME);
-    untrackUnfinished(a);
+    unfinishedUntrack(unfinishedFiles, from);
     return true;
 }
 
-void platformRemoveUnfinishedFiles() {
-    for (UnfinishedFile& slot : unfinishedFiles) {
-        if (slot.state != SLOT_HELD) continue;
-        const HANDLE handle = slot.handle;
-        if (handle != INVALID_HANDLE_VALUE) {
-            FILE_DISPOSITION_INFO disposition;
-            disposition.DeleteFile = TRUE;
-            (void)SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
-        } else {
-            (void)DeleteFileW(slot.path);
-        }
+// An open file was created with DELETE access: marked for deletion through its handle, it vanishes
+// when the handle closes, at the latest when the process ends.
+void unfinishedFileRemove(const NativeUnit* path, intptr_t handle) {
+    if (handle != UNFINISHED_NO_HANDLE) {
+        FILE_DISPOSITION_INFO disposition;
+        disposition.DeleteFile = TRUE;
+        (void)SetFileInformationByHandle(reinterpret_cast<HANDLE>(handle), FileDispositionInfo, &disposition,
+                                         sizeof disposition);
+    } else {
+        (void)DeleteFileW(path);
     }
 }
 

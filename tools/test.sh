@@ -11,12 +11,14 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 "$top/tools/install-deps.sh"
 
-build() {  # build DIR [cmake options...]
-    local dir=$1
+# The configurations are CMakePresets.json's: a preset NAME builds in build/NAME, and its cache
+# variables are the only place the options of a build are written down.
+build() {  # build PRESET [cmake --build options...]: configures build/PRESET afresh and builds it
+    local preset=$1
     shift
-    rm -rf "$dir"
-    cmake -S "$top" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-    cmake --build "$dir" -j "$jobs"
+    rm -rf "build/$preset"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j "$jobs" "$@"
 }
 
 # Wine's 32-bit side is a 32-bit Linux program; it starts where the kernel runs those, or through
@@ -32,11 +34,11 @@ run_tests() {  # run_tests DIR [CTEST_ARGUMENTS...]
 }
 
 echo "== native build and tests"
-build build/native -DFERROLYN_WERROR=ON
+build native
 run_tests build/native
 
 echo "== core tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-build build/asan -DFERROLYN_SANITIZE=ON -DFERROLYN_BENCH=OFF
+build asan
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests build/asan
 
 echo "== the portable code on this CPU: the same native tests with the fast paths switched off"
@@ -44,9 +46,7 @@ echo "== the portable code on this CPU: the same native tests with the fast path
 FERROLYN_PORTABLE=1 run_tests build/native -E '^debian_package$'
 
 echo "== the generator and the parallel pipeline under ThreadSanitizer"
-rm -rf build/tsan
-cmake -S "$top" -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFERROLYN_TSAN=ON -DFERROLYN_BENCH=OFF >/dev/null
-cmake --build build/tsan -j "$jobs" --target random_tests container_tests
+build tsan --target random_tests container_tests
 TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/random_tests --gtest_filter='RandomGenerator.*'
 TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/container_tests \
     --gtest_filter='ParallelPipeline.*:PipelineCancel.*:PipelineErrors.*:FaultInjection.*:ForgedTableSize.*:DamagedMultiChunkContainer.*:ReorderedChunks.*:SealInPlace.*:OpenInPlace.*-ParallelPipeline.SameContainerAndPlaintextAsOneWorker'
@@ -55,7 +55,7 @@ echo "== fuzz targets, a short smoke run each (tools/fuzz.sh SECONDS for a long 
 tools/fuzz.sh --smoke
 
 echo "== Windows build: Ferrolyn.exe and ferrolyn-cli.exe, core tests under Wine, GUI tests under Wine in Xvfb"
-build build/win32 -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" -DFERROLYN_BENCH=OFF -DFERROLYN_WERROR=ON
+build win32
 if wine_can_start; then
     run_tests build/win32
     echo "screenshots of every dialog: build/win32/gui/screenshots"

@@ -184,11 +184,11 @@ bool firstCommandLineArgument(NativePath& name) {
     if (given) {
         const size_t units = wcslen(arguments[1]);
         SecureBuffer buffer(reinterpret_cast<const uint8_t*>(arguments[1]),
-                            static_cast<uint32_t>((units + 1) * sizeof(wchar_t)));
+                            static_cast<uint32_t>((units + 1) * NATIVE_UNIT_BYTES));
         name = firstLineOfPath(buffer);
     }
     // The array holds the names in one block of its own: wiped before it goes back.
-    for (int i = 0; i < count; ++i) secureWipe(arguments[i], wcslen(arguments[i]) * sizeof(wchar_t));
+    for (int i = 0; i < count; ++i) secureWipe(arguments[i], wcslen(arguments[i]) * NATIVE_UNIT_BYTES);
     LocalFree(arguments);
     return given;
 }
@@ -213,7 +213,7 @@ void onMainDropFiles(HWND window, HDROP drop) {
     const UINT files = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
     // The first name's length in characters, its NUL not counted; the whole name is taken.
     const UINT units = files > 0 ? DragQueryFileW(drop, 0, nullptr, 0) : 0;
-    SecureBuffer buffer = SecureBuffer::zeros((units + 1) * sizeof(wchar_t));
+    SecureBuffer buffer = SecureBuffer::zeros((units + 1) * NATIVE_UNIT_BYTES);
     if (units > 0) DragQueryFileW(drop, 0, reinterpret_cast<wchar_t*>(buffer.data()), units + 1);
     DragFinish(drop);
     if (files == 0) return;

@@ -21,7 +21,6 @@ namespace {
 // The file-name buffer of both dialogs, in UTF-16 units, and its longest name.
 constexpr uint32_t FILE_NAME_UNITS = 260;
 constexpr uint32_t FILE_NAME_MAX_CHARS = FILE_NAME_UNITS - 1;
-constexpr uint32_t UNIT_BYTES = sizeof(wchar_t);
 // The program's texts are compiled as Windows-1252; the wide dialog gets them by that code page,
 // whatever the system's ANSI code page is.
 constexpr UINT TEXT_CODE_PAGE = 1252;
@@ -90,18 +89,10 @@ OPENFILENAMEW fileDialogRecord(HWND owner, SecureBuffer& fileName, const WideDia
     return record;
 }
 
-// The units of path, or null when it is not a native path (the empty name included).
-const wchar_t* unitsOf(const NativePath& path) {
-    return isNativePath(path) ? reinterpret_cast<const wchar_t*>(path.data()) : nullptr;
-}
-
-// The number of units of path before its terminating zero; 0 when it is not a native path.
-uint32_t unitCount(const NativePath& path) { return isNativePath(path) ? path.size() / UNIT_BYTES - 1 : 0; }
-
 // The name of count units at units, followed by the zero unit.
 NativePath nameOf(const wchar_t* units, uint32_t count) {
-    NativePath name = SecureBuffer::zeros((count + 1) * UNIT_BYTES);
-    if (count > 0) std::memcpy(name.data(), units, count * UNIT_BYTES);
+    NativePath name = SecureBuffer::zeros((count + 1) * NATIVE_UNIT_BYTES);
+    if (count > 0) std::memcpy(name.data(), units, count * NATIVE_UNIT_BYTES);
     return name;
 }
 
@@ -122,7 +113,7 @@ LONG centred(LONG origin, LONG span, LONG length) { return origin + (span - leng
 
 NativePath firstLineOfPath(const SecureBuffer& buffer) {
     const auto* units = reinterpret_cast<const wchar_t*>(buffer.data());
-    const uint32_t capacity = buffer.size() / UNIT_BYTES;
+    const uint32_t capacity = buffer.size() / NATIVE_UNIT_BYTES;
     uint32_t count = 0;
     while (count < capacity && units[count] >= 32) ++count;
     return nameOf(units, count);
@@ -132,33 +123,33 @@ NativePath readPathField(HWND window, int id) {
     HWND field = GetDlgItem(window, id);
     const int length = GetWindowTextLengthW(field);
     if (length <= 0) return emptyName();
-    SecureBuffer buffer = SecureBuffer::zeros((static_cast<uint32_t>(length) + 1) * UNIT_BYTES);
+    SecureBuffer buffer = SecureBuffer::zeros((static_cast<uint32_t>(length) + 1) * NATIVE_UNIT_BYTES);
     GetWindowTextW(field, reinterpret_cast<wchar_t*>(buffer.data()), length + 1);
     return firstLineOfPath(buffer);
 }
 
 void setPathField(HWND window, int id, const NativePath& path) {
-    const wchar_t* units = unitsOf(path);
+    const wchar_t* units = nativePathUnits(path);
     SetDlgItemTextW(window, id, units != nullptr ? units : L"");
 }
 
 NativePath fileNamePart(const NativePath& path) {
-    const wchar_t* units = unitsOf(path);
+    const wchar_t* units = nativePathUnits(path);
     if (units == nullptr) return emptyName();
-    const uint32_t count = unitCount(path);
+    const uint32_t count = nativePathLength(path);
     const uint32_t start = afterLastBackslash(units, count);
     return nameOf(units + start, count - start);
 }
 
 NativePath folderPart(const NativePath& path) {
-    const wchar_t* units = unitsOf(path);
+    const wchar_t* units = nativePathUnits(path);
     if (units == nullptr) return emptyName();
-    return nameOf(units, afterLastBackslash(units, unitCount(path)));
+    return nameOf(units, afterLastBackslash(units, nativePathLength(path)));
 }
 
 bool pathEndsWith(const NativePath& path, const char* suffix) {
-    const wchar_t* units = unitsOf(path);
-    const uint32_t count = unitCount(path);
+    const wchar_t* units = nativePathUnits(path);
+    const uint32_t count = nativePathLength(path);
     const auto suffixLength = static_cast<uint32_t>(std::strlen(suffix));
     if (units == nullptr || count < suffixLength) return false;
     const wchar_t* tail = units + (count - suffixLength);
@@ -169,10 +160,10 @@ bool pathEndsWith(const NativePath& path, const char* suffix) {
 }
 
 NativePath pathWithSuffix(const NativePath& path, const char* suffix) {
-    const uint32_t count = unitCount(path);
+    const uint32_t count = nativePathLength(path);
     const auto suffixLength = static_cast<uint32_t>(std::strlen(suffix));
-    NativePath joined = nameOf(unitsOf(path), count);
-    joined.resize((count + suffixLength + 1) * UNIT_BYTES);
+    NativePath joined = nameOf(nativePathUnits(path), count);
+    joined.resize((count + suffixLength + 1) * NATIVE_UNIT_BYTES);
     auto* units = reinterpret_cast<wchar_t*>(joined.data());
     for (uint32_t i = 0; i < suffixLength; ++i)
         units[count + i] = static_cast<wchar_t>(static_cast<unsigned char>(suffix[i]));
@@ -188,7 +179,7 @@ bool chooseOpenFile(HWND owner, NativePath& path, FileDialogKind kind) {
     case ENCRYPTED_FILE: return false;
     }
     const WideDialogTexts wide = widen(texts);
-    SecureBuffer fileName = SecureBuffer::zeros(FILE_NAME_UNITS * UNIT_BYTES);
+    SecureBuffer fileName = SecureBuffer::zeros(FILE_NAME_UNITS * NATIVE_UNIT_BYTES);
     OPENFILENAMEW record = fileDialogRecord(owner, fileName, wide, OPEN_FLAGS);
     if (!GetOpenFileNameW(&record)) return false;
     path = firstLineOfPath(fileName);
@@ -197,16 +188,17 @@ bool chooseOpenFile(HWND owner, NativePath& path, FileDialogKind kind) {
 
 bool chooseSaveFile(NativePath& path, HWND owner, FileDialogKind kind, NativePath& suggestedName,
                     const NativePath& folder) {
-    SecureBuffer fileName = SecureBuffer::zeros(FILE_NAME_UNITS * UNIT_BYTES);
-    const uint32_t suggestedLength = unitCount(suggestedName);
+    SecureBuffer fileName = SecureBuffer::zeros(FILE_NAME_UNITS * NATIVE_UNIT_BYTES);
+    const uint32_t suggestedLength = nativePathLength(suggestedName);
     if (suggestedLength > 0) {
-        std::memcpy(fileName.data(), suggestedName.data(),
-                    (suggestedLength < FILE_NAME_MAX_CHARS ? suggestedLength : FILE_NAME_MAX_CHARS) * UNIT_BYTES);
+        std::memcpy(
+            fileName.data(), suggestedName.data(),
+            (suggestedLength < FILE_NAME_MAX_CHARS ? suggestedLength : FILE_NAME_MAX_CHARS) * NATIVE_UNIT_BYTES);
     }
     suggestedName.wipe();
     const WideDialogTexts wide = widen(saveDialogTexts(kind));
     OPENFILENAMEW record = fileDialogRecord(owner, fileName, wide, SAVE_FLAGS);
-    record.lpstrInitialDir = unitsOf(folder);
+    record.lpstrInitialDir = nativePathUnits(folder);
     if (!GetSaveFileNameW(&record)) return false;
     path = firstLineOfPath(fileName);
     return true;

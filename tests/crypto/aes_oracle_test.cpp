@@ -34,26 +34,20 @@ protected:
 TEST_P(AesOracle, MatchesOpensslOnRandomKeysAndBlocks) {
     const AesEngine engine = GetParam();
     SeededBytes random(0x41455321);
-    for (size_t keyBytes : {size_t{16}, size_t{24}, size_t{32}}) {
-        SCOPED_TRACE(keyBytes);
-        for (int i = 0; i < BLOCKS_PER_KEY_LENGTH; ++i) {
-            const Bytes key = random.next(keyBytes);
-            const Bytes plaintext = random.next(16);
-            SCOPED_TRACE("key " + toHex(key) + " block " + toHex(plaintext));
-            AesKeySchedule schedule;
-            ASSERT_TRUE(aesSetKey(schedule, bufferOf(key)));
+    forRandomKeysAndBlocks(random, BLOCKS_PER_KEY_LENGTH, [&](const Bytes& key, const Bytes& plaintext) {
+        AesKeySchedule schedule;
+        ASSERT_TRUE(aesSetKey(schedule, bufferOf(key)));
 
-            Bytes block = plaintext;
-            ASSERT_TRUE(aesEncryptBlock(schedule, block.data(), engine));
-            ASSERT_EQ(toHex(block), toHex(opensslCrypt(opensslAesEcb(keyBytes), key, {}, plaintext, true)));
+        Bytes block = plaintext;
+        ASSERT_TRUE(aesEncryptBlock(schedule, block.data(), engine));
+        ASSERT_EQ(toHex(block), toHex(opensslCrypt(opensslAesEcb(key.size()), key, {}, plaintext, true)));
 
-            // An unrelated random block, so that decryption is checked on its own.
-            const Bytes ciphertext = random.next(16);
-            block = ciphertext;
-            ASSERT_TRUE(aesDecryptBlock(schedule, block.data(), engine));
-            ASSERT_EQ(toHex(block), toHex(opensslCrypt(opensslAesEcb(keyBytes), key, {}, ciphertext, false)));
-        }
-    }
+        // An unrelated random block, so that decryption is checked on its own.
+        const Bytes ciphertext = random.next(16);
+        block = ciphertext;
+        ASSERT_TRUE(aesDecryptBlock(schedule, block.data(), engine));
+        ASSERT_EQ(toHex(block), toHex(opensslCrypt(opensslAesEcb(key.size()), key, {}, ciphertext, false)));
+    });
 }
 
 TEST_P(AesOracle, CbcRunsMatchOpenssl) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <gcrypt.h>
+#include <gtest/gtest.h>
 #include <openssl/evp.h>
 
 #include "tests/crypto/cipher_test_support.h"
@@ -63,6 +64,23 @@ inline Bytes gcryptSerpent(int mode, const Bytes& key, const Bytes& iv, const By
     gcry_cipher_close(handle);
     if (error != 0) return {};
     return output;
+}
+
+// Calls check(key, plaintext) blocksPerKeyLength times for each key length of 16, 24 and 32 bytes,
+// with a fresh random key and then a fresh random block from random each time, under a trace that
+// names both. Stops at the first fatal failure inside check, as an ASSERT in the loop would.
+template <typename Check>
+void forRandomKeysAndBlocks(SeededBytes& random, int blocksPerKeyLength, Check check) {
+    for (size_t keyBytes : {size_t{16}, size_t{24}, size_t{32}}) {
+        SCOPED_TRACE(keyBytes);
+        for (int i = 0; i < blocksPerKeyLength; ++i) {
+            const Bytes key = random.next(keyBytes);
+            const Bytes plaintext = random.next(16);
+            SCOPED_TRACE("key " + toHex(key) + " block " + toHex(plaintext));
+            check(key, plaintext);
+            if (::testing::Test::HasFatalFailure()) return;
+        }
+    }
 }
 
 }  // namespace cipher_test

@@ -25,26 +25,20 @@ TEST(SerpentOracle, LibgcryptReproducesNessieRowsAsWritten) {
 
 TEST(SerpentOracle, MatchesLibgcryptWithReversedKeyOnRandomKeysAndBlocks) {
     SeededBytes random(0x53455250);
-    for (size_t keyBytes : {size_t{16}, size_t{24}, size_t{32}}) {
-        SCOPED_TRACE(keyBytes);
-        for (int i = 0; i < BLOCKS_PER_KEY_LENGTH; ++i) {
-            const Bytes key = random.next(keyBytes);
-            const Bytes plaintext = random.next(16);
-            SCOPED_TRACE("key " + toHex(key) + " block " + toHex(plaintext));
-            SerpentKeySchedule schedule;
-            ASSERT_TRUE(serpentSetKey(schedule, bufferOf(key)));
+    forRandomKeysAndBlocks(random, BLOCKS_PER_KEY_LENGTH, [&](const Bytes& key, const Bytes& plaintext) {
+        SerpentKeySchedule schedule;
+        ASSERT_TRUE(serpentSetKey(schedule, bufferOf(key)));
 
-            Bytes block = plaintext;
-            ASSERT_TRUE(serpentEncryptBlock(schedule, block.data()));
-            ASSERT_EQ(toHex(block), toHex(gcryptSerpent(GCRY_CIPHER_MODE_ECB, reversed(key), {}, plaintext, true)));
+        Bytes block = plaintext;
+        ASSERT_TRUE(serpentEncryptBlock(schedule, block.data()));
+        ASSERT_EQ(toHex(block), toHex(gcryptSerpent(GCRY_CIPHER_MODE_ECB, reversed(key), {}, plaintext, true)));
 
-            // An unrelated random block, so that decryption is checked on its own.
-            const Bytes ciphertext = random.next(16);
-            block = ciphertext;
-            ASSERT_TRUE(serpentDecryptBlock(schedule, block.data()));
-            ASSERT_EQ(toHex(block), toHex(gcryptSerpent(GCRY_CIPHER_MODE_ECB, reversed(key), {}, ciphertext, false)));
-        }
-    }
+        // An unrelated random block, so that decryption is checked on its own.
+        const Bytes ciphertext = random.next(16);
+        block = ciphertext;
+        ASSERT_TRUE(serpentDecryptBlock(schedule, block.data()));
+        ASSERT_EQ(toHex(block), toHex(gcryptSerpent(GCRY_CIPHER_MODE_ECB, reversed(key), {}, ciphertext, false)));
+    });
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -176,4 +178,36 @@ TEST(JobEntryPoints, ExhaustedMemoryFailsTheJob) {
         EXPECT_EQ(fileNames(dir.path()), before) << "no file of the job remains";
         EXPECT_TRUE(readFileBytes(dir / "target") == OLD);
     }
+}
+
+// The guard that the entry points and the desktop program's worker share: the job's own answer
+// passes through, the two out-of-memory exceptions become a failed job with a read error, and
+// anything else is not swallowed.
+TEST(JobEntryPoints, MemoryGuardTurnsOnlyExhaustedMemoryIntoAFailedJob) {
+    struct Row {
+        const char* name;
+        bool (*job)(JobResult&);
+        bool expectedOk;
+        JobResult expectedResult;
+    };
+    const Row rows[] = {
+        {"success", [](JobResult&) { return true; }, true, RESULT_CANCELLED},
+        {"the job's own failure",
+         [](JobResult& r) {
+             r = RESULT_WRONG_KEY;
+             return false;
+         },
+         false, RESULT_WRONG_KEY},
+        {"the buffer layer's integer 0", [](JobResult&) -> bool { throw 0; }, false, RESULT_READ_ERROR},
+        {"std::bad_alloc", [](JobResult&) -> bool { throw std::bad_alloc(); }, false, RESULT_READ_ERROR},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        JobResult result = RESULT_CANCELLED;
+        EXPECT_EQ(jobGuardMemory(result, [&] { return row.job(result); }), row.expectedOk);
+        EXPECT_EQ(result, row.expectedResult);
+    }
+    JobResult result = RESULT_CANCELLED;
+    EXPECT_THROW((void)jobGuardMemory(result, []() -> bool { throw std::logic_error("a fault"); }), std::logic_error);
+    EXPECT_EQ(result, RESULT_CANCELLED);
 }
