@@ -1,7 +1,8 @@
-// Sealing and opening in place against sessionEncryptChunk and sessionDecryptChunk as the
-// reference: the same IV gives the same blob, for both ciphers, every padding length and several
-// Serpent lanes of different lengths at once; opening accepts and refuses exactly what the
-// reference does; the tag streamed in pieces is hmacCompute's at every split.
+// Sealing and opening in place, and their buffer forms sessionEncryptChunk and sessionDecryptChunk
+// (whose blob session_oracle_test.cpp checks against OpenSSL): a batch of chunks in CBC lanes side
+// by side gives each the blob it gets alone with the same IV, for both ciphers, every padding
+// length and lanes of different lengths; opening accepts and refuses the same in both forms and
+// keeps what the count byte says; the tag streamed in pieces is hmacCompute's at every split.
 
 #include <gtest/gtest.h>
 
@@ -198,6 +199,8 @@ TEST(OpenInPlace, EveryPaddingCountAsTheReference) {
             ASSERT_EQ(opened, referenceOpened);
             EXPECT_EQ(opened, count <= 16);
             if (opened) {
+                const uint32_t length = 16 * blocks;
+                EXPECT_EQ(payloadBytes, count == 0 ? length : count >= length ? 0 : length - count);
                 EXPECT_EQ(payloadBytes, reference.size());
                 EXPECT_EQ(toHex(sealed.data() + SEALED_IV_BYTES, payloadBytes), toHex(reference));
             }
