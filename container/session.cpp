@@ -51,27 +51,27 @@ bool cbcEncryptRegions(const CipherContext& cipher, SealRegion* regions, const u
     case CIPHER_AES256: {
         // One CBC chain waits for each block's rounds before the next block can start; AES-NI
         // runs the blocks of several chains side by side in that time.
-        std::vector<AesCbcLane> lanes(count);
+        std::vector<CbcLane> lanes(count);
         for (size_t i = 0; i < count; ++i) {
             std::memcpy(lanes[i].chainingBlock, regions[i].blob, SEALED_IV_BYTES);
             lanes[i].data = regions[i].blob + SEALED_IV_BYTES;
             lanes[i].blockCount = paddedBytes[i] / CIPHER_BLOCK_BYTES;
         }
         const bool encrypted = aesCbcEncryptLanes(cipher.aes, lanes.data(), lanes.size());
-        for (AesCbcLane& lane : lanes) secureWipe(lane.chainingBlock, sizeof lane.chainingBlock);
+        for (CbcLane& lane : lanes) secureWipe(lane.chainingBlock, sizeof lane.chainingBlock);
         return encrypted;
     }
     case CIPHER_SERPENT: {
         // A Serpent chain goes one block at a time; several chains go through the SIMD lanes
         // side by side.
-        std::vector<SerpentCbcLane> lanes(count);
+        std::vector<CbcLane> lanes(count);
         for (size_t i = 0; i < count; ++i) {
             std::memcpy(lanes[i].chainingBlock, regions[i].blob, SEALED_IV_BYTES);
             lanes[i].data = regions[i].blob + SEALED_IV_BYTES;
-            lanes[i].length = paddedBytes[i];
+            lanes[i].blockCount = paddedBytes[i] / CIPHER_BLOCK_BYTES;
         }
         const bool encrypted = serpentCbcEncryptLanes(cipher.serpent, lanes.data(), lanes.size());
-        for (SerpentCbcLane& lane : lanes) secureWipe(lane.chainingBlock, sizeof lane.chainingBlock);
+        for (CbcLane& lane : lanes) secureWipe(lane.chainingBlock, sizeof lane.chainingBlock);
         return encrypted;
     }
     }

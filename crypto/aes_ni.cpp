@@ -13,6 +13,7 @@
 #include <immintrin.h>
 
 #include "base/secure_buffer.h"
+#include "crypto/cbc_lanes.h"
 
 #define FERROLYN_AES_NI_TARGET __attribute__((target("aes,ssse3")))
 
@@ -103,12 +104,12 @@ FERROLYN_AES_NI_TARGET inline void transformBlocks(const RoundKeys& keys, uint8_
     }
 }
 
-// CBC encryption of steps blocks in each of N chains side by side, chain i at data[i] carrying its
-// chaining value in and out through chaining[i]. The chains' rounds interleave, so N chains take
+// CBC encryption of steps blocks in each of N chains side by side, chain i at data[i] starting
+// from the chaining value chaining[i]. The chains' rounds interleave, so N chains take
 // about the time of one until the instructions' throughput is reached.
 template <size_t N>
-FERROLYN_AES_NI_TARGET void cbcEncryptSideBySide(const RoundKeys& keys, uint8_t* const* data, __m128i* chaining,
-                                                 size_t steps) {
+FERROLYN_AES_NI_TARGET void cbcEncryptSideBySide(const RoundKeys& keys, uint8_t* const* data,
+                                                 const __m128i* chaining, size_t steps) {
     const __m128i firstKey = keys.key[0];
     const __m128i lastKey = keys.key[keys.rounds];
     __m128i x[N];
@@ -128,14 +129,12 @@ FERROLYN_AES_NI_TARGET void cbcEncryptSideBySide(const RoundKeys& keys, uint8_t*
             store(data[i] + 16 * n, x[i]);
         }
     }
-#pragma GCC unroll 8
-    for (size_t i = 0; i < N; ++i) chaining[i] = x[i];
 }
 
 // cbcEncryptSideBySide for count chains, 1 ≤ count ≤ N.
 template <size_t N>
 FERROLYN_AES_NI_TARGET void cbcEncryptChains(size_t count, const RoundKeys& keys, uint8_t* const* data,
-                                             __m128i* chaining, size_t steps) {
+                                             const __m128i* chaining, size_t steps) {
     if constexpr (N > 1) {
         if (count < N) {
             cbcEncryptChains<N - 1>(count, keys, data, chaining, steps);
@@ -145,45 +144,16 @@ FERROLYN_AES_NI_TARGET void cbcEncryptChains(size_t count, const RoundKeys& keys
     cbcEncryptSideBySide<N>(keys, data, chaining, steps);
 }
 
-// Lanes at once in aesNiCbcEncryptLanes: a progress count for each is kept on the stack.
-constexpr size_t LANE_BATCH = 64;
+// The kernel for cbcLanesEncrypt: each pass's lanes side by side.
+struct LaneKernel {
+    const RoundKeys& keys;
 
-// Encrypts up to LANE_BATCH lanes. Each pass takes the LANES lanes with the most blocks left and
-// runs them side by side until the shortest of them ends; the chaining value waits in the lane's
-// record between passes.
-FERROLYN_AES_NI_TARGET void cbcEncryptLaneBatch(const RoundKeys& keys, AesCbcLane* lanes, size_t laneCount) {
-    size_t done[LANE_BATCH] = {};
-    for (;;) {
-        size_t picked[LANES];
-        size_t pickedCount = 0;
-        for (size_t l = 0; l < laneCount; ++l) {
-            const size_t left = lanes[l].blockCount - done[l];
-            if (left == 0) continue;
-            // Insertion into picked, kept longest first.
-            size_t at = pickedCount;
-            while (at > 0 && lanes[picked[at - 1]].blockCount - done[picked[at - 1]] < left) --at;
-            if (at == LANES) continue;
-            const size_t last = pickedCount < LANES ? pickedCount : LANES - 1;
-            for (size_t k = last; k > at; --k) picked[k] = picked[k - 1];
-            picked[at] = l;
-            if (pickedCount < LANES) ++pickedCount;
-        }
-        if (pickedCount == 0) return;
-        const size_t steps = lanes[picked[pickedCount - 1]].blockCount - done[picked[pickedCount - 1]];
-        uint8_t* data[LANES];
+    FERROLYN_AES_NI_TARGET void operator()(const CbcLanePass& pass) const {
         __m128i chaining[LANES];
-        for (size_t k = 0; k < pickedCount; ++k) {
-            AesCbcLane& lane = lanes[picked[k]];
-            data[k] = lane.data + 16 * done[picked[k]];
-            chaining[k] = load(lane.chainingBlock);
-        }
-        cbcEncryptChains<LANES>(pickedCount, keys, data, chaining, steps);
-        for (size_t k = 0; k < pickedCount; ++k) {
-            store(lanes[picked[k]].chainingBlock, chaining[k]);
-            done[picked[k]] += steps;
-        }
+        for (size_t k = 0; k < pass.laneCount; ++k) chaining[k] = load(pass.chains[k]);
+        cbcEncryptChains<LANES>(pass.laneCount, keys, pass.blocks, chaining, pass.blockCount);
     }
-}
+};
 
 }  // namespace
 
@@ -222,13 +192,11 @@ void aesNiCbcEncrypt(const AesKeySchedule& schedule, const uint8_t* iv, uint8_t*
 }
 
 FERROLYN_AES_NI_TARGET
-void aesNiCbcEncryptLanes(const AesKeySchedule& schedule, AesCbcLane* lanes, size_t laneCount) {
+void aesNiCbcEncryptLanes(const AesKeySchedule& schedule, CbcLane* lanes, size_t laneCount) {
     RoundKeys keys;
     loadRoundKeys(schedule.encryptionRoundKeys, schedule.rounds, keys);
-    for (size_t first = 0; first < laneCount; first += LANE_BATCH) {
-        const size_t rest = laneCount - first;
-        cbcEncryptLaneBatch(keys, lanes + first, rest < LANE_BATCH ? rest : LANE_BATCH);
-    }
+    LaneKernel kernel{keys};
+    cbcLanesEncrypt(lanes, laneCount, [](size_t) { return LANES; }, kernel);
     wipeRoundKeys(keys);
 }
 
@@ -271,7 +239,7 @@ void aesNiCbcDecrypt(const AesKeySchedule& schedule, const uint8_t* iv, const ui
 void aesNiEncryptBlocks(const AesKeySchedule&, uint8_t*, size_t) { std::abort(); }
 void aesNiDecryptBlocks(const AesKeySchedule&, uint8_t*, size_t) { std::abort(); }
 void aesNiCbcEncrypt(const AesKeySchedule&, const uint8_t*, uint8_t*, size_t) { std::abort(); }
-void aesNiCbcEncryptLanes(const AesKeySchedule&, AesCbcLane*, size_t) { std::abort(); }
+void aesNiCbcEncryptLanes(const AesKeySchedule&, CbcLane*, size_t) { std::abort(); }
 void aesNiCbcDecrypt(const AesKeySchedule&, const uint8_t*, const uint8_t*, uint8_t*, size_t) { std::abort(); }
 
 #endif

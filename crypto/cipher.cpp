@@ -8,16 +8,10 @@
 
 #include "base/byte_order.h"
 #include "base/scope_exit.h"
+#include "crypto/cbc_lanes.h"
 #include "crypto/serpent_simd.h"
 
 namespace {
-
-// Word by word: the block ciphers store their output as four 32-bit words, and reading those back
-// in the same widths lets the processor forward the stores instead of waiting for them.
-void xorBlock(uint8_t* target, const uint8_t* source) {
-    for (uint32_t i = 0; i < CIPHER_BLOCK_BYTES; i += 4)
-        store32Le(target + i, load32Le(target + i) ^ load32Le(source + i));
-}
 
 // The three ways of running the block cipher over blockCount blocks. Whole runs go to the cipher
 // modules, so that their fast paths can keep several blocks in flight; only Serpent's CBC

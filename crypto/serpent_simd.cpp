@@ -9,6 +9,7 @@
 #include "base/byte_order.h"
 #include "base/secure_buffer.h"
 #include "base/stack_scrub.h"
+#include "crypto/cbc_lanes.h"
 #include "crypto/cpu_features.h"
 #include "crypto/serpent_rounds.h"
 
@@ -24,17 +25,14 @@ constexpr size_t BLOCK = SERPENT_BLOCK_BYTES;
 // Up to this many blocks (or lanes) go through the portable code one by one: a SIMD group takes
 // about as long as three single blocks do.
 constexpr size_t PORTABLE_MAX_BLOCKS = 2;
-// The most blocks a step of CBC lanes takes: two AVX2 groups.
+// The most blocks a step of CBC lanes takes: two AVX2 groups, as many as a pass of lanes has.
 constexpr size_t LANE_SLOTS_MAX = 2 * SERPENT_AVX2_GROUP_BLOCKS;
+static_assert(LANE_SLOTS_MAX == CBC_LANES_PASS_MAX);
 
 // What serpentHideCpuFeatures hides from the paths; nothing outside tests.
 CpuFeatures hiddenFeatures;
 
 bool lengthIsWholeBlocks(size_t length) { return length % BLOCK == 0; }
-
-void xorBlock(uint8_t* target, const uint8_t* source) {
-    for (size_t i = 0; i < BLOCK; i += 4) store32Le(target + i, load32Le(target + i) ^ load32Le(source + i));
-}
 
 // --- Portable loop ---
 //
@@ -544,110 +542,46 @@ LaneEngine laneEngineFor(SerpentPath path, size_t activeLanes) {
     return LANE_PORTABLE;
 }
 
-// Lanes are scheduled in batches of at most this many, with their progress on the stack.
-constexpr size_t LANE_BATCH = 32;
-// While more lanes wait than the engine has slots, the lanes with the most blocks left run for at
-// least this many steps before the choice is made again: the lanes stay within this many blocks
-// of one another, so the slots stay full until near the end, at a small cost per choice.
-constexpr size_t LANE_PHASE_MIN_STEPS = 16;
+// The kernel for cbcLanesEncrypt: a pass's lanes in the slots of the engine for their number
+// (laneEngineFor gives the same engine for the lanes picked as for all that were waiting), and the
+// slots without a lane on one spare block, which the owner wipes afterwards.
+struct LaneKernel {
+    SerpentPath path;
+    const SerpentKeySchedule& schedule;
+    uint8_t spare[BLOCK];
 
-struct LaneBatch {
-    SerpentCbcLane* lanes;
-    size_t count;
-    size_t done[LANE_BATCH];
-};
-
-size_t laneBlocksLeft(const LaneBatch& batch, size_t i) { return batch.lanes[i].length / BLOCK - batch.done[i]; }
-
-uint8_t* laneChain(const LaneBatch& batch, size_t i) {
-    SerpentCbcLane& lane = batch.lanes[i];
-    return batch.done[i] == 0 ? lane.chainingBlock : lane.data + BLOCK * (batch.done[i] - 1);
-}
-
-void runLaneEngine(LaneEngine engine, const SerpentKeySchedule& schedule, const LaneBatch& batch, const size_t* picked,
-                   size_t pickedCount, size_t steps, uint8_t spare[16]) {
-    if (engine == LANE_PORTABLE) {
-        const size_t i = picked[0];
-        portableCbcEncryptSteps(schedule, batch.lanes[i].data + BLOCK * batch.done[i], laneChain(batch, i), steps);
-        return;
-    }
+    void operator()(const CbcLanePass& pass) {
+        const LaneEngine engine = laneEngineFor(path, pass.laneCount);
+        if (engine == LANE_PORTABLE) {
+            for (size_t k = 0; k < pass.laneCount; ++k) {
+                portableCbcEncryptSteps(schedule, pass.blocks[k], pass.chains[k], pass.blockCount);
+            }
+            return;
+        }
 #if SERPENT_SIMD_X86
-    LaneSlots slots{};
-    for (size_t s = 0; s < laneEngineSlots(engine); ++s) {
-        if (s < pickedCount) {
-            const size_t i = picked[s];
-            slots.block[s] = batch.lanes[i].data + BLOCK * batch.done[i];
-            slots.chain[s] = laneChain(batch, i);
-            slots.stride[s] = BLOCK;
-        } else {
-            slots.block[s] = spare;
-            slots.chain[s] = spare;
-            slots.stride[s] = 0;
+        LaneSlots slots{};
+        for (size_t k = 0; k < laneEngineSlots(engine); ++k) {
+            if (k < pass.laneCount) {
+                slots.block[k] = pass.blocks[k];
+                slots.chain[k] = pass.chains[k];
+                slots.stride[k] = BLOCK;
+            } else {
+                slots.block[k] = spare;
+                slots.chain[k] = spare;
+                slots.stride[k] = 0;
+            }
         }
-    }
-    const uint8_t* subkeys = schedule.subkeys.data();
-    switch (engine) {
-    case LANE_PORTABLE: break;
-    case LANE_SSE2: sse2LaneSteps(subkeys, slots, steps); break;
-    case LANE_SSE2_PAIRED: sse2LaneStepsPaired(subkeys, slots, steps); break;
-    case LANE_AVX2: avx2LaneSteps(subkeys, slots, steps); break;
-    case LANE_AVX2_PAIRED: avx2LaneStepsPaired(subkeys, slots, steps); break;
-    }
-#else
-    (void)pickedCount;
-    (void)spare;
+        const uint8_t* subkeys = schedule.subkeys.data();
+        switch (engine) {
+        case LANE_PORTABLE: break;
+        case LANE_SSE2: sse2LaneSteps(subkeys, slots, pass.blockCount); break;
+        case LANE_SSE2_PAIRED: sse2LaneStepsPaired(subkeys, slots, pass.blockCount); break;
+        case LANE_AVX2: avx2LaneSteps(subkeys, slots, pass.blockCount); break;
+        case LANE_AVX2_PAIRED: avx2LaneStepsPaired(subkeys, slots, pass.blockCount); break;
+        }
 #endif
-}
-
-void cbcEncryptLaneBatch(SerpentPath path, const SerpentKeySchedule& schedule, SerpentCbcLane* lanes, size_t count) {
-    LaneBatch batch{lanes, count, {}};
-    uint8_t spare[BLOCK] = {};
-    for (;;) {
-        size_t active = 0;
-        for (size_t i = 0; i < count; ++i) {
-            if (laneBlocksLeft(batch, i) != 0) ++active;
-        }
-        if (active == 0) break;
-        const LaneEngine engine = laneEngineFor(path, active);
-        const size_t slots = laneEngineSlots(engine);
-
-        // The lanes with the most blocks left take the slots.
-        bool taken[LANE_BATCH] = {};
-        size_t picked[LANE_SLOTS_MAX];
-        size_t pickedCount = 0;
-        while (pickedCount < slots && pickedCount < active) {
-            size_t best = count;
-            for (size_t i = 0; i < count; ++i) {
-                if (taken[i] || laneBlocksLeft(batch, i) == 0) continue;
-                if (best == count || laneBlocksLeft(batch, i) > laneBlocksLeft(batch, best)) best = i;
-            }
-            taken[best] = true;
-            picked[pickedCount++] = best;
-        }
-        // They run until the shortest of them ends, or until they are down to the most any
-        // waiting lane has left, but for at least LANE_PHASE_MIN_STEPS.
-        const size_t shortest = laneBlocksLeft(batch, picked[pickedCount - 1]);
-        size_t mostWaiting = 0;
-        for (size_t i = 0; i < count; ++i) {
-            if (!taken[i] && laneBlocksLeft(batch, i) > mostWaiting) mostWaiting = laneBlocksLeft(batch, i);
-        }
-        size_t steps = shortest;
-        if (mostWaiting != 0) {
-            steps = shortest - mostWaiting > LANE_PHASE_MIN_STEPS ? shortest - mostWaiting : LANE_PHASE_MIN_STEPS;
-            if (steps > shortest) steps = shortest;
-        }
-
-        runLaneEngine(engine, schedule, batch, picked, pickedCount, steps, spare);
-        for (size_t s = 0; s < pickedCount; ++s) {
-            const size_t i = picked[s];
-            batch.done[i] += steps;
-            if (laneBlocksLeft(batch, i) == 0) {
-                std::memcpy(lanes[i].chainingBlock, lanes[i].data + BLOCK * (batch.done[i] - 1), BLOCK);
-            }
-        }
     }
-    secureWipe(spare, sizeof spare);
-}
+};
 
 }  // namespace
 
@@ -693,7 +627,7 @@ bool serpentCbcDecryptInto(const SerpentKeySchedule& schedule, uint8_t iv[16], c
     return serpentCbcDecryptOn(serpentBestPath(), schedule, iv, in, out, length);
 }
 
-bool serpentCbcEncryptLanes(const SerpentKeySchedule& schedule, SerpentCbcLane* lanes, size_t laneCount) {
+bool serpentCbcEncryptLanes(const SerpentKeySchedule& schedule, CbcLane* lanes, size_t laneCount) {
     return serpentCbcEncryptLanesOn(serpentBestPath(), schedule, lanes, laneCount);
 }
 
@@ -741,23 +675,20 @@ bool serpentCbcDecryptOn(SerpentPath path, const SerpentKeySchedule& schedule, u
     return true;
 }
 
-bool serpentCbcEncryptLanesOn(SerpentPath path, const SerpentKeySchedule& schedule, SerpentCbcLane* lanes,
+bool serpentCbcEncryptLanesOn(SerpentPath path, const SerpentKeySchedule& schedule, CbcLane* lanes,
                               size_t laneCount) {
     if (!serpentPathAvailable(path)) return false;
-    for (size_t i = 0; i < laneCount; ++i) {
-        if (!lengthIsWholeBlocks(lanes[i].length)) return false;
-    }
     if (!schedule.valid) {
         for (size_t i = 0; i < laneCount; ++i) {
             secureWipe(lanes[i].chainingBlock, BLOCK);
-            if (lanes[i].length != 0) secureWipe(lanes[i].data, lanes[i].length);
+            if (lanes[i].blockCount != 0) secureWipe(lanes[i].data, BLOCK * lanes[i].blockCount);
         }
         return false;
     }
-    for (size_t first = 0; first < laneCount; first += LANE_BATCH) {
-        const size_t count = laneCount - first < LANE_BATCH ? laneCount - first : LANE_BATCH;
-        cbcEncryptLaneBatch(path, schedule, lanes + first, count);
-    }
+    LaneKernel kernel{path, schedule, {}};
+    cbcLanesEncrypt(
+        lanes, laneCount, [path](size_t active) { return laneEngineSlots(laneEngineFor(path, active)); }, kernel);
+    secureWipe(kernel.spare, sizeof kernel.spare);
     if (path != SERPENT_PATH_PORTABLE) stackScrub();
     return true;
 }
