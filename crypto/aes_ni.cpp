@@ -52,30 +52,31 @@ FERROLYN_AES_NI_TARGET inline __m128i load(const uint8_t* p) {
 
 FERROLYN_AES_NI_TARGET inline void store(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
 
-template <size_t N>
-FERROLYN_AES_NI_TARGET inline void encryptLanes(__m128i (&x)[N], const RoundKeys& keys) {
-#pragma GCC unroll 8
-    for (size_t i = 0; i < N; ++i) x[i] = _mm_xor_si128(x[i], keys.key[0]);
-    for (uint32_t r = 1; r < keys.rounds; ++r) {
-        const __m128i key = keys.key[r];
-#pragma GCC unroll 8
-        for (size_t i = 0; i < N; ++i) x[i] = _mm_aesenc_si128(x[i], key);
-    }
-#pragma GCC unroll 8
-    for (size_t i = 0; i < N; ++i) x[i] = _mm_aesenclast_si128(x[i], keys.key[keys.rounds]);
+template <bool ENCRYPT>
+FERROLYN_AES_NI_TARGET inline __m128i aesRound(__m128i x, __m128i key) {
+    if constexpr (ENCRYPT) return _mm_aesenc_si128(x, key);
+    return _mm_aesdec_si128(x, key);
 }
 
-template <size_t N>
-FERROLYN_AES_NI_TARGET inline void decryptLanes(__m128i (&x)[N], const RoundKeys& keys) {
+template <bool ENCRYPT>
+FERROLYN_AES_NI_TARGET inline __m128i aesLastRound(__m128i x, __m128i key) {
+    if constexpr (ENCRYPT) return _mm_aesenclast_si128(x, key);
+    return _mm_aesdeclast_si128(x, key);
+}
+
+// All rounds on N blocks at once, each round key loaded once for all of them. Decryption takes
+// the schedule's decryption round keys.
+template <bool ENCRYPT, size_t N>
+FERROLYN_AES_NI_TARGET inline void cryptLanes(__m128i (&x)[N], const RoundKeys& keys) {
 #pragma GCC unroll 8
     for (size_t i = 0; i < N; ++i) x[i] = _mm_xor_si128(x[i], keys.key[0]);
     for (uint32_t r = 1; r < keys.rounds; ++r) {
         const __m128i key = keys.key[r];
 #pragma GCC unroll 8
-        for (size_t i = 0; i < N; ++i) x[i] = _mm_aesdec_si128(x[i], key);
+        for (size_t i = 0; i < N; ++i) x[i] = aesRound<ENCRYPT>(x[i], key);
     }
 #pragma GCC unroll 8
-    for (size_t i = 0; i < N; ++i) x[i] = _mm_aesdeclast_si128(x[i], keys.key[keys.rounds]);
+    for (size_t i = 0; i < N; ++i) x[i] = aesLastRound<ENCRYPT>(x[i], keys.key[keys.rounds]);
 }
 
 template <bool ENCRYPT>
@@ -85,21 +86,13 @@ FERROLYN_AES_NI_TARGET inline void transformBlocks(const RoundKeys& keys, uint8_
         __m128i x[LANES];
 #pragma GCC unroll 8
         for (size_t i = 0; i < LANES; ++i) x[i] = load(blocks + 16 * (n + i));
-        if constexpr (ENCRYPT) {
-            encryptLanes(x, keys);
-        } else {
-            decryptLanes(x, keys);
-        }
+        cryptLanes<ENCRYPT>(x, keys);
 #pragma GCC unroll 8
         for (size_t i = 0; i < LANES; ++i) store(blocks + 16 * (n + i), x[i]);
     }
     for (; n < blockCount; ++n) {
         __m128i x[1] = {load(blocks + 16 * n)};
-        if constexpr (ENCRYPT) {
-            encryptLanes(x, keys);
-        } else {
-            decryptLanes(x, keys);
-        }
+        cryptLanes<ENCRYPT>(x, keys);
         store(blocks + 16 * n, x[0]);
     }
 }
@@ -213,7 +206,7 @@ void aesNiCbcDecrypt(const AesKeySchedule& schedule, const uint8_t* iv, const ui
 #pragma GCC unroll 8
         for (size_t i = 0; i < LANES; ++i) x[i] = load(in + 16 * i);
         const __m128i last = x[LANES - 1];
-        decryptLanes(x, keys);
+        cryptLanes<false>(x, keys);
         // The earlier ciphertext blocks are read again rather than kept in registers; every read
         // comes before the first store, so output may be input itself.
         x[0] = _mm_xor_si128(x[0], previous);
@@ -226,7 +219,7 @@ void aesNiCbcDecrypt(const AesKeySchedule& schedule, const uint8_t* iv, const ui
     for (; n < blockCount; ++n) {
         __m128i x[1] = {load(input + 16 * n)};
         const __m128i ciphertext = x[0];
-        decryptLanes(x, keys);
+        cryptLanes<false>(x, keys);
         store(output + 16 * n, _mm_xor_si128(x[0], previous));
         previous = ciphertext;
     }
