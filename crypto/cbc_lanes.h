@@ -50,7 +50,7 @@ struct CbcLanePass {
 
 // CBC encryption of laneCount lanes through a cipher's kernel, each lane exactly as if encrypted
 // alone. Each pass takes the lanes with the most blocks left, as many as passLanes(active) says for
-// the number of lanes that still have blocks (it MUST return 1..CBC_LANES_PASS_MAX), and runs them
+// the number of lanes that still have blocks (held to 1..CBC_LANES_PASS_MAX), and runs them
 // until the shortest of them ends, or until they are down to the most any waiting lane has left,
 // but for at least CBC_LANES_PHASE_MIN_BLOCKS. kernel(const CbcLanePass&) MUST encrypt the pass in
 // place: block j of lane i becomes E(block j XOR ciphertext block j − 1), block −1 being chains[i];
@@ -71,6 +71,7 @@ void cbcLanesEncrypt(CbcLane* lanes, size_t laneCount, PassLanes passLanes, Kern
             }
             if (active == 0) break;
             size_t wanted = passLanes(active);
+            if (wanted == 0) wanted = 1;
             if (wanted > CBC_LANES_PASS_MAX) wanted = CBC_LANES_PASS_MAX;
             if (wanted > active) wanted = active;
 

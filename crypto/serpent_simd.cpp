@@ -1,6 +1,7 @@
 // Serpent on many blocks at once in bitslice form over SIMD lanes (a vector per word of the block,
-// an element per block): the paths, the choice among them, CBC decryption and CBC lanes. The key
-// schedule and the single-block cipher, which the portable path uses, are crypto/serpent.cpp's.
+// an element per block): loading and transposing blocks into that form, the paths and the choice
+// among them, CBC decryption and the kernel of CBC lanes. The rounds are crypto/serpent_rounds.h's,
+// the key schedule and the single block, which the portable path uses, crypto/serpent.cpp's.
 
 #include "crypto/serpent_simd.h"
 

@@ -60,7 +60,7 @@ struct RecordingKernel {
         const size_t end = std::min(lanes->size(), first + CBC_LANES_BATCH);
         size_t active = 0;
         for (size_t i = first; i < end; ++i) active += (*lanes)[i].blockCount != done[i] ? 1 : 0;
-        const size_t asked = std::min(std::min(passLanes(active), CBC_LANES_PASS_MAX), active);
+        const size_t asked = std::min(std::clamp(passLanes(active), size_t{1}, CBC_LANES_PASS_MAX), active);
         ASSERT_EQ(pass.laneCount, asked) << "a pass not as full as asked";
         ASSERT_GE(pass.blockCount, 1u);
 
@@ -104,6 +104,7 @@ struct SchedulerRow {
 };
 
 const SchedulerRow SCHEDULERS[] = {
+    {"none asked, one given", [](size_t) -> size_t { return 0; }},
     {"one lane a pass", [](size_t) -> size_t { return 1; }},
     {"four lanes a pass", [](size_t) -> size_t { return 4; }},
     {"sixteen lanes a pass", [](size_t) -> size_t { return 16; }},
