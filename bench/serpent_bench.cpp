@@ -103,9 +103,9 @@ void BM_SerpentCbcEncryptLanes(benchmark::State& state) {
     const auto laneCount = static_cast<size_t>(state.range(1));
     const size_t laneBytes = CHUNK_BYTES + 16;
     std::vector<std::vector<uint8_t>> data(laneCount, patternBytes(laneBytes));
-    std::vector<SerpentCbcLane> lanes(laneCount);
+    std::vector<CbcLane> lanes(laneCount);
     for (auto _ : state) {
-        for (size_t i = 0; i < laneCount; ++i) lanes[i] = SerpentCbcLane{{}, data[i].data(), laneBytes};
+        for (size_t i = 0; i < laneCount; ++i) lanes[i] = CbcLane{{}, data[i].data(), laneBytes / SERPENT_BLOCK_BYTES};
         if (!serpentCbcEncryptLanesOn(path, schedule, lanes.data(), lanes.size())) state.SkipWithError("failed");
         benchmark::ClobberMemory();
     }

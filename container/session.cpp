@@ -135,7 +135,7 @@ bool sealChunks(const CryptoSession& session, SealRegion* regions, size_t count)
     }
     // Each chunk's CBC chain waits for every block's rounds before the next can start; the
     // cipher's fast paths run the blocks of several chains side by side in that time.
-    std::vector<CipherCbcLane> lanes(count);
+    std::vector<CbcLane> lanes(count);
     for (size_t i = 0; i < count; ++i) {
         uint8_t* payload = regions[i].blob + SEALED_IV_BYTES;
         std::memcpy(lanes[i].chainingBlock, regions[i].blob, SEALED_IV_BYTES);
@@ -143,7 +143,7 @@ bool sealChunks(const CryptoSession& session, SealRegion* regions, size_t count)
         lanes[i].blockCount = cipherPad(payload, regions[i].payloadBytes) / CIPHER_BLOCK_BYTES;
     }
     const bool encrypted = cipherCbcEncryptLanes(*session.cipher, lanes.data(), lanes.size());
-    for (CipherCbcLane& lane : lanes) secureWipe(lane.chainingBlock, sizeof lane.chainingBlock);
+    for (CbcLane& lane : lanes) secureWipe(lane.chainingBlock, sizeof lane.chainingBlock);
     if (!encrypted) {
         wipeRegions(regions, count);
         return false;

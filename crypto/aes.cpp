@@ -205,11 +205,6 @@ void decryptPortable(const AesKeySchedule& schedule, uint8_t* block) {
                               roundKeyWord(roundKey, 3));
 }
 
-void xorBlock(uint8_t* target, const uint8_t* source) {
-    for (uint32_t i = 0; i < AES_BLOCK_BYTES; i += 4)
-        store32Le(target + i, load32Le(target + i) ^ load32Le(source + i));
-}
-
 void cbcEncryptPortable(const AesKeySchedule& schedule, const uint8_t* iv, uint8_t* blocks, size_t blockCount) {
     const uint8_t* previous = iv;
     for (size_t n = 0; n < blockCount; ++n) {
@@ -380,11 +375,11 @@ bool aesCbcDecrypt(const AesKeySchedule& schedule, const uint8_t* iv, const uint
     return true;
 }
 
-bool aesCbcEncryptLanes(const AesKeySchedule& schedule, AesCbcLane* lanes, size_t laneCount) {
+bool aesCbcEncryptLanes(const AesKeySchedule& schedule, CbcLane* lanes, size_t laneCount) {
     return aesCbcEncryptLanes(schedule, lanes, laneCount, aesPreferredEngine());
 }
 
-bool aesCbcEncryptLanes(const AesKeySchedule& schedule, AesCbcLane* lanes, size_t laneCount, AesEngine engine) {
+bool aesCbcEncryptLanes(const AesKeySchedule& schedule, CbcLane* lanes, size_t laneCount, AesEngine engine) {
     if (!schedule.valid) {
         for (size_t l = 0; l < laneCount; ++l) {
             if (lanes[l].blockCount != 0) secureWipe(lanes[l].data, AES_BLOCK_BYTES * lanes[l].blockCount);
@@ -395,7 +390,7 @@ bool aesCbcEncryptLanes(const AesKeySchedule& schedule, AesCbcLane* lanes, size_
     switch (engine) {
     case AES_ENGINE_PORTABLE:
         for (size_t l = 0; l < laneCount; ++l) {
-            AesCbcLane& lane = lanes[l];
+            CbcLane& lane = lanes[l];
             if (lane.blockCount == 0) continue;
             cbcEncryptPortable(schedule, lane.chainingBlock, lane.data, lane.blockCount);
             std::memcpy(lane.chainingBlock, lane.data + AES_BLOCK_BYTES * (lane.blockCount - 1), AES_BLOCK_BYTES);

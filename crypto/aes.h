@@ -1,6 +1,6 @@
 // AES (FIPS-197) with 16-, 24- or 32-byte keys on single blocks and on runs of blocks (each on
-// its own, or chained as CBC, one chain or several side by side); owns AesKeySchedule and
-// AesCbcLane. Two engines share one schedule: the portable one in the 32-bit table style with the
+// its own, or chained as CBC, one chain or several side by side as CbcLanes of crypto/cbc_lanes.h);
+// owns AesKeySchedule. Two engines share one schedule: the portable one in the 32-bit table style with the
 // equivalent inverse cipher for decryption, and one on the x86 AES instructions, chosen once per
 // process.
 // The portable engine is not constant-time: its table look-ups are indexed by key- and
@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "base/secure_buffer.h"
+#include "crypto/cbc_lanes.h"
 
 constexpr uint32_t AES_BLOCK_BYTES = 16;
 constexpr uint32_t AES_MAX_ROUNDS = 14;
@@ -80,15 +81,6 @@ AesEngine aesPreferredEngine();
 [[nodiscard]] bool aesCbcDecrypt(const AesKeySchedule& schedule, const uint8_t* iv, const uint8_t* input,
                                  uint8_t* output, size_t blockCount, AesEngine engine);
 
-// One CBC chain for aesCbcEncryptLanes. chainingBlock holds the IV on entry and the chain's last
-// ciphertext block on return (unchanged when blockCount is 0). data holds blockCount blocks and is
-// encrypted in place; lanes MUST NOT share or overlap their data.
-struct AesCbcLane {
-    uint8_t chainingBlock[AES_BLOCK_BYTES];
-    uint8_t* data;
-    size_t blockCount;
-};
-
 // CBC encryption of laneCount independent chains, each lane exactly as aesCbcEncrypt would encrypt
 // it alone. One chain waits for each block before the next can start, so the AES-NI engine runs
 // one block of each of several lanes at once and is several times as fast with four or more lanes;
@@ -96,8 +88,8 @@ struct AesCbcLane {
 // lanes MUST point at laneCount records (or be null when laneCount is 0); their data and
 // blockCount are left as they were. With a schedule that is not valid every lane's data and
 // chaining block are set to zero and the result is false.
-[[nodiscard]] bool aesCbcEncryptLanes(const AesKeySchedule& schedule, AesCbcLane* lanes, size_t laneCount);
-[[nodiscard]] bool aesCbcEncryptLanes(const AesKeySchedule& schedule, AesCbcLane* lanes, size_t laneCount,
+[[nodiscard]] bool aesCbcEncryptLanes(const AesKeySchedule& schedule, CbcLane* lanes, size_t laneCount);
+[[nodiscard]] bool aesCbcEncryptLanes(const AesKeySchedule& schedule, CbcLane* lanes, size_t laneCount,
                                       AesEngine engine);
 
 // Zeroes and frees both round-key arrays and leaves the schedule not valid with 0 rounds.

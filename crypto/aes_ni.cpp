@@ -13,6 +13,7 @@
 #include <immintrin.h>
 
 #include "base/secure_buffer.h"
+#include "crypto/cbc_lanes.h"
 
 #define FERROLYN_AES_NI_TARGET __attribute__((target("aes,ssse3")))
 
@@ -51,30 +52,31 @@ FERROLYN_AES_NI_TARGET inline __m128i load(const uint8_t* p) {
 
 FERROLYN_AES_NI_TARGET inline void store(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
 
-template <size_t N>
-FERROLYN_AES_NI_TARGET inline void encryptLanes(__m128i (&x)[N], const RoundKeys& keys) {
-#pragma GCC unroll 8
-    for (size_t i = 0; i < N; ++i) x[i] = _mm_xor_si128(x[i], keys.key[0]);
-    for (uint32_t r = 1; r < keys.rounds; ++r) {
-        const __m128i key = keys.key[r];
-#pragma GCC unroll 8
-        for (size_t i = 0; i < N; ++i) x[i] = _mm_aesenc_si128(x[i], key);
-    }
-#pragma GCC unroll 8
-    for (size_t i = 0; i < N; ++i) x[i] = _mm_aesenclast_si128(x[i], keys.key[keys.rounds]);
+template <bool ENCRYPT>
+FERROLYN_AES_NI_TARGET inline __m128i aesRound(__m128i x, __m128i key) {
+    if constexpr (ENCRYPT) return _mm_aesenc_si128(x, key);
+    return _mm_aesdec_si128(x, key);
 }
 
-template <size_t N>
-FERROLYN_AES_NI_TARGET inline void decryptLanes(__m128i (&x)[N], const RoundKeys& keys) {
+template <bool ENCRYPT>
+FERROLYN_AES_NI_TARGET inline __m128i aesLastRound(__m128i x, __m128i key) {
+    if constexpr (ENCRYPT) return _mm_aesenclast_si128(x, key);
+    return _mm_aesdeclast_si128(x, key);
+}
+
+// All rounds on N blocks at once, each round key loaded once for all of them. Decryption takes
+// the schedule's decryption round keys.
+template <bool ENCRYPT, size_t N>
+FERROLYN_AES_NI_TARGET inline void cryptLanes(__m128i (&x)[N], const RoundKeys& keys) {
 #pragma GCC unroll 8
     for (size_t i = 0; i < N; ++i) x[i] = _mm_xor_si128(x[i], keys.key[0]);
     for (uint32_t r = 1; r < keys.rounds; ++r) {
         const __m128i key = keys.key[r];
 #pragma GCC unroll 8
-        for (size_t i = 0; i < N; ++i) x[i] = _mm_aesdec_si128(x[i], key);
+        for (size_t i = 0; i < N; ++i) x[i] = aesRound<ENCRYPT>(x[i], key);
     }
 #pragma GCC unroll 8
-    for (size_t i = 0; i < N; ++i) x[i] = _mm_aesdeclast_si128(x[i], keys.key[keys.rounds]);
+    for (size_t i = 0; i < N; ++i) x[i] = aesLastRound<ENCRYPT>(x[i], keys.key[keys.rounds]);
 }
 
 template <bool ENCRYPT>
@@ -84,31 +86,23 @@ FERROLYN_AES_NI_TARGET inline void transformBlocks(const RoundKeys& keys, uint8_
         __m128i x[LANES];
 #pragma GCC unroll 8
         for (size_t i = 0; i < LANES; ++i) x[i] = load(blocks + 16 * (n + i));
-        if constexpr (ENCRYPT) {
-            encryptLanes(x, keys);
-        } else {
-            decryptLanes(x, keys);
-        }
+        cryptLanes<ENCRYPT>(x, keys);
 #pragma GCC unroll 8
         for (size_t i = 0; i < LANES; ++i) store(blocks + 16 * (n + i), x[i]);
     }
     for (; n < blockCount; ++n) {
         __m128i x[1] = {load(blocks + 16 * n)};
-        if constexpr (ENCRYPT) {
-            encryptLanes(x, keys);
-        } else {
-            decryptLanes(x, keys);
-        }
+        cryptLanes<ENCRYPT>(x, keys);
         store(blocks + 16 * n, x[0]);
     }
 }
 
-// CBC encryption of steps blocks in each of N chains side by side, chain i at data[i] carrying its
-// chaining value in and out through chaining[i]. The chains' rounds interleave, so N chains take
+// CBC encryption of steps blocks in each of N chains side by side, chain i at data[i] starting
+// from the chaining value chaining[i]. The chains' rounds interleave, so N chains take
 // about the time of one until the instructions' throughput is reached.
 template <size_t N>
-FERROLYN_AES_NI_TARGET void cbcEncryptSideBySide(const RoundKeys& keys, uint8_t* const* data, __m128i* chaining,
-                                                 size_t steps) {
+FERROLYN_AES_NI_TARGET void cbcEncryptSideBySide(const RoundKeys& keys, uint8_t* const* data,
+                                                 const __m128i* chaining, size_t steps) {
     const __m128i firstKey = keys.key[0];
     const __m128i lastKey = keys.key[keys.rounds];
     __m128i x[N];
@@ -128,14 +122,12 @@ FERROLYN_AES_NI_TARGET void cbcEncryptSideBySide(const RoundKeys& keys, uint8_t*
             store(data[i] + 16 * n, x[i]);
         }
     }
-#pragma GCC unroll 8
-    for (size_t i = 0; i < N; ++i) chaining[i] = x[i];
 }
 
 // cbcEncryptSideBySide for count chains, 1 ≤ count ≤ N.
 template <size_t N>
 FERROLYN_AES_NI_TARGET void cbcEncryptChains(size_t count, const RoundKeys& keys, uint8_t* const* data,
-                                             __m128i* chaining, size_t steps) {
+                                             const __m128i* chaining, size_t steps) {
     if constexpr (N > 1) {
         if (count < N) {
             cbcEncryptChains<N - 1>(count, keys, data, chaining, steps);
@@ -145,45 +137,16 @@ FERROLYN_AES_NI_TARGET void cbcEncryptChains(size_t count, const RoundKeys& keys
     cbcEncryptSideBySide<N>(keys, data, chaining, steps);
 }
 
-// Lanes at once in aesNiCbcEncryptLanes: a progress count for each is kept on the stack.
-constexpr size_t LANE_BATCH = 64;
+// The kernel for cbcLanesEncrypt: each pass's lanes side by side.
+struct LaneKernel {
+    const RoundKeys& keys;
 
-// Encrypts up to LANE_BATCH lanes. Each pass takes the LANES lanes with the most blocks left and
-// runs them side by side until the shortest of them ends; the chaining value waits in the lane's
-// record between passes.
-FERROLYN_AES_NI_TARGET void cbcEncryptLaneBatch(const RoundKeys& keys, AesCbcLane* lanes, size_t laneCount) {
-    size_t done[LANE_BATCH] = {};
-    for (;;) {
-        size_t picked[LANES];
-        size_t pickedCount = 0;
-        for (size_t l = 0; l < laneCount; ++l) {
-            const size_t left = lanes[l].blockCount - done[l];
-            if (left == 0) continue;
-            // Insertion into picked, kept longest first.
-            size_t at = pickedCount;
-            while (at > 0 && lanes[picked[at - 1]].blockCount - done[picked[at - 1]] < left) --at;
-            if (at == LANES) continue;
-            const size_t last = pickedCount < LANES ? pickedCount : LANES - 1;
-            for (size_t k = last; k > at; --k) picked[k] = picked[k - 1];
-            picked[at] = l;
-            if (pickedCount < LANES) ++pickedCount;
-        }
-        if (pickedCount == 0) return;
-        const size_t steps = lanes[picked[pickedCount - 1]].blockCount - done[picked[pickedCount - 1]];
-        uint8_t* data[LANES];
+    FERROLYN_AES_NI_TARGET void operator()(const CbcLanePass& pass) const {
         __m128i chaining[LANES];
-        for (size_t k = 0; k < pickedCount; ++k) {
-            AesCbcLane& lane = lanes[picked[k]];
-            data[k] = lane.data + 16 * done[picked[k]];
-            chaining[k] = load(lane.chainingBlock);
-        }
-        cbcEncryptChains<LANES>(pickedCount, keys, data, chaining, steps);
-        for (size_t k = 0; k < pickedCount; ++k) {
-            store(lanes[picked[k]].chainingBlock, chaining[k]);
-            done[picked[k]] += steps;
-        }
+        for (size_t k = 0; k < pass.laneCount; ++k) chaining[k] = load(pass.chains[k]);
+        cbcEncryptChains<LANES>(pass.laneCount, keys, pass.blocks, chaining, pass.blockCount);
     }
-}
+};
 
 }  // namespace
 
@@ -222,13 +185,11 @@ void aesNiCbcEncrypt(const AesKeySchedule& schedule, const uint8_t* iv, uint8_t*
 }
 
 FERROLYN_AES_NI_TARGET
-void aesNiCbcEncryptLanes(const AesKeySchedule& schedule, AesCbcLane* lanes, size_t laneCount) {
+void aesNiCbcEncryptLanes(const AesKeySchedule& schedule, CbcLane* lanes, size_t laneCount) {
     RoundKeys keys;
     loadRoundKeys(schedule.encryptionRoundKeys, schedule.rounds, keys);
-    for (size_t first = 0; first < laneCount; first += LANE_BATCH) {
-        const size_t rest = laneCount - first;
-        cbcEncryptLaneBatch(keys, lanes + first, rest < LANE_BATCH ? rest : LANE_BATCH);
-    }
+    LaneKernel kernel{keys};
+    cbcLanesEncrypt(lanes, laneCount, [](size_t) { return LANES; }, kernel);
     wipeRoundKeys(keys);
 }
 
@@ -245,7 +206,7 @@ void aesNiCbcDecrypt(const AesKeySchedule& schedule, const uint8_t* iv, const ui
 #pragma GCC unroll 8
         for (size_t i = 0; i < LANES; ++i) x[i] = load(in + 16 * i);
         const __m128i last = x[LANES - 1];
-        decryptLanes(x, keys);
+        cryptLanes<false>(x, keys);
         // The earlier ciphertext blocks are read again rather than kept in registers; every read
         // comes before the first store, so output may be input itself.
         x[0] = _mm_xor_si128(x[0], previous);
@@ -258,7 +219,7 @@ void aesNiCbcDecrypt(const AesKeySchedule& schedule, const uint8_t* iv, const ui
     for (; n < blockCount; ++n) {
         __m128i x[1] = {load(input + 16 * n)};
         const __m128i ciphertext = x[0];
-        decryptLanes(x, keys);
+        cryptLanes<false>(x, keys);
         store(output + 16 * n, _mm_xor_si128(x[0], previous));
         previous = ciphertext;
     }
@@ -271,7 +232,7 @@ void aesNiCbcDecrypt(const AesKeySchedule& schedule, const uint8_t* iv, const ui
 void aesNiEncryptBlocks(const AesKeySchedule&, uint8_t*, size_t) { std::abort(); }
 void aesNiDecryptBlocks(const AesKeySchedule&, uint8_t*, size_t) { std::abort(); }
 void aesNiCbcEncrypt(const AesKeySchedule&, const uint8_t*, uint8_t*, size_t) { std::abort(); }
-void aesNiCbcEncryptLanes(const AesKeySchedule&, AesCbcLane*, size_t) { std::abort(); }
+void aesNiCbcEncryptLanes(const AesKeySchedule&, CbcLane*, size_t) { std::abort(); }
 void aesNiCbcDecrypt(const AesKeySchedule&, const uint8_t*, const uint8_t*, uint8_t*, size_t) { std::abort(); }
 
 #endif

@@ -22,9 +22,9 @@ void aesNiDecryptBlocks(const AesKeySchedule& schedule, uint8_t* blocks, size_t 
 void aesNiCbcEncrypt(const AesKeySchedule& schedule, const uint8_t* iv, uint8_t* blocks, size_t blockCount);
 
 // CBC encryption of laneCount chains in place, as aesCbcEncryptLanes: one block of each of up to
-// eight lanes (four on i686) goes through the rounds at once, the lanes with the most blocks left
-// first.
-void aesNiCbcEncryptLanes(const AesKeySchedule& schedule, AesCbcLane* lanes, size_t laneCount);
+// eight lanes (four on i686) goes through the rounds at once, scheduled by cbcLanesEncrypt
+// (crypto/cbc_lanes.h).
+void aesNiCbcEncryptLanes(const AesKeySchedule& schedule, CbcLane* lanes, size_t laneCount);
 
 // CBC decryption from input to output, chaining from the 16 bytes at iv. output is input itself
 // or does not overlap it; iv does not overlap output.

@@ -4,9 +4,7 @@
 #include "crypto/cipher.h"
 
 #include <cstring>
-#include <type_traits>
 #include <utility>
-#include <vector>
 
 #include "base/byte_order.h"
 #include "base/scope_exit.h"
@@ -24,33 +22,11 @@ bool encryptBlocks(const CipherContext& ctx, uint8_t* blocks, size_t blockCount)
     return false;
 }
 
-void wipeLanes(CipherCbcLane* lanes, size_t laneCount) {
+void wipeLanes(CbcLane* lanes, size_t laneCount) {
     for (size_t i = 0; i < laneCount; ++i) {
         secureWipe(lanes[i].chainingBlock, CIPHER_BLOCK_BYTES);
         secureWipe(lanes[i].data, CIPHER_BLOCK_BYTES * lanes[i].blockCount);
     }
-}
-
-// Runs the lanes through the block cipher's own lane records, built from the context's: AES counts
-// a lane in blocks, Serpent in bytes.
-template <typename Lane, typename Encrypt>
-bool encryptLanesAs(CipherCbcLane* lanes, size_t laneCount, Encrypt encrypt) {
-    std::vector<Lane> own(laneCount);
-    for (size_t i = 0; i < laneCount; ++i) {
-        std::memcpy(own[i].chainingBlock, lanes[i].chainingBlock, CIPHER_BLOCK_BYTES);
-        own[i].data = lanes[i].data;
-        if constexpr (std::is_same_v<Lane, AesCbcLane>) {
-            own[i].blockCount = lanes[i].blockCount;
-        } else {
-            own[i].length = CIPHER_BLOCK_BYTES * lanes[i].blockCount;
-        }
-    }
-    const bool encrypted = encrypt(own.data(), own.size());
-    for (size_t i = 0; i < laneCount; ++i) {
-        std::memcpy(lanes[i].chainingBlock, own[i].chainingBlock, CIPHER_BLOCK_BYTES);
-        secureWipe(own[i].chainingBlock, CIPHER_BLOCK_BYTES);
-    }
-    return encrypted;
 }
 
 void zeroChainingBlock(CipherContext& ctx) { secureWipe(ctx.chainingBlock.data(), ctx.chainingBlock.size()); }
@@ -74,20 +50,12 @@ bool cipherUnpaddedBytes(const uint8_t* plaintext, uint32_t length, uint32_t& un
 
 uint32_t cipherLanesWanted(CipherAlgorithm algorithm) { return algorithm == CIPHER_SERPENT ? 6 : 4; }
 
-bool cipherCbcEncryptLanes(const CipherContext& ctx, CipherCbcLane* lanes, size_t laneCount) {
+bool cipherCbcEncryptLanes(const CipherContext& ctx, CbcLane* lanes, size_t laneCount) {
     bool encrypted = false;
     if (ctx.valid) {
         switch (ctx.algorithm) {
-        case CIPHER_AES256:
-            encrypted = encryptLanesAs<AesCbcLane>(lanes, laneCount, [&](AesCbcLane* own, size_t count) {
-                return aesCbcEncryptLanes(ctx.aes, own, count);
-            });
-            break;
-        case CIPHER_SERPENT:
-            encrypted = encryptLanesAs<SerpentCbcLane>(lanes, laneCount, [&](SerpentCbcLane* own, size_t count) {
-                return serpentCbcEncryptLanes(ctx.serpent, own, count);
-            });
-            break;
+        case CIPHER_AES256: encrypted = aesCbcEncryptLanes(ctx.aes, lanes, laneCount); break;
+        case CIPHER_SERPENT: encrypted = serpentCbcEncryptLanes(ctx.serpent, lanes, laneCount); break;
         }
     }
     if (!encrypted) wipeLanes(lanes, laneCount);
@@ -141,7 +109,7 @@ bool cipherEncryptPadded(CipherContext& ctx, SecureBuffer& buffer) {
     SecureBuffer working;
     working.allocate(secureBufferGrownSize(length, CIPHER_BLOCK_BYTES - length % CIPHER_BLOCK_BYTES));
     if (length != 0) std::memcpy(working.data(), buffer.data(), length);
-    CipherCbcLane lane{};
+    CbcLane lane{};
     std::memcpy(lane.chainingBlock, ctx.chainingBlock.data(), CIPHER_BLOCK_BYTES);
     lane.data = working.data();
     lane.blockCount = cipherPad(working.data(), length) / CIPHER_BLOCK_BYTES;

@@ -9,6 +9,7 @@
 
 #include "base/secure_buffer.h"
 #include "crypto/aes.h"
+#include "crypto/cbc_lanes.h"
 #include "crypto/serpent.h"
 
 // Stored in settings, container headers and the generator's arguments, so values never change.
@@ -90,15 +91,6 @@ void cipherSetChainingBlock(CipherContext& ctx, const uint8_t iv[16]);
 // fastest available path, and read nothing of the context but its schedule. Several threads may
 // run them on one keyed context at once.
 
-// One CBC chain for cipherCbcEncryptLanes. chainingBlock holds the IV on entry and the chain's last
-// ciphertext block on return (unchanged when blockCount is 0); the blockCount blocks at data are
-// encrypted in place. Lanes MUST NOT share or overlap their data.
-struct CipherCbcLane {
-    uint8_t chainingBlock[CIPHER_BLOCK_BYTES];
-    uint8_t* data;
-    size_t blockCount;
-};
-
 // How many chains cipherCbcEncryptLanes wants at once for algorithm's fast path to pay; a caller
 // whose lanes are 2 MiB chunks bounds its memory by it. Serpent's CBC encryption runs one block
 // at a time per chain, and the SIMD lanes pay only with several chains side by side (about
@@ -107,10 +99,11 @@ struct CipherCbcLane {
 // time together: four is where the chains stop being the larger part of a chunk's sealing.
 uint32_t cipherLanesWanted(CipherAlgorithm algorithm);
 
-// CBC encryption of laneCount independent chains, as encrypting them one after the other would
-// give; the fast paths run blocks of several lanes side by side. False when the context is not
-// valid; every lane's data and chaining block are then zeroed.
-[[nodiscard]] bool cipherCbcEncryptLanes(const CipherContext& ctx, CipherCbcLane* lanes, size_t laneCount);
+// CBC encryption of laneCount independent chains (crypto/cbc_lanes.h: each lane's chainingBlock
+// holds its IV on entry and its last ciphertext block on return), as encrypting them one after
+// the other would give; the fast paths run blocks of several lanes side by side. False when the
+// context is not valid; every lane's data and chaining block are then zeroed.
+[[nodiscard]] bool cipherCbcEncryptLanes(const CipherContext& ctx, CbcLane* lanes, size_t laneCount);
 
 // CBC decryption of blockCount blocks from input to output, chaining from the 16 bytes at iv
 // (left unchanged). output is input itself or does not overlap it; iv lies in neither. False,

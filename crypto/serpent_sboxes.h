@@ -1,6 +1,7 @@
-// Serpent's eight S-boxes and their inverses as Boolean circuits on 32-bit words (bitslice form):
-// each bit position j of x0..x3 holds one 4-bit input, x0 its least significant bit, and receives
-// its output in the same place. Internal to crypto/serpent.cpp and its tests.
+// Serpent's eight S-boxes and their inverses as Boolean circuits (bitslice form), written once for
+// every word type: uint32_t for single blocks, SIMD vectors of 32-bit elements for many blocks at
+// once. Each bit position j of x0..x3 holds one 4-bit input, x0 its least significant bit, and
+// receives its output in the same place. Internal to the Serpent modules and their tests.
 #pragma once
 
 // The circuits (17 to 19 AND/OR/XOR/NOT operations each) came from a randomised search over
@@ -9,407 +10,220 @@
 // later): a block's 32 rounds are one chain of dependent operations, so depth costs more time
 // than width. The tests check every circuit on all 16 inputs in all 32 bit positions, which
 // proves it completely. Constant-time: no branch and no memory access depends on the inputs.
+//
+// W is uint32_t or a GCC vector of uint32_t: only ^, &, | and ~ are used, which act on every
+// element alike. The circuits are always inlined: a SIMD kernel compiled for its own instruction
+// set (a target attribute) can only take them in that way, and GCC refuses to inline a function
+// across differing targets otherwise.
 
-#include <cstdint>
+#define SERPENT_CIRCUIT_INLINE [[gnu::always_inline]] inline
 
-inline void serpentS0(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-    const uint32_t t0 = x0 | x3;
-    const uint32_t t1 = x1 ^ x2;
-    const uint32_t t2 = t0 ^ t1;
-    const uint32_t t3 = x2 | x3;
-    const uint32_t t4 = t1 ^ t3;
-    const uint32_t t5 = x0 ^ x3;
-    const uint32_t t6 = x1 | x2;
-    const uint32_t t7 = t5 & t6;
-    const uint32_t t8 = t4 ^ t7;
-    const uint32_t t9 = x0 ^ t7;
-    const uint32_t t10 = ~x2;
-    const uint32_t t11 = x0 ^ t10;
-    const uint32_t t12 = t2 | t11;
-    const uint32_t t13 = t9 ^ t12;
-    const uint32_t t14 = x2 ^ t5;
-    const uint32_t t15 = t1 & t5;
-    const uint32_t t16 = t14 | t15;
-    const uint32_t t17 = t12 ^ t16;
+template <class W>
+SERPENT_CIRCUIT_INLINE void serpentS0(W& x0, W& x1, W& x2, W& x3) {
+    const W t0 = x0 | x3, t1 = x1 ^ x2, t2 = t0 ^ t1, t3 = x2 | x3;
+    const W t4 = t1 ^ t3, t5 = x0 ^ x3, t6 = x1 | x2, t7 = t5 & t6;
+    const W t8 = t4 ^ t7, t9 = x0 ^ t7, t10 = ~x2, t11 = x0 ^ t10;
+    const W t12 = t2 | t11, t13 = t9 ^ t12, t14 = x2 ^ t5, t15 = t1 & t5;
+    const W t16 = t14 | t15, t17 = t12 ^ t16;
     x0 = t17;
     x1 = t13;
     x2 = t8;
     x3 = t2;
 }
 
-inline void serpentS1(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-    const uint32_t t0 = x2 ^ x3;
-    const uint32_t t1 = ~x1;
-    const uint32_t t2 = x0 | t1;
-    const uint32_t t3 = t0 ^ t2;
-    const uint32_t t4 = x1 & t0;
-    const uint32_t t5 = x3 & t0;
-    const uint32_t t6 = x0 ^ x3;
-    const uint32_t t7 = t1 ^ t6;
-    const uint32_t t8 = t5 | t7;
-    const uint32_t t9 = t4 ^ t8;
-    const uint32_t t10 = t3 | t8;
-    const uint32_t t11 = x1 | x2;
-    const uint32_t t12 = t6 ^ t11;
-    const uint32_t t13 = t10 ^ t12;
-    const uint32_t t14 = x2 ^ t2;
-    const uint32_t t15 = t6 & t14;
-    const uint32_t t16 = t8 ^ t15;
+template <class W>
+SERPENT_CIRCUIT_INLINE void serpentS1(W& x0, W& x1, W& x2, W& x3) {
+    const W t0 = x2 ^ x3, t1 = ~x1, t2 = x0 | t1, t3 = t0 ^ t2;
+    const W t4 = x1 & t0, t5 = x3 & t0, t6 = x0 ^ x3, t7 = t1 ^ t6;
+    const W t8 = t5 | t7, t9 = t4 ^ t8, t10 = t3 | t8, t11 = x1 | x2;
+    const W t12 = t6 ^ t11, t13 = t10 ^ t12, t14 = x2 ^ t2, t15 = t6 & t14;
+    const W t16 = t8 ^ t15;
     x0 = t9;
     x1 = t13;
     x2 = t3;
     x3 = t16;
 }
 
-inline void serpentS2(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-    const uint32_t t0 = x1 ^ x2;
-    const uint32_t t1 = x0 & x2;
-    const uint32_t t2 = x3 ^ t1;
-    const uint32_t t3 = t0 ^ t2;
-    const uint32_t t4 = x3 & t0;
-    const uint32_t t5 = x0 | t4;
-    const uint32_t t6 = x1 & t0;
-    const uint32_t t7 = x3 ^ t6;
-    const uint32_t t8 = t5 ^ t7;
-    const uint32_t t9 = x0 ^ x2;
-    const uint32_t t10 = t2 | t9;
-    const uint32_t t11 = x0 & t0;
-    const uint32_t t12 = t7 | t11;
-    const uint32_t t13 = t10 ^ t12;
-    const uint32_t t14 = ~x1;
-    const uint32_t t15 = t2 | t14;
-    const uint32_t t16 = t9 ^ t15;
+template <class W>
+SERPENT_CIRCUIT_INLINE void serpentS2(W& x0, W& x1, W& x2, W& x3) {
+    const W t0 = x1 ^ x2, t1 = x0 & x2, t2 = x3 ^ t1, t3 = t0 ^ t2;
+    const W t4 = x3 & t0, t5 = x0 | t4, t6 = x1 & t0, t7 = x3 ^ t6;
+    const W t8 = t5 ^ t7, t9 = x0 ^ x2, t10 = t2 | t9, t11 = x0 & t0;
+    const W t12 = t7 | t11, t13 = t10 ^ t12, t14 = ~x1, t15 = t2 | t14;
+    const W t16 = t9 ^ t15;
     x0 = t3;
     x1 = t13;
     x2 = t8;
     x3 = t16;
 }
 
-inline void serpentS3(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-    const uint32_t t0 = x0 & x3;
-    const uint32_t t1 = x1 | t0;
-    const uint32_t t2 = x0 ^ x2;
-    const uint32_t t3 = x0 | x3;
-    const uint32_t t4 = t2 & t3;
-    const uint32_t t5 = t1 ^ t4;
-    const uint32_t t6 = x1 ^ t3;
-    const uint32_t t7 = x1 | x3;
-    const uint32_t t8 = t0 ^ t7;
-    const uint32_t t9 = x2 & t8;
-    const uint32_t t10 = t6 ^ t9;
-    const uint32_t t11 = x0 & x1;
-    const uint32_t t12 = x2 ^ x3;
-    const uint32_t t13 = t11 | t12;
-    const uint32_t t14 = t0 ^ t13;
-    const uint32_t t15 = t5 ^ t14;
-    const uint32_t t16 = t8 ^ t13;
-    const uint32_t t17 = t6 ^ t16;
+template <class W>
+SERPENT_CIRCUIT_INLINE void serpentS3(W& x0, W& x1, W& x2, W& x3) {
+    const W t0 = x0 & x3, t1 = x1 | t0, t2 = x0 ^ x2, t3 = x0 | x3;
+    const W t4 = t2 & t3, t5 = t1 ^ t4, t6 = x1 ^ t3, t7 = x1 | x3;
+    const W t8 = t0 ^ t7, t9 = x2 & t8, t10 = t6 ^ t9, t11 = x0 & x1;
+    const W t12 = x2 ^ x3, t13 = t11 | t12, t14 = t0 ^ t13, t15 = t5 ^ t14;
+    const W t16 = t8 ^ t13, t17 = t6 ^ t16;
     x0 = t10;
     x1 = t5;
     x2 = t17;
     x3 = t15;
 }
 
-inline void serpentS4(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-    const uint32_t t0 = x1 | x2;
-    const uint32_t t1 = x0 | x1;
-    const uint32_t t2 = x0 ^ x3;
-    const uint32_t t3 = t1 & t2;
-    const uint32_t t4 = t0 ^ t3;
-    const uint32_t t5 = ~x1;
-    const uint32_t t6 = x2 ^ t5;
-    const uint32_t t7 = x1 ^ x3;
-    const uint32_t t8 = t2 & t7;
-    const uint32_t t9 = t6 ^ t8;
-    const uint32_t t10 = x0 & t6;
-    const uint32_t t11 = x2 | x3;
-    const uint32_t t12 = t2 ^ t5;
-    const uint32_t t13 = t11 & t12;
-    const uint32_t t14 = t10 | t13;
-    const uint32_t t15 = x0 | x3;
-    const uint32_t t16 = x2 ^ t15;
-    const uint32_t t17 = t13 ^ t16;
+template <class W>
+SERPENT_CIRCUIT_INLINE void serpentS4(W& x0, W& x1, W& x2, W& x3) {
+    const W t0 = x1 | x2, t1 = x0 | x1, t2 = x0 ^ x3, t3 = t1 & t2;
+    const W t4 = t0 ^ t3, t5 = ~x1, t6 = x2 ^ t5, t7 = x1 ^ x3;
+    const W t8 = t2 & t7, t9 = t6 ^ t8, t10 = x0 & t6, t11 = x2 | x3;
+    const W t12 = t2 ^ t5, t13 = t11 & t12, t14 = t10 | t13, t15 = x0 | x3;
+    const W t16 = x2 ^ t15, t17 = t13 ^ t16;
     x0 = t9;
     x1 = t17;
     x2 = t14;
     x3 = t4;
 }
 
-inline void serpentS5(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-    const uint32_t t0 = x1 ^ x3;
-    const uint32_t t1 = x0 & t0;
-    const uint32_t t2 = ~x2;
-    const uint32_t t3 = x1 | x3;
-    const uint32_t t4 = t2 ^ t3;
-    const uint32_t t5 = t1 ^ t4;
-    const uint32_t t6 = x0 | t2;
-    const uint32_t t7 = x2 ^ t0;
-    const uint32_t t8 = x0 ^ x2;
-    const uint32_t t9 = x3 & t8;
-    const uint32_t t10 = t7 | t9;
-    const uint32_t t11 = t6 ^ t10;
-    const uint32_t t12 = x0 | x1;
-    const uint32_t t13 = t2 ^ t12;
-    const uint32_t t14 = t1 | t13;
-    const uint32_t t15 = x3 ^ t14;
-    const uint32_t t16 = x0 ^ t0;
-    const uint32_t t17 = x3 | t5;
-    const uint32_t t18 = t16 ^ t17;
+template <class W>
+SERPENT_CIRCUIT_INLINE void serpentS5(W& x0, W& x1, W& x2, W& x3) {
+    const W t0 = x1 ^ x3, t1 = x0 & t0, t2 = ~x2, t3 = x1 | x3;
+    const W t4 = t2 ^ t3, t5 = t1 ^ t4, t6 = x0 | t2, t7 = x2 ^ t0;
+    const W t8 = x0 ^ x2, t9 = x3 & t8, t10 = t7 | t9, t11 = t6 ^ t10;
+    const W t12 = x0 | x1, t13 = t2 ^ t12, t14 = t1 | t13, t15 = x3 ^ t14;
+    const W t16 = x0 ^ t0, t17 = x3 | t5, t18 = t16 ^ t17;
     x0 = t5;
     x1 = t18;
     x2 = t11;
     x3 = t15;
 }
 
-inline void serpentS6(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-    const uint32_t t0 = ~x2;
-    const uint32_t t1 = x0 & x3;
-    const uint32_t t2 = t0 ^ t1;
-    const uint32_t t3 = x1 ^ t2;
-    const uint32_t t4 = x1 | x3;
-    const uint32_t t5 = x2 ^ t4;
-    const uint32_t t6 = x0 ^ x3;
-    const uint32_t t7 = x1 | x2;
-    const uint32_t t8 = t6 & t7;
-    const uint32_t t9 = t5 ^ t8;
-    const uint32_t t10 = x0 ^ t8;
-    const uint32_t t11 = x0 ^ x1;
-    const uint32_t t12 = t2 | t11;
-    const uint32_t t13 = t10 ^ t12;
-    const uint32_t t14 = x1 & x2;
-    const uint32_t t15 = x1 ^ t6;
-    const uint32_t t16 = t14 | t15;
-    const uint32_t t17 = t12 ^ t16;
+template <class W>
+SERPENT_CIRCUIT_INLINE void serpentS6(W& x0, W& x1, W& x2, W& x3) {
+    const W t0 = ~x2, t1 = x0 & x3, t2 = t0 ^ t1, t3 = x1 ^ t2;
+    const W t4 = x1 | x3, t5 = x2 ^ t4, t6 = x0 ^ x3, t7 = x1 | x2;
+    const W t8 = t6 & t7, t9 = t5 ^ t8, t10 = x0 ^ t8, t11 = x0 ^ x1;
+    const W t12 = t2 | t11, t13 = t10 ^ t12, t14 = x1 & x2, t15 = x1 ^ t6;
+    const W t16 = t14 | t15, t17 = t12 ^ t16;
     x0 = t17;
     x1 = t3;
     x2 = t13;
     x3 = t9;
 }
 
-inline void serpentS7(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-    const uint32_t t0 = x0 & x2;
-    const uint32_t t1 = x1 | t0;
-    const uint32_t t2 = x0 | x3;
-    const uint32_t t3 = x2 ^ x3;
-    const uint32_t t4 = t2 ^ t3;
-    const uint32_t t5 = t1 ^ t4;
-    const uint32_t t6 = x0 ^ x3;
-    const uint32_t t7 = x1 ^ x2;
-    const uint32_t t8 = t4 | t7;
-    const uint32_t t9 = t6 ^ t8;
-    const uint32_t t10 = t2 ^ t7;
-    const uint32_t t11 = x1 & t3;
-    const uint32_t t12 = t6 & t11;
-    const uint32_t t13 = t10 ^ t12;
-    const uint32_t t14 = t6 & t10;
-    const uint32_t t15 = x0 & x1;
-    const uint32_t t16 = t3 | t15;
-    const uint32_t t17 = ~t16;
-    const uint32_t t18 = t14 | t17;
+template <class W>
+SERPENT_CIRCUIT_INLINE void serpentS7(W& x0, W& x1, W& x2, W& x3) {
+    const W t0 = x0 & x2, t1 = x1 | t0, t2 = x0 | x3, t3 = x2 ^ x3;
+    const W t4 = t2 ^ t3, t5 = t1 ^ t4, t6 = x0 ^ x3, t7 = x1 ^ x2;
+    const W t8 = t4 | t7, t9 = t6 ^ t8, t10 = t2 ^ t7, t11 = x1 & t3;
+    const W t12 = t6 & t11, t13 = t10 ^ t12, t14 = t6 & t10, t15 = x0 & x1;
+    const W t16 = t3 | t15, t17 = ~t16, t18 = t14 | t17;
     x0 = t18;
     x1 = t9;
     x2 = t13;
     x3 = t5;
 }
 
-inline void serpentInverseS0(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-    const uint32_t t0 = x0 | x1;
-    const uint32_t t1 = ~x3;
-    const uint32_t t2 = x2 ^ t1;
-    const uint32_t t3 = t0 ^ t2;
-    const uint32_t t4 = ~x1;
-    const uint32_t t5 = t2 & t4;
-    const uint32_t t6 = x0 & x2;
-    const uint32_t t7 = x1 ^ x3;
-    const uint32_t t8 = t6 | t7;
-    const uint32_t t9 = x0 ^ t8;
-    const uint32_t t10 = t5 | t9;
-    const uint32_t t11 = x0 ^ t1;
-    const uint32_t t12 = t7 | t11;
-    const uint32_t t13 = t2 ^ t12;
-    const uint32_t t14 = t10 ^ t13;
-    const uint32_t t15 = t6 | t11;
-    const uint32_t t16 = x2 & t7;
-    const uint32_t t17 = t5 | t16;
-    const uint32_t t18 = t15 ^ t17;
+template <class W>
+SERPENT_CIRCUIT_INLINE void serpentInverseS0(W& x0, W& x1, W& x2, W& x3) {
+    const W t0 = x0 | x1, t1 = ~x3, t2 = x2 ^ t1, t3 = t0 ^ t2;
+    const W t4 = ~x1, t5 = t2 & t4, t6 = x0 & x2, t7 = x1 ^ x3;
+    const W t8 = t6 | t7, t9 = x0 ^ t8, t10 = t5 | t9, t11 = x0 ^ t1;
+    const W t12 = t7 | t11, t13 = t2 ^ t12, t14 = t10 ^ t13, t15 = t6 | t11;
+    const W t16 = x2 & t7, t17 = t5 | t16, t18 = t15 ^ t17;
     x0 = t10;
     x1 = t18;
     x2 = t3;
     x3 = t14;
 }
 
-inline void serpentInverseS1(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-    const uint32_t t0 = x0 ^ x2;
-    const uint32_t t1 = x1 ^ x3;
-    const uint32_t t2 = x3 & t1;
-    const uint32_t t3 = t0 ^ t2;
-    const uint32_t t4 = x0 & x2;
-    const uint32_t t5 = t1 | t4;
-    const uint32_t t6 = ~x0;
-    const uint32_t t7 = x1 & x2;
-    const uint32_t t8 = t6 ^ t7;
-    const uint32_t t9 = t5 ^ t8;
-    const uint32_t t10 = x0 ^ t1;
-    const uint32_t t11 = x1 & t10;
-    const uint32_t t12 = x2 & t1;
-    const uint32_t t13 = t8 | t12;
-    const uint32_t t14 = t11 ^ t13;
-    const uint32_t t15 = x3 | t10;
-    const uint32_t t16 = t0 ^ t7;
-    const uint32_t t17 = t12 | t16;
-    const uint32_t t18 = t15 ^ t17;
+template <class W>
+SERPENT_CIRCUIT_INLINE void serpentInverseS1(W& x0, W& x1, W& x2, W& x3) {
+    const W t0 = x0 ^ x2, t1 = x1 ^ x3, t2 = x3 & t1, t3 = t0 ^ t2;
+    const W t4 = x0 & x2, t5 = t1 | t4, t6 = ~x0, t7 = x1 & x2;
+    const W t8 = t6 ^ t7, t9 = t5 ^ t8, t10 = x0 ^ t1, t11 = x1 & t10;
+    const W t12 = x2 & t1, t13 = t8 | t12, t14 = t11 ^ t13, t15 = x3 | t10;
+    const W t16 = t0 ^ t7, t17 = t12 | t16, t18 = t15 ^ t17;
     x0 = t14;
     x1 = t18;
     x2 = t9;
     x3 = t3;
 }
 
-inline void serpentInverseS2(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-    const uint32_t t0 = x1 | x2;
-    const uint32_t t1 = x1 & x3;
-    const uint32_t t2 = x0 ^ t1;
-    const uint32_t t3 = t0 ^ t2;
-    const uint32_t t4 = x0 | x2;
-    const uint32_t t5 = x1 & t4;
-    const uint32_t t6 = ~x3;
-    const uint32_t t7 = x0 & x2;
-    const uint32_t t8 = t6 | t7;
-    const uint32_t t9 = t5 ^ t8;
-    const uint32_t t10 = x2 ^ t6;
-    const uint32_t t11 = x1 ^ t10;
-    const uint32_t t12 = x0 | x1;
-    const uint32_t t13 = t8 & t12;
-    const uint32_t t14 = t11 ^ t13;
-    const uint32_t t15 = t3 | t9;
-    const uint32_t t16 = t11 ^ t15;
+template <class W>
+SERPENT_CIRCUIT_INLINE void serpentInverseS2(W& x0, W& x1, W& x2, W& x3) {
+    const W t0 = x1 | x2, t1 = x1 & x3, t2 = x0 ^ t1, t3 = t0 ^ t2;
+    const W t4 = x0 | x2, t5 = x1 & t4, t6 = ~x3, t7 = x0 & x2;
+    const W t8 = t6 | t7, t9 = t5 ^ t8, t10 = x2 ^ t6, t11 = x1 ^ t10;
+    const W t12 = x0 | x1, t13 = t8 & t12, t14 = t11 ^ t13, t15 = t3 | t9;
+    const W t16 = t11 ^ t15;
     x0 = t3;
     x1 = t16;
     x2 = t14;
     x3 = t9;
 }
 
-inline void serpentInverseS3(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-    const uint32_t t0 = x2 | x3;
-    const uint32_t t1 = x1 & t0;
-    const uint32_t t2 = x0 | x3;
-    const uint32_t t3 = x2 ^ t2;
-    const uint32_t t4 = t1 ^ t3;
-    const uint32_t t5 = x0 ^ x2;
-    const uint32_t t6 = x1 ^ t5;
-    const uint32_t t7 = x1 ^ x3;
-    const uint32_t t8 = x2 & t7;
-    const uint32_t t9 = t6 | t8;
-    const uint32_t t10 = t2 ^ t9;
-    const uint32_t t11 = t1 | t9;
-    const uint32_t t12 = x0 & t0;
-    const uint32_t t13 = t8 ^ t12;
-    const uint32_t t14 = t11 ^ t13;
-    const uint32_t t15 = x1 & t2;
-    const uint32_t t16 = t13 ^ t15;
+template <class W>
+SERPENT_CIRCUIT_INLINE void serpentInverseS3(W& x0, W& x1, W& x2, W& x3) {
+    const W t0 = x2 | x3, t1 = x1 & t0, t2 = x0 | x3, t3 = x2 ^ t2;
+    const W t4 = t1 ^ t3, t5 = x0 ^ x2, t6 = x1 ^ t5, t7 = x1 ^ x3;
+    const W t8 = x2 & t7, t9 = t6 | t8, t10 = t2 ^ t9, t11 = t1 | t9;
+    const W t12 = x0 & t0, t13 = t8 ^ t12, t14 = t11 ^ t13, t15 = x1 & t2;
+    const W t16 = t13 ^ t15;
     x0 = t4;
     x1 = t10;
     x2 = t16;
     x3 = t14;
 }
 
-inline void serpentInverseS4(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-    const uint32_t t0 = x0 & x1;
-    const uint32_t t1 = x2 ^ t0;
-    const uint32_t t2 = x0 ^ x3;
-    const uint32_t t3 = x2 | x3;
-    const uint32_t t4 = t2 & t3;
-    const uint32_t t5 = t1 ^ t4;
-    const uint32_t t6 = x1 ^ t3;
-    const uint32_t t7 = x1 | x3;
-    const uint32_t t8 = t2 & t7;
-    const uint32_t t9 = t6 ^ t8;
-    const uint32_t t10 = t3 ^ t7;
-    const uint32_t t11 = ~x2;
-    const uint32_t t12 = t2 ^ t11;
-    const uint32_t t13 = t1 | t12;
-    const uint32_t t14 = t10 ^ t13;
-    const uint32_t t15 = t4 | t12;
-    const uint32_t t16 = x1 ^ x3;
-    const uint32_t t17 = t0 | t16;
-    const uint32_t t18 = t15 ^ t17;
+template <class W>
+SERPENT_CIRCUIT_INLINE void serpentInverseS4(W& x0, W& x1, W& x2, W& x3) {
+    const W t0 = x0 & x1, t1 = x2 ^ t0, t2 = x0 ^ x3, t3 = x2 | x3;
+    const W t4 = t2 & t3, t5 = t1 ^ t4, t6 = x1 ^ t3, t7 = x1 | x3;
+    const W t8 = t2 & t7, t9 = t6 ^ t8, t10 = t3 ^ t7, t11 = ~x2;
+    const W t12 = t2 ^ t11, t13 = t1 | t12, t14 = t10 ^ t13, t15 = t4 | t12;
+    const W t16 = x1 ^ x3, t17 = t0 | t16, t18 = t15 ^ t17;
     x0 = t18;
     x1 = t5;
     x2 = t14;
     x3 = t9;
 }
 
-inline void serpentInverseS5(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-    const uint32_t t0 = x1 & x2;
-    const uint32_t t1 = x0 & x1;
-    const uint32_t t2 = x0 ^ x3;
-    const uint32_t t3 = t1 | t2;
-    const uint32_t t4 = t0 ^ t3;
-    const uint32_t t5 = x0 & x3;
-    const uint32_t t6 = x0 & x2;
-    const uint32_t t7 = x1 | t6;
-    const uint32_t t8 = t5 ^ t7;
-    const uint32_t t9 = t4 ^ t8;
-    const uint32_t t10 = x2 | t1;
-    const uint32_t t11 = ~x1;
-    const uint32_t t12 = t5 ^ t11;
-    const uint32_t t13 = t10 ^ t12;
-    const uint32_t t14 = x1 & t3;
-    const uint32_t t15 = x0 ^ x2;
-    const uint32_t t16 = t5 | t15;
-    const uint32_t t17 = t14 ^ t16;
+template <class W>
+SERPENT_CIRCUIT_INLINE void serpentInverseS5(W& x0, W& x1, W& x2, W& x3) {
+    const W t0 = x1 & x2, t1 = x0 & x1, t2 = x0 ^ x3, t3 = t1 | t2;
+    const W t4 = t0 ^ t3, t5 = x0 & x3, t6 = x0 & x2, t7 = x1 | t6;
+    const W t8 = t5 ^ t7, t9 = t4 ^ t8, t10 = x2 | t1, t11 = ~x1;
+    const W t12 = t5 ^ t11, t13 = t10 ^ t12, t14 = x1 & t3, t15 = x0 ^ x2;
+    const W t16 = t5 | t15, t17 = t14 ^ t16;
     x0 = t4;
     x1 = t9;
     x2 = t17;
     x3 = t13;
 }
 
-inline void serpentInverseS6(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-    const uint32_t t0 = x1 ^ x3;
-    const uint32_t t1 = ~x2;
-    const uint32_t t2 = x0 | t1;
-    const uint32_t t3 = t0 ^ t2;
-    const uint32_t t4 = x0 & x1;
-    const uint32_t t5 = t1 | t4;
-    const uint32_t t6 = x0 ^ x2;
-    const uint32_t t7 = x1 | x3;
-    const uint32_t t8 = t6 & t7;
-    const uint32_t t9 = t5 ^ t8;
-    const uint32_t t10 = t0 ^ t9;
-    const uint32_t t11 = t1 & t7;
-    const uint32_t t12 = x0 ^ x3;
-    const uint32_t t13 = t4 | t12;
-    const uint32_t t14 = ~t13;
-    const uint32_t t15 = t11 ^ t14;
-    const uint32_t t16 = t6 | t12;
-    const uint32_t t17 = t9 ^ t16;
+template <class W>
+SERPENT_CIRCUIT_INLINE void serpentInverseS6(W& x0, W& x1, W& x2, W& x3) {
+    const W t0 = x1 ^ x3, t1 = ~x2, t2 = x0 | t1, t3 = t0 ^ t2;
+    const W t4 = x0 & x1, t5 = t1 | t4, t6 = x0 ^ x2, t7 = x1 | x3;
+    const W t8 = t6 & t7, t9 = t5 ^ t8, t10 = t0 ^ t9, t11 = t1 & t7;
+    const W t12 = x0 ^ x3, t13 = t4 | t12, t14 = ~t13, t15 = t11 ^ t14;
+    const W t16 = t6 | t12, t17 = t9 ^ t16;
     x0 = t17;
     x1 = t3;
     x2 = t15;
     x3 = t10;
 }
 
-inline void serpentInverseS7(uint32_t& x0, uint32_t& x1, uint32_t& x2, uint32_t& x3) {
-    const uint32_t t0 = x0 & x1;
-    const uint32_t t1 = x2 | t0;
-    const uint32_t t2 = x0 | x1;
-    const uint32_t t3 = x3 & t2;
-    const uint32_t t4 = t1 ^ t3;
-    const uint32_t t5 = x0 | t3;
-    const uint32_t t6 = x1 ^ x2;
-    const uint32_t t7 = x1 | x3;
-    const uint32_t t8 = t6 & t7;
-    const uint32_t t9 = ~t8;
-    const uint32_t t10 = t5 ^ t9;
-    const uint32_t t11 = t0 ^ t7;
-    const uint32_t t12 = x0 | x3;
-    const uint32_t t13 = t6 & t12;
-    const uint32_t t14 = t11 ^ t13;
-    const uint32_t t15 = x0 | x2;
-    const uint32_t t16 = t3 ^ t15;
-    const uint32_t t17 = t9 ^ t16;
-    const uint32_t t18 = t14 ^ t17;
+template <class W>
+SERPENT_CIRCUIT_INLINE void serpentInverseS7(W& x0, W& x1, W& x2, W& x3) {
+    const W t0 = x0 & x1, t1 = x2 | t0, t2 = x0 | x1, t3 = x3 & t2;
+    const W t4 = t1 ^ t3, t5 = x0 | t3, t6 = x1 ^ x2, t7 = x1 | x3;
+    const W t8 = t6 & t7, t9 = ~t8, t10 = t5 ^ t9, t11 = t0 ^ t7;
+    const W t12 = x0 | x3, t13 = t6 & t12, t14 = t11 ^ t13, t15 = x0 | x2;
+    const W t16 = t3 ^ t15, t17 = t9 ^ t16, t18 = t14 ^ t17;
     x0 = t10;
     x1 = t18;
     x2 = t14;
     x3 = t4;
 }
+
+#undef SERPENT_CIRCUIT_INLINE

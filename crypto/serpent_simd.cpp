@@ -1,6 +1,7 @@
 // Serpent on many blocks at once in bitslice form over SIMD lanes (a vector per word of the block,
-// an element per block): the paths, the choice among them, CBC decryption and CBC lanes. The key
-// schedule and the single-block cipher, which the portable path uses, are crypto/serpent.cpp's.
+// an element per block): loading and transposing blocks into that form, the paths and the choice
+// among them, CBC decryption and the kernel of CBC lanes. The rounds are crypto/serpent_rounds.h's,
+// the key schedule and the single block, which the portable path uses, crypto/serpent.cpp's.
 
 #include "crypto/serpent_simd.h"
 
@@ -9,7 +10,9 @@
 #include "base/byte_order.h"
 #include "base/secure_buffer.h"
 #include "base/stack_scrub.h"
+#include "crypto/cbc_lanes.h"
 #include "crypto/cpu_features.h"
+#include "crypto/serpent_rounds.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #define SERPENT_SIMD_X86 1
@@ -23,17 +26,14 @@ constexpr size_t BLOCK = SERPENT_BLOCK_BYTES;
 // Up to this many blocks (or lanes) go through the portable code one by one: a SIMD group takes
 // about as long as three single blocks do.
 constexpr size_t PORTABLE_MAX_BLOCKS = 2;
-// The most blocks a step of CBC lanes takes: two AVX2 groups.
+// The most blocks a step of CBC lanes takes: two AVX2 groups, as many as a pass of lanes has.
 constexpr size_t LANE_SLOTS_MAX = 2 * SERPENT_AVX2_GROUP_BLOCKS;
+static_assert(LANE_SLOTS_MAX == CBC_LANES_PASS_MAX);
 
 // What serpentHideCpuFeatures hides from the paths; nothing outside tests.
 CpuFeatures hiddenFeatures;
 
 bool lengthIsWholeBlocks(size_t length) { return length % BLOCK == 0; }
-
-void xorBlock(uint8_t* target, const uint8_t* source) {
-    for (size_t i = 0; i < BLOCK; i += 4) store32Le(target + i, load32Le(target + i) ^ load32Le(source + i));
-}
 
 // --- Portable loop ---
 //
@@ -76,376 +76,17 @@ void portableCbcEncryptSteps(const SerpentKeySchedule& schedule, uint8_t* block,
 
 #if SERPENT_SIMD_X86
 
-// --- Rounds on vectors of words ---
+// --- Vectors of words ---
 //
-// Nothing below carries a target attribute: every template is inlined into an entry point that
-// has one (sse2 or avx2), and is compiled there with that entry point's instructions. Vectors go
-// by reference only, since passing one by value outside such a function changes the calling
-// convention.
+// Nothing below carries a target attribute: every template, and the rounds of
+// crypto/serpent_rounds.h, is inlined into an entry point that has one (sse2 or avx2), and is
+// compiled there with that entry point's instructions. Vectors go by reference only, since passing
+// one by value outside such a function changes the calling convention.
 
 #define SERPENT_SIMD_INLINE [[gnu::always_inline]] inline
 
 using Words4 = uint32_t __attribute__((vector_size(16)));
 using Words8 = uint32_t __attribute__((vector_size(32)));
-
-// The circuits of crypto/serpent_sboxes.h, operation for operation, on vectors instead of words.
-template <class V>
-SERPENT_SIMD_INLINE void sbox0(V& x0, V& x1, V& x2, V& x3) {
-    const V t0 = x0 | x3, t1 = x1 ^ x2, t2 = t0 ^ t1, t3 = x2 | x3;
-    const V t4 = t1 ^ t3, t5 = x0 ^ x3, t6 = x1 | x2, t7 = t5 & t6;
-    const V t8 = t4 ^ t7, t9 = x0 ^ t7, t10 = ~x2, t11 = x0 ^ t10;
-    const V t12 = t2 | t11, t13 = t9 ^ t12, t14 = x2 ^ t5, t15 = t1 & t5;
-    const V t16 = t14 | t15, t17 = t12 ^ t16;
-    x0 = t17;
-    x1 = t13;
-    x2 = t8;
-    x3 = t2;
-}
-
-template <class V>
-SERPENT_SIMD_INLINE void sbox1(V& x0, V& x1, V& x2, V& x3) {
-    const V t0 = x2 ^ x3, t1 = ~x1, t2 = x0 | t1, t3 = t0 ^ t2;
-    const V t4 = x1 & t0, t5 = x3 & t0, t6 = x0 ^ x3, t7 = t1 ^ t6;
-    const V t8 = t5 | t7, t9 = t4 ^ t8, t10 = t3 | t8, t11 = x1 | x2;
-    const V t12 = t6 ^ t11, t13 = t10 ^ t12, t14 = x2 ^ t2, t15 = t6 & t14;
-    const V t16 = t8 ^ t15;
-    x0 = t9;
-    x1 = t13;
-    x2 = t3;
-    x3 = t16;
-}
-
-template <class V>
-SERPENT_SIMD_INLINE void sbox2(V& x0, V& x1, V& x2, V& x3) {
-    const V t0 = x1 ^ x2, t1 = x0 & x2, t2 = x3 ^ t1, t3 = t0 ^ t2;
-    const V t4 = x3 & t0, t5 = x0 | t4, t6 = x1 & t0, t7 = x3 ^ t6;
-    const V t8 = t5 ^ t7, t9 = x0 ^ x2, t10 = t2 | t9, t11 = x0 & t0;
-    const V t12 = t7 | t11, t13 = t10 ^ t12, t14 = ~x1, t15 = t2 | t14;
-    const V t16 = t9 ^ t15;
-    x0 = t3;
-    x1 = t13;
-    x2 = t8;
-    x3 = t16;
-}
-
-template <class V>
-SERPENT_SIMD_INLINE void sbox3(V& x0, V& x1, V& x2, V& x3) {
-    const V t0 = x0 & x3, t1 = x1 | t0, t2 = x0 ^ x2, t3 = x0 | x3;
-    const V t4 = t2 & t3, t5 = t1 ^ t4, t6 = x1 ^ t3, t7 = x1 | x3;
-    const V t8 = t0 ^ t7, t9 = x2 & t8, t10 = t6 ^ t9, t11 = x0 & x1;
-    const V t12 = x2 ^ x3, t13 = t11 | t12, t14 = t0 ^ t13, t15 = t5 ^ t14;
-    const V t16 = t8 ^ t13, t17 = t6 ^ t16;
-    x0 = t10;
-    x1 = t5;
-    x2 = t17;
-    x3 = t15;
-}
-
-template <class V>
-SERPENT_SIMD_INLINE void sbox4(V& x0, V& x1, V& x2, V& x3) {
-    const V t0 = x1 | x2, t1 = x0 | x1, t2 = x0 ^ x3, t3 = t1 & t2;
-    const V t4 = t0 ^ t3, t5 = ~x1, t6 = x2 ^ t5, t7 = x1 ^ x3;
-    const V t8 = t2 & t7, t9 = t6 ^ t8, t10 = x0 & t6, t11 = x2 | x3;
-    const V t12 = t2 ^ t5, t13 = t11 & t12, t14 = t10 | t13, t15 = x0 | x3;
-    const V t16 = x2 ^ t15, t17 = t13 ^ t16;
-    x0 = t9;
-    x1 = t17;
-    x2 = t14;
-    x3 = t4;
-}
-
-template <class V>
-SERPENT_SIMD_INLINE void sbox5(V& x0, V& x1, V& x2, V& x3) {
-    const V t0 = x1 ^ x3, t1 = x0 & t0, t2 = ~x2, t3 = x1 | x3;
-    const V t4 = t2 ^ t3, t5 = t1 ^ t4, t6 = x0 | t2, t7 = x2 ^ t0;
-    const V t8 = x0 ^ x2, t9 = x3 & t8, t10 = t7 | t9, t11 = t6 ^ t10;
-    const V t12 = x0 | x1, t13 = t2 ^ t12, t14 = t1 | t13, t15 = x3 ^ t14;
-    const V t16 = x0 ^ t0, t17 = x3 | t5, t18 = t16 ^ t17;
-    x0 = t5;
-    x1 = t18;
-    x2 = t11;
-    x3 = t15;
-}
-
-template <class V>
-SERPENT_SIMD_INLINE void sbox6(V& x0, V& x1, V& x2, V& x3) {
-    const V t0 = ~x2, t1 = x0 & x3, t2 = t0 ^ t1, t3 = x1 ^ t2;
-    const V t4 = x1 | x3, t5 = x2 ^ t4, t6 = x0 ^ x3, t7 = x1 | x2;
-    const V t8 = t6 & t7, t9 = t5 ^ t8, t10 = x0 ^ t8, t11 = x0 ^ x1;
-    const V t12 = t2 | t11, t13 = t10 ^ t12, t14 = x1 & x2, t15 = x1 ^ t6;
-    const V t16 = t14 | t15, t17 = t12 ^ t16;
-    x0 = t17;
-    x1 = t3;
-    x2 = t13;
-    x3 = t9;
-}
-
-template <class V>
-SERPENT_SIMD_INLINE void sbox7(V& x0, V& x1, V& x2, V& x3) {
-    const V t0 = x0 & x2, t1 = x1 | t0, t2 = x0 | x3, t3 = x2 ^ x3;
-    const V t4 = t2 ^ t3, t5 = t1 ^ t4, t6 = x0 ^ x3, t7 = x1 ^ x2;
-    const V t8 = t4 | t7, t9 = t6 ^ t8, t10 = t2 ^ t7, t11 = x1 & t3;
-    const V t12 = t6 & t11, t13 = t10 ^ t12, t14 = t6 & t10, t15 = x0 & x1;
-    const V t16 = t3 | t15, t17 = ~t16, t18 = t14 | t17;
-    x0 = t18;
-    x1 = t9;
-    x2 = t13;
-    x3 = t5;
-}
-
-template <class V>
-SERPENT_SIMD_INLINE void inverseSbox0(V& x0, V& x1, V& x2, V& x3) {
-    const V t0 = x0 | x1, t1 = ~x3, t2 = x2 ^ t1, t3 = t0 ^ t2;
-    const V t4 = ~x1, t5 = t2 & t4, t6 = x0 & x2, t7 = x1 ^ x3;
-    const V t8 = t6 | t7, t9 = x0 ^ t8, t10 = t5 | t9, t11 = x0 ^ t1;
-    const V t12 = t7 | t11, t13 = t2 ^ t12, t14 = t10 ^ t13, t15 = t6 | t11;
-    const V t16 = x2 & t7, t17 = t5 | t16, t18 = t15 ^ t17;
-    x0 = t10;
-    x1 = t18;
-    x2 = t3;
-    x3 = t14;
-}
-
-template <class V>
-SERPENT_SIMD_INLINE void inverseSbox1(V& x0, V& x1, V& x2, V& x3) {
-    const V t0 = x0 ^ x2, t1 = x1 ^ x3, t2 = x3 & t1, t3 = t0 ^ t2;
-    const V t4 = x0 & x2, t5 = t1 | t4, t6 = ~x0, t7 = x1 & x2;
-    const V t8 = t6 ^ t7, t9 = t5 ^ t8, t10 = x0 ^ t1, t11 = x1 & t10;
-    const V t12 = x2 & t1, t13 = t8 | t12, t14 = t11 ^ t13, t15 = x3 | t10;
-    const V t16 = t0 ^ t7, t17 = t12 | t16, t18 = t15 ^ t17;
-    x0 = t14;
-    x1 = t18;
-    x2 = t9;
-    x3 = t3;
-}
-
-template <class V>
-SERPENT_SIMD_INLINE void inverseSbox2(V& x0, V& x1, V& x2, V& x3) {
-    const V t0 = x1 | x2, t1 = x1 & x3, t2 = x0 ^ t1, t3 = t0 ^ t2;
-    const V t4 = x0 | x2, t5 = x1 & t4, t6 = ~x3, t7 = x0 & x2;
-    const V t8 = t6 | t7, t9 = t5 ^ t8, t10 = x2 ^ t6, t11 = x1 ^ t10;
-    const V t12 = x0 | x1, t13 = t8 & t12, t14 = t11 ^ t13, t15 = t3 | t9;
-    const V t16 = t11 ^ t15;
-    x0 = t3;
-    x1 = t16;
-    x2 = t14;
-    x3 = t9;
-}
-
-template <class V>
-SERPENT_SIMD_INLINE void inverseSbox3(V& x0, V& x1, V& x2, V& x3) {
-    const V t0 = x2 | x3, t1 = x1 & t0, t2 = x0 | x3, t3 = x2 ^ t2;
-    const V t4 = t1 ^ t3, t5 = x0 ^ x2, t6 = x1 ^ t5, t7 = x1 ^ x3;
-    const V t8 = x2 & t7, t9 = t6 | t8, t10 = t2 ^ t9, t11 = t1 | t9;
-    const V t12 = x0 & t0, t13 = t8 ^ t12, t14 = t11 ^ t13, t15 = x1 & t2;
-    const V t16 = t13 ^ t15;
-    x0 = t4;
-    x1 = t10;
-    x2 = t16;
-    x3 = t14;
-}
-
-template <class V>
-SERPENT_SIMD_INLINE void inverseSbox4(V& x0, V& x1, V& x2, V& x3) {
-    const V t0 = x0 & x1, t1 = x2 ^ t0, t2 = x0 ^ x3, t3 = x2 | x3;
-    const V t4 = t2 & t3, t5 = t1 ^ t4, t6 = x1 ^ t3, t7 = x1 | x3;
-    const V t8 = t2 & t7, t9 = t6 ^ t8, t10 = t3 ^ t7, t11 = ~x2;
-    const V t12 = t2 ^ t11, t13 = t1 | t12, t14 = t10 ^ t13, t15 = t4 | t12;
-    const V t16 = x1 ^ x3, t17 = t0 | t16, t18 = t15 ^ t17;
-    x0 = t18;
-    x1 = t5;
-    x2 = t14;
-    x3 = t9;
-}
-
-template <class V>
-SERPENT_SIMD_INLINE void inverseSbox5(V& x0, V& x1, V& x2, V& x3) {
-    const V t0 = x1 & x2, t1 = x0 & x1, t2 = x0 ^ x3, t3 = t1 | t2;
-    const V t4 = t0 ^ t3, t5 = x0 & x3, t6 = x0 & x2, t7 = x1 | t6;
-    const V t8 = t5 ^ t7, t9 = t4 ^ t8, t10 = x2 | t1, t11 = ~x1;
-    const V t12 = t5 ^ t11, t13 = t10 ^ t12, t14 = x1 & t3, t15 = x0 ^ x2;
-    const V t16 = t5 | t15, t17 = t14 ^ t16;
-    x0 = t4;
-    x1 = t9;
-    x2 = t17;
-    x3 = t13;
-}
-
-template <class V>
-SERPENT_SIMD_INLINE void inverseSbox6(V& x0, V& x1, V& x2, V& x3) {
-    const V t0 = x1 ^ x3, t1 = ~x2, t2 = x0 | t1, t3 = t0 ^ t2;
-    const V t4 = x0 & x1, t5 = t1 | t4, t6 = x0 ^ x2, t7 = x1 | x3;
-    const V t8 = t6 & t7, t9 = t5 ^ t8, t10 = t0 ^ t9, t11 = t1 & t7;
-    const V t12 = x0 ^ x3, t13 = t4 | t12, t14 = ~t13, t15 = t11 ^ t14;
-    const V t16 = t6 | t12, t17 = t9 ^ t16;
-    x0 = t17;
-    x1 = t3;
-    x2 = t15;
-    x3 = t10;
-}
-
-template <class V>
-SERPENT_SIMD_INLINE void inverseSbox7(V& x0, V& x1, V& x2, V& x3) {
-    const V t0 = x0 & x1, t1 = x2 | t0, t2 = x0 | x1, t3 = x3 & t2;
-    const V t4 = t1 ^ t3, t5 = x0 | t3, t6 = x1 ^ x2, t7 = x1 | x3;
-    const V t8 = t6 & t7, t9 = ~t8, t10 = t5 ^ t9, t11 = t0 ^ t7;
-    const V t12 = x0 | x3, t13 = t6 & t12, t14 = t11 ^ t13, t15 = x0 | x2;
-    const V t16 = t3 ^ t15, t17 = t9 ^ t16, t18 = t14 ^ t17;
-    x0 = t10;
-    x1 = t18;
-    x2 = t14;
-    x3 = t4;
-}
-
-template <class V>
-struct Bitslice {
-    V x0;
-    V x1;
-    V x2;
-    V x3;
-};
-
-template <int N, class V>
-SERPENT_SIMD_INLINE void rotateLeft(V& v) {
-    v = (v << N) | (v >> (32 - N));
-}
-
-template <int N, class V>
-SERPENT_SIMD_INLINE void rotateRight(V& v) {
-    v = (v >> N) | (v << (32 - N));
-}
-
-// A subkey word XORed into a vector goes into every element, that is into every block.
-template <class V>
-SERPENT_SIMD_INLINE void mixSubkey(Bitslice<V>& s, const uint8_t* subkeys, unsigned index) {
-    const uint8_t* k = subkeys + BLOCK * index;
-    s.x0 ^= load32Le(k);
-    s.x1 ^= load32Le(k + 4);
-    s.x2 ^= load32Le(k + 8);
-    s.x3 ^= load32Le(k + 12);
-}
-
-template <int BOX, class V>
-SERPENT_SIMD_INLINE void sbox(Bitslice<V>& s) {
-    if constexpr (BOX == 0) sbox0(s.x0, s.x1, s.x2, s.x3);
-    if constexpr (BOX == 1) sbox1(s.x0, s.x1, s.x2, s.x3);
-    if constexpr (BOX == 2) sbox2(s.x0, s.x1, s.x2, s.x3);
-    if constexpr (BOX == 3) sbox3(s.x0, s.x1, s.x2, s.x3);
-    if constexpr (BOX == 4) sbox4(s.x0, s.x1, s.x2, s.x3);
-    if constexpr (BOX == 5) sbox5(s.x0, s.x1, s.x2, s.x3);
-    if constexpr (BOX == 6) sbox6(s.x0, s.x1, s.x2, s.x3);
-    if constexpr (BOX == 7) sbox7(s.x0, s.x1, s.x2, s.x3);
-}
-
-template <int BOX, class V>
-SERPENT_SIMD_INLINE void inverseSbox(Bitslice<V>& s) {
-    if constexpr (BOX == 0) inverseSbox0(s.x0, s.x1, s.x2, s.x3);
-    if constexpr (BOX == 1) inverseSbox1(s.x0, s.x1, s.x2, s.x3);
-    if constexpr (BOX == 2) inverseSbox2(s.x0, s.x1, s.x2, s.x3);
-    if constexpr (BOX == 3) inverseSbox3(s.x0, s.x1, s.x2, s.x3);
-    if constexpr (BOX == 4) inverseSbox4(s.x0, s.x1, s.x2, s.x3);
-    if constexpr (BOX == 5) inverseSbox5(s.x0, s.x1, s.x2, s.x3);
-    if constexpr (BOX == 6) inverseSbox6(s.x0, s.x1, s.x2, s.x3);
-    if constexpr (BOX == 7) inverseSbox7(s.x0, s.x1, s.x2, s.x3);
-}
-
-template <class V>
-SERPENT_SIMD_INLINE void inverseLinearTransform(Bitslice<V>& s) {
-    rotateRight<22>(s.x2);
-    rotateRight<5>(s.x0);
-    s.x2 ^= s.x3 ^ (s.x1 << 7);
-    s.x0 ^= s.x1 ^ s.x3;
-    rotateRight<7>(s.x3);
-    rotateRight<1>(s.x1);
-    s.x3 ^= s.x2 ^ (s.x0 << 3);
-    s.x1 ^= s.x0 ^ s.x2;
-    rotateRight<3>(s.x2);
-    rotateRight<13>(s.x0);
-}
-
-// The linear transformation and then the XOR of subkey `index`, with the subkey words for x0 and
-// x2 going in before the final rotations (rotated back to match), as in crypto/serpent.cpp.
-template <class V>
-SERPENT_SIMD_INLINE void linearTransformAndMix(Bitslice<V>& s, const uint8_t* subkeys, unsigned index) {
-    const uint8_t* k = subkeys + BLOCK * index;
-    rotateLeft<13>(s.x0);
-    rotateLeft<3>(s.x2);
-    s.x1 ^= s.x0 ^ s.x2;
-    s.x3 ^= s.x2 ^ (s.x0 << 3);
-    rotateLeft<1>(s.x1);
-    rotateLeft<7>(s.x3);
-    s.x0 ^= rotr32(load32Le(k), 5);
-    s.x2 ^= rotr32(load32Le(k + 8), 22);
-    s.x0 ^= s.x1 ^ s.x3;
-    s.x2 ^= s.x3 ^ (s.x1 << 7);
-    rotateLeft<5>(s.x0);
-    rotateLeft<22>(s.x2);
-    s.x1 ^= load32Le(k + 4);
-    s.x3 ^= load32Le(k + 12);
-}
-
-template <int BOX, class V>
-SERPENT_SIMD_INLINE void encryptRound(Bitslice<V>& s, const uint8_t* subkeys, unsigned round) {
-    sbox<BOX>(s);
-    linearTransformAndMix(s, subkeys, round + 1);
-}
-
-template <int BOX, class V>
-SERPENT_SIMD_INLINE void decryptRound(Bitslice<V>& s, const uint8_t* subkeys, unsigned round) {
-    inverseLinearTransform(s);
-    inverseSbox<BOX>(s);
-    mixSubkey(s, subkeys, round);
-}
-
-template <class V>
-SERPENT_SIMD_INLINE void encryptBitslice(Bitslice<V>& s, const uint8_t* subkeys) {
-    mixSubkey(s, subkeys, 0);
-    for (unsigned base = 0; base < 24; base += 8) {
-        encryptRound<0>(s, subkeys, base);
-        encryptRound<1>(s, subkeys, base + 1);
-        encryptRound<2>(s, subkeys, base + 2);
-        encryptRound<3>(s, subkeys, base + 3);
-        encryptRound<4>(s, subkeys, base + 4);
-        encryptRound<5>(s, subkeys, base + 5);
-        encryptRound<6>(s, subkeys, base + 6);
-        encryptRound<7>(s, subkeys, base + 7);
-    }
-    encryptRound<0>(s, subkeys, 24);
-    encryptRound<1>(s, subkeys, 25);
-    encryptRound<2>(s, subkeys, 26);
-    encryptRound<3>(s, subkeys, 27);
-    encryptRound<4>(s, subkeys, 28);
-    encryptRound<5>(s, subkeys, 29);
-    encryptRound<6>(s, subkeys, 30);
-    // The last round ends with subkey 32 instead of the linear transformation.
-    sbox<7>(s);
-    mixSubkey(s, subkeys, 32);
-}
-
-template <class V>
-SERPENT_SIMD_INLINE void decryptBitslice(Bitslice<V>& s, const uint8_t* subkeys) {
-    mixSubkey(s, subkeys, 32);
-    inverseSbox<7>(s);
-    mixSubkey(s, subkeys, 31);
-    decryptRound<6>(s, subkeys, 30);
-    decryptRound<5>(s, subkeys, 29);
-    decryptRound<4>(s, subkeys, 28);
-    decryptRound<3>(s, subkeys, 27);
-    decryptRound<2>(s, subkeys, 26);
-    decryptRound<1>(s, subkeys, 25);
-    decryptRound<0>(s, subkeys, 24);
-    for (unsigned base = 24; base != 0;) {
-        base -= 8;
-        decryptRound<7>(s, subkeys, base + 7);
-        decryptRound<6>(s, subkeys, base + 6);
-        decryptRound<5>(s, subkeys, base + 5);
-        decryptRound<4>(s, subkeys, base + 4);
-        decryptRound<3>(s, subkeys, base + 3);
-        decryptRound<2>(s, subkeys, base + 2);
-        decryptRound<1>(s, subkeys, base + 1);
-        decryptRound<0>(s, subkeys, base);
-    }
-}
 
 // --- Groups: blocks in and out of bitslice form ---
 //
@@ -533,15 +174,15 @@ SERPENT_SIMD_INLINE void splitWord(Group<V> (&g)[N], size_t word, const W& wide)
 template <bool ENCRYPT, class V, size_t N>
 SERPENT_SIMD_INLINE void cryptBitsliced(Group<V> (&g)[N], const uint8_t* subkeys) {
     using W = typename Joined<V, N>::type;
-    Bitslice<W> s;
+    SerpentBitslice<W> s;
     joinWord(s.x0, g, 0);
     joinWord(s.x1, g, 1);
     joinWord(s.x2, g, 2);
     joinWord(s.x3, g, 3);
     if constexpr (ENCRYPT) {
-        encryptBitslice(s, subkeys);
+        serpentEncryptBitslice(s, subkeys);
     } else {
-        decryptBitslice(s, subkeys);
+        serpentDecryptBitslice(s, subkeys);
     }
     splitWord(g, 0, s.x0);
     splitWord(g, 1, s.x1);
@@ -902,110 +543,46 @@ LaneEngine laneEngineFor(SerpentPath path, size_t activeLanes) {
     return LANE_PORTABLE;
 }
 
-// Lanes are scheduled in batches of at most this many, with their progress on the stack.
-constexpr size_t LANE_BATCH = 32;
-// While more lanes wait than the engine has slots, the lanes with the most blocks left run for at
-// least this many steps before the choice is made again: the lanes stay within this many blocks
-// of one another, so the slots stay full until near the end, at a small cost per choice.
-constexpr size_t LANE_PHASE_MIN_STEPS = 16;
+// The kernel for cbcLanesEncrypt: a pass's lanes in the slots of the engine for their number
+// (laneEngineFor gives the same engine for the lanes picked as for all that were waiting), and the
+// slots without a lane on one spare block, which the owner wipes afterwards.
+struct LaneKernel {
+    SerpentPath path;
+    const SerpentKeySchedule& schedule;
+    uint8_t spare[BLOCK];
 
-struct LaneBatch {
-    SerpentCbcLane* lanes;
-    size_t count;
-    size_t done[LANE_BATCH];
-};
-
-size_t laneBlocksLeft(const LaneBatch& batch, size_t i) { return batch.lanes[i].length / BLOCK - batch.done[i]; }
-
-uint8_t* laneChain(const LaneBatch& batch, size_t i) {
-    SerpentCbcLane& lane = batch.lanes[i];
-    return batch.done[i] == 0 ? lane.chainingBlock : lane.data + BLOCK * (batch.done[i] - 1);
-}
-
-void runLaneEngine(LaneEngine engine, const SerpentKeySchedule& schedule, const LaneBatch& batch, const size_t* picked,
-                   size_t pickedCount, size_t steps, uint8_t spare[16]) {
-    if (engine == LANE_PORTABLE) {
-        const size_t i = picked[0];
-        portableCbcEncryptSteps(schedule, batch.lanes[i].data + BLOCK * batch.done[i], laneChain(batch, i), steps);
-        return;
-    }
+    void operator()(const CbcLanePass& pass) {
+        const LaneEngine engine = laneEngineFor(path, pass.laneCount);
+        if (engine == LANE_PORTABLE) {
+            for (size_t k = 0; k < pass.laneCount; ++k) {
+                portableCbcEncryptSteps(schedule, pass.blocks[k], pass.chains[k], pass.blockCount);
+            }
+            return;
+        }
 #if SERPENT_SIMD_X86
-    LaneSlots slots{};
-    for (size_t s = 0; s < laneEngineSlots(engine); ++s) {
-        if (s < pickedCount) {
-            const size_t i = picked[s];
-            slots.block[s] = batch.lanes[i].data + BLOCK * batch.done[i];
-            slots.chain[s] = laneChain(batch, i);
-            slots.stride[s] = BLOCK;
-        } else {
-            slots.block[s] = spare;
-            slots.chain[s] = spare;
-            slots.stride[s] = 0;
+        LaneSlots slots{};
+        for (size_t k = 0; k < laneEngineSlots(engine); ++k) {
+            if (k < pass.laneCount) {
+                slots.block[k] = pass.blocks[k];
+                slots.chain[k] = pass.chains[k];
+                slots.stride[k] = BLOCK;
+            } else {
+                slots.block[k] = spare;
+                slots.chain[k] = spare;
+                slots.stride[k] = 0;
+            }
         }
-    }
-    const uint8_t* subkeys = schedule.subkeys.data();
-    switch (engine) {
-    case LANE_PORTABLE: break;
-    case LANE_SSE2: sse2LaneSteps(subkeys, slots, steps); break;
-    case LANE_SSE2_PAIRED: sse2LaneStepsPaired(subkeys, slots, steps); break;
-    case LANE_AVX2: avx2LaneSteps(subkeys, slots, steps); break;
-    case LANE_AVX2_PAIRED: avx2LaneStepsPaired(subkeys, slots, steps); break;
-    }
-#else
-    (void)pickedCount;
-    (void)spare;
+        const uint8_t* subkeys = schedule.subkeys.data();
+        switch (engine) {
+        case LANE_PORTABLE: break;
+        case LANE_SSE2: sse2LaneSteps(subkeys, slots, pass.blockCount); break;
+        case LANE_SSE2_PAIRED: sse2LaneStepsPaired(subkeys, slots, pass.blockCount); break;
+        case LANE_AVX2: avx2LaneSteps(subkeys, slots, pass.blockCount); break;
+        case LANE_AVX2_PAIRED: avx2LaneStepsPaired(subkeys, slots, pass.blockCount); break;
+        }
 #endif
-}
-
-void cbcEncryptLaneBatch(SerpentPath path, const SerpentKeySchedule& schedule, SerpentCbcLane* lanes, size_t count) {
-    LaneBatch batch{lanes, count, {}};
-    uint8_t spare[BLOCK] = {};
-    for (;;) {
-        size_t active = 0;
-        for (size_t i = 0; i < count; ++i) {
-            if (laneBlocksLeft(batch, i) != 0) ++active;
-        }
-        if (active == 0) break;
-        const LaneEngine engine = laneEngineFor(path, active);
-        const size_t slots = laneEngineSlots(engine);
-
-        // The lanes with the most blocks left take the slots.
-        bool taken[LANE_BATCH] = {};
-        size_t picked[LANE_SLOTS_MAX];
-        size_t pickedCount = 0;
-        while (pickedCount < slots && pickedCount < active) {
-            size_t best = count;
-            for (size_t i = 0; i < count; ++i) {
-                if (taken[i] || laneBlocksLeft(batch, i) == 0) continue;
-                if (best == count || laneBlocksLeft(batch, i) > laneBlocksLeft(batch, best)) best = i;
-            }
-            taken[best] = true;
-            picked[pickedCount++] = best;
-        }
-        // They run until the shortest of them ends, or until they are down to the most any
-        // waiting lane has left, but for at least LANE_PHASE_MIN_STEPS.
-        const size_t shortest = laneBlocksLeft(batch, picked[pickedCount - 1]);
-        size_t mostWaiting = 0;
-        for (size_t i = 0; i < count; ++i) {
-            if (!taken[i] && laneBlocksLeft(batch, i) > mostWaiting) mostWaiting = laneBlocksLeft(batch, i);
-        }
-        size_t steps = shortest;
-        if (mostWaiting != 0) {
-            steps = shortest - mostWaiting > LANE_PHASE_MIN_STEPS ? shortest - mostWaiting : LANE_PHASE_MIN_STEPS;
-            if (steps > shortest) steps = shortest;
-        }
-
-        runLaneEngine(engine, schedule, batch, picked, pickedCount, steps, spare);
-        for (size_t s = 0; s < pickedCount; ++s) {
-            const size_t i = picked[s];
-            batch.done[i] += steps;
-            if (laneBlocksLeft(batch, i) == 0) {
-                std::memcpy(lanes[i].chainingBlock, lanes[i].data + BLOCK * (batch.done[i] - 1), BLOCK);
-            }
-        }
     }
-    secureWipe(spare, sizeof spare);
-}
+};
 
 }  // namespace
 
@@ -1051,7 +628,7 @@ bool serpentCbcDecryptInto(const SerpentKeySchedule& schedule, uint8_t iv[16], c
     return serpentCbcDecryptOn(serpentBestPath(), schedule, iv, in, out, length);
 }
 
-bool serpentCbcEncryptLanes(const SerpentKeySchedule& schedule, SerpentCbcLane* lanes, size_t laneCount) {
+bool serpentCbcEncryptLanes(const SerpentKeySchedule& schedule, CbcLane* lanes, size_t laneCount) {
     return serpentCbcEncryptLanesOn(serpentBestPath(), schedule, lanes, laneCount);
 }
 
@@ -1099,23 +676,20 @@ bool serpentCbcDecryptOn(SerpentPath path, const SerpentKeySchedule& schedule, u
     return true;
 }
 
-bool serpentCbcEncryptLanesOn(SerpentPath path, const SerpentKeySchedule& schedule, SerpentCbcLane* lanes,
+bool serpentCbcEncryptLanesOn(SerpentPath path, const SerpentKeySchedule& schedule, CbcLane* lanes,
                               size_t laneCount) {
     if (!serpentPathAvailable(path)) return false;
-    for (size_t i = 0; i < laneCount; ++i) {
-        if (!lengthIsWholeBlocks(lanes[i].length)) return false;
-    }
     if (!schedule.valid) {
         for (size_t i = 0; i < laneCount; ++i) {
             secureWipe(lanes[i].chainingBlock, BLOCK);
-            if (lanes[i].length != 0) secureWipe(lanes[i].data, lanes[i].length);
+            if (lanes[i].blockCount != 0) secureWipe(lanes[i].data, BLOCK * lanes[i].blockCount);
         }
         return false;
     }
-    for (size_t first = 0; first < laneCount; first += LANE_BATCH) {
-        const size_t count = laneCount - first < LANE_BATCH ? laneCount - first : LANE_BATCH;
-        cbcEncryptLaneBatch(path, schedule, lanes + first, count);
-    }
+    LaneKernel kernel{path, schedule, {}};
+    cbcLanesEncrypt(
+        lanes, laneCount, [path](size_t active) { return laneEngineSlots(laneEngineFor(path, active)); }, kernel);
+    secureWipe(kernel.spare, sizeof kernel.spare);
     if (path != SERPENT_PATH_PORTABLE) stackScrub();
     return true;
 }

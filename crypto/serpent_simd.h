@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "crypto/cbc_lanes.h"
 #include "crypto/cpu_features.h"
 #include "crypto/serpent.h"
 
@@ -18,15 +19,6 @@ enum SerpentPath : uint32_t { SERPENT_PATH_PORTABLE = 0, SERPENT_PATH_SSE2 = 1, 
 // Blocks per SIMD group: what one pass of a path's rounds transforms.
 constexpr size_t SERPENT_SSE2_GROUP_BLOCKS = 4;
 constexpr size_t SERPENT_AVX2_GROUP_BLOCKS = 8;
-
-// One CBC chain for serpentCbcEncryptLanes. chainingBlock holds the IV on entry and the chain's
-// last ciphertext block on return (unchanged when length is 0). data holds length bytes, length
-// a multiple of 16, and is encrypted in place; lanes MUST NOT share or overlap their data.
-struct SerpentCbcLane {
-    uint8_t chainingBlock[16];
-    uint8_t* data;
-    size_t length;
-};
 
 // True when path can run in this process: SERPENT_PATH_PORTABLE always.
 bool serpentPathAvailable(SerpentPath path);
@@ -70,12 +62,11 @@ CpuFeatures serpentHideCpuFeatures(const CpuFeatures& hidden);
 // E(plaintext block i XOR ciphertext block i − 1), block −1 being the lane's chainingBlock, exactly
 // as encrypting the lanes one after the other. One block of each of several lanes goes through the
 // cipher at once, so the work runs in parallel only across lanes: AVX2 needs 16 lanes to run at
-// full speed, SSE2 8. Lanes of different lengths are fine: the lanes with the most blocks left go
-// first, and the rest go on with fewer. lanes MUST point at laneCount records; the records' data
-// and length are left as they were. Fails with false when a lane's length is not a multiple of 16
-// (nothing written); with a schedule that is not valid every lane's data and chaining block are
-// set to zero and the result is false.
-[[nodiscard]] bool serpentCbcEncryptLanes(const SerpentKeySchedule& schedule, SerpentCbcLane* lanes, size_t laneCount);
+// full speed, SSE2 8. Lanes of different lengths are fine: cbcLanesEncrypt (crypto/cbc_lanes.h)
+// schedules them. lanes MUST point at laneCount records (or be null when laneCount is 0); the
+// records' data and blockCount are left as they were. With a schedule that is not valid every
+// lane's data and chaining block are set to zero and the result is false.
+[[nodiscard]] bool serpentCbcEncryptLanes(const SerpentKeySchedule& schedule, CbcLane* lanes, size_t laneCount);
 
 // The same four operations on one given path, for tests and benchmarks: the results are the same
 // bytes as above. A path that is not available (serpentPathAvailable) makes each of them return
@@ -89,5 +80,5 @@ CpuFeatures serpentHideCpuFeatures(const CpuFeatures& hidden);
                                           size_t count);
 [[nodiscard]] bool serpentCbcDecryptOn(SerpentPath path, const SerpentKeySchedule& schedule, uint8_t iv[16],
                                        const uint8_t* in, uint8_t* out, size_t length);
-[[nodiscard]] bool serpentCbcEncryptLanesOn(SerpentPath path, const SerpentKeySchedule& schedule, SerpentCbcLane* lanes,
+[[nodiscard]] bool serpentCbcEncryptLanesOn(SerpentPath path, const SerpentKeySchedule& schedule, CbcLane* lanes,
                                             size_t laneCount);

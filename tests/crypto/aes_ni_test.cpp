@@ -204,7 +204,7 @@ std::vector<LaneSetRow> laneSets() {
 // misalignment between guards, equals that lane alone through the portable aesCbcEncrypt; its
 // chaining block ends as the last ciphertext block (the IV for an empty lane), and its record's
 // data and length stay.
-TEST(AesCbcLanes, EachLaneEqualsItsChainAloneOnThePortableEngine) {
+TEST(CbcLanes, EachLaneEqualsItsChainAloneOnThePortableEngine) {
     SeededBytes random(0xae5a5);
     for (AesEngine engine : {AES_ENGINE_PORTABLE, AES_ENGINE_NI}) {
         if (!aesEngineAvailable(engine)) continue;
@@ -222,7 +222,7 @@ TEST(AesCbcLanes, EachLaneEqualsItsChainAloneOnThePortableEngine) {
                     ivs.push_back(random.next(16));
                     buffers.emplace_back(plaintexts[i], i % 16);
                 }
-                std::vector<AesCbcLane> lanes(row.blocks.size());
+                std::vector<CbcLane> lanes(row.blocks.size());
                 for (size_t i = 0; i < lanes.size(); ++i) {
                     std::copy(ivs[i].begin(), ivs[i].end(), lanes[i].chainingBlock);
                     lanes[i].data = buffers[i].data();
@@ -256,7 +256,7 @@ TEST_F(AesNiAgreement, CbcLanesOfChunkSize) {
     std::vector<Bytes> plaintexts;
     std::vector<Bytes> ivs;
     std::vector<Bytes> buffers;
-    AesCbcLane lanes[std::size(lengths)];
+    CbcLane lanes[std::size(lengths)];
     for (size_t i = 0; i < std::size(lengths); ++i) {
         plaintexts.push_back(random.next(16 * lengths[i]));
         ivs.push_back(random.next(16));

@@ -90,7 +90,7 @@ TEST_P(AesOracle, CbcLanesMatchOpensslChains) {
             std::vector<Bytes> ivs;
             std::vector<Bytes> plaintexts;
             std::vector<Bytes> data;
-            std::vector<AesCbcLane> lanes(laneCount);
+            std::vector<CbcLane> lanes(laneCount);
             for (size_t l = 0; l < laneCount; ++l) {
                 ivs.push_back(random.next(16));
                 plaintexts.push_back(random.next(16 * random.below(70)));

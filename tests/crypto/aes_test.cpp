@@ -98,7 +98,7 @@ TEST_P(AesEngines, Sp800_38aRunsOfFourBlocks) {
 
     // The same run in each of three lanes side by side, and its first half in a fourth.
     std::vector<Bytes> lanesData(4, fromHex(SP800_38A_PLAINTEXT));
-    AesCbcLane lanes[4];
+    CbcLane lanes[4];
     for (size_t i = 0; i < 4; ++i) {
         std::copy(iv.begin(), iv.end(), lanes[i].chainingBlock);
         lanes[i].data = lanesData[i].data();
@@ -136,7 +136,7 @@ TEST_P(AesEngines, RunsUnderAScheduleNotValid) {
     // Lanes: every lane's blocks and chaining block are zeroed, and nothing beyond its blocks.
     Bytes first = original;
     Bytes second = original;
-    AesCbcLane lanes[2] = {AesCbcLane{{}, first.data(), 4}, AesCbcLane{{}, second.data(), 1}};
+    CbcLane lanes[2] = {CbcLane{{}, first.data(), 4}, CbcLane{{}, second.data(), 1}};
     for (auto& lane : lanes) std::copy(iv.begin(), iv.end(), lane.chainingBlock);
     EXPECT_FALSE(aesCbcEncryptLanes(schedule, lanes, 2, engine));
     EXPECT_EQ(toHex(first), zeros);

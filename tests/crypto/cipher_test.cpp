@@ -130,7 +130,7 @@ TEST(CipherLanes, EachLaneIsItsOwnChainAndDecryptsBack) {
         std::vector<Bytes> plaintexts;
         std::vector<Bytes> ivs;
         std::vector<Bytes> data;
-        std::vector<CipherCbcLane> lanes(std::size(blockCounts));
+        std::vector<CbcLane> lanes(std::size(blockCounts));
         for (size_t i = 0; i < lanes.size(); ++i) {
             plaintexts.push_back(random.next(16 * blockCounts[i]));
             ivs.push_back(random.next(16));
@@ -444,7 +444,7 @@ TEST(CipherContextState, ContextNotValidFailsEveryOperationAsDocumented) {
 
         // Lanes of a context that cannot encrypt are zeroed, not left as plaintext.
         Bytes laneData = data;
-        CipherCbcLane lane{};
+        CbcLane lane{};
         std::memset(lane.chainingBlock, 0x77, sizeof lane.chainingBlock);
         lane.data = laneData.data();
         lane.blockCount = laneData.size() / CIPHER_BLOCK_BYTES;

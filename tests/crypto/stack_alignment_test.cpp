@@ -146,14 +146,14 @@ TEST_F(MisalignedStackAes, CbcLanesMatchPortable) {
         SCOPED_TRACE(offset);
         std::vector<Bytes> fast;
         std::vector<Bytes> reference;
-        std::vector<AesCbcLane> fastLanes;
-        std::vector<AesCbcLane> referenceLanes;
+        std::vector<CbcLane> fastLanes;
+        std::vector<CbcLane> referenceLanes;
         for (size_t length : lengths) {
             fast.emplace_back(plaintext.begin(), plaintext.begin() + static_cast<long>(BLOCK * length));
             reference.push_back(fast.back());
         }
         for (size_t i = 0; i < fast.size(); ++i) {
-            AesCbcLane lane{};
+            CbcLane lane{};
             std::memcpy(lane.chainingBlock, iv.data(), BLOCK);
             lane.chainingBlock[0] = static_cast<uint8_t>(i);
             lane.blockCount = lengths[i];
@@ -214,7 +214,7 @@ constexpr size_t SERPENT_LANES = 11;
 
 struct SerpentLanes {
     std::vector<Bytes> data;
-    SerpentCbcLane lanes[SERPENT_LANES];
+    CbcLane lanes[SERPENT_LANES];
 };
 
 void fillSerpentLanes(SerpentLanes& out, const Bytes& plaintext, const Bytes& iv) {
@@ -226,7 +226,7 @@ void fillSerpentLanes(SerpentLanes& out, const Bytes& plaintext, const Bytes& iv
         std::memcpy(out.lanes[i].chainingBlock, iv.data(), BLOCK);
         out.lanes[i].chainingBlock[0] = static_cast<uint8_t>(i);
         out.lanes[i].data = out.data[i].data();
-        out.lanes[i].length = out.data[i].size();
+        out.lanes[i].blockCount = out.data[i].size() / BLOCK;
     }
 }
 

@@ -224,7 +224,7 @@ TEST_P(StackScrubAes, CbcAndLanesLeaveNoRoundKeyBelowTheCaller) {
     testsupport::stackWindowRead(window.data());
     const std::vector<size_t> afterDecrypt = testsupport::stackWindowFind(window, patterns);
 
-    AesCbcLane lanes[6];
+    CbcLane lanes[6];
     for (size_t i = 0; i < 6; ++i) {
         std::memcpy(lanes[i].chainingBlock, iv.data(), 16);
         lanes[i].data = data.data() + 16 * 6 * i;
