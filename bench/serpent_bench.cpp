@@ -15,8 +15,8 @@ constexpr size_t CHUNK_BYTES = 2 * 1024 * 1024;
 
 const char* pathName(int64_t argument) {
     switch (argument) {
-    case SERPENT_PATH_SSE2: return "SSE2";
-    case SERPENT_PATH_AVX2: return "AVX2";
+    case SERPENT_ENGINE_SSE2: return "SSE2";
+    case SERPENT_ENGINE_AVX2: return "AVX2";
     default: return "portable";
     }
 }
@@ -24,9 +24,9 @@ const char* pathName(int64_t argument) {
 // Keys the schedule and labels the run; false (with the run marked skipped) when the path is
 // missing here.
 bool setUp(benchmark::State& state, SerpentKeySchedule& schedule) {
-    const auto path = static_cast<SerpentPath>(state.range(0));
+    const auto path = static_cast<SerpentEngine>(state.range(0));
     state.SetLabel(pathName(state.range(0)));
-    if (!serpentPathAvailable(path)) {
+    if (!serpentEngineAvailable(path)) {
         state.SkipWithError("path not available on this processor");
         return false;
     }
@@ -56,7 +56,7 @@ void reportRate(benchmark::State& state, size_t bytesPerIteration) {
 void BM_SerpentEncryptBlocks(benchmark::State& state) {
     SerpentKeySchedule schedule;
     if (!setUp(state, schedule)) return;
-    const auto path = static_cast<SerpentPath>(state.range(0));
+    const auto path = static_cast<SerpentEngine>(state.range(0));
     std::vector<uint8_t> data = patternBytes(static_cast<size_t>(state.range(1)));
     for (auto _ : state) {
         if (!serpentEncryptBlocksOn(path, schedule, data.data(), data.size() / 16)) state.SkipWithError("failed");
@@ -68,7 +68,7 @@ void BM_SerpentEncryptBlocks(benchmark::State& state) {
 void BM_SerpentDecryptBlocks(benchmark::State& state) {
     SerpentKeySchedule schedule;
     if (!setUp(state, schedule)) return;
-    const auto path = static_cast<SerpentPath>(state.range(0));
+    const auto path = static_cast<SerpentEngine>(state.range(0));
     std::vector<uint8_t> data = patternBytes(static_cast<size_t>(state.range(1)));
     for (auto _ : state) {
         if (!serpentDecryptBlocksOn(path, schedule, data.data(), data.size() / 16)) state.SkipWithError("failed");
@@ -82,7 +82,7 @@ void BM_SerpentDecryptBlocks(benchmark::State& state) {
 void BM_SerpentCbcDecryptChunk(benchmark::State& state) {
     SerpentKeySchedule schedule;
     if (!setUp(state, schedule)) return;
-    const auto path = static_cast<SerpentPath>(state.range(0));
+    const auto path = static_cast<SerpentEngine>(state.range(0));
     std::vector<uint8_t> data = patternBytes(CHUNK_BYTES);
     uint8_t iv[16] = {};
     for (auto _ : state) {
@@ -99,7 +99,7 @@ void BM_SerpentCbcDecryptChunk(benchmark::State& state) {
 void BM_SerpentCbcEncryptLanes(benchmark::State& state) {
     SerpentKeySchedule schedule;
     if (!setUp(state, schedule)) return;
-    const auto path = static_cast<SerpentPath>(state.range(0));
+    const auto path = static_cast<SerpentEngine>(state.range(0));
     const auto laneCount = static_cast<size_t>(state.range(1));
     const size_t laneBytes = CHUNK_BYTES + 16;
     std::vector<std::vector<uint8_t>> data(laneCount, patternBytes(laneBytes));
@@ -114,7 +114,7 @@ void BM_SerpentCbcEncryptLanes(benchmark::State& state) {
 
 // Every path, with each of the given second arguments (or none).
 void allPaths(benchmark::internal::Benchmark* b, const std::vector<int64_t>& seconds) {
-    for (int64_t path : {SERPENT_PATH_PORTABLE, SERPENT_PATH_SSE2, SERPENT_PATH_AVX2}) {
+    for (int64_t path : {SERPENT_ENGINE_PORTABLE, SERPENT_ENGINE_SSE2, SERPENT_ENGINE_AVX2}) {
         if (seconds.empty()) {
             b->Arg(path);
         } else {

@@ -101,8 +101,8 @@ FERROLYN_AES_NI_TARGET inline void transformBlocks(const RoundKeys& keys, uint8_
 // from the chaining value chaining[i]. The chains' rounds interleave, so N chains take
 // about the time of one until the instructions' throughput is reached.
 template <size_t N>
-FERROLYN_AES_NI_TARGET void cbcEncryptSideBySide(const RoundKeys& keys, uint8_t* const* data,
-                                                 const __m128i* chaining, size_t steps) {
+FERROLYN_AES_NI_TARGET void cbcEncryptSideBySide(const RoundKeys& keys, uint8_t* const* data, const __m128i* chaining,
+                                                 size_t steps) {
     const __m128i firstKey = keys.key[0];
     const __m128i lastKey = keys.key[keys.rounds];
     __m128i x[N];
@@ -189,7 +189,8 @@ void aesNiCbcEncryptLanes(const AesKeySchedule& schedule, CbcLane* lanes, size_t
     RoundKeys keys;
     loadRoundKeys(schedule.encryptionRoundKeys, schedule.rounds, keys);
     LaneKernel kernel{keys};
-    cbcLanesEncrypt(lanes, laneCount, [](size_t) { return LANES; }, kernel);
+    cbcLanesEncrypt(
+        lanes, laneCount, [](size_t) { return LANES; }, kernel);
     wipeRoundKeys(keys);
 }
 

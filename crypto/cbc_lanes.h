@@ -98,7 +98,7 @@ void cbcLanesEncrypt(CbcLane* lanes, size_t laneCount, PassLanes passLanes, Kern
             size_t steps = shortest;
             if (mostWaiting != 0) {
                 steps = shortest - mostWaiting > CBC_LANES_PHASE_MIN_BLOCKS ? shortest - mostWaiting
-                                                                             : CBC_LANES_PHASE_MIN_BLOCKS;
+                                                                            : CBC_LANES_PHASE_MIN_BLOCKS;
                 if (steps > shortest) steps = shortest;
             }
 

@@ -8,7 +8,7 @@ PrimitiveEngines chooseEngines() {
     PrimitiveEngines engines;
     engines.aes = aesPreferredEngine();
     engines.sha256 = sha256PreferredEngine();
-    engines.serpent = serpentBestPath();
+    engines.serpent = serpentPreferredEngine();
     return engines;
 }
 
@@ -42,11 +42,11 @@ const char* engineName(Sha256Engine engine) {
     return "?";
 }
 
-const char* engineName(SerpentPath path) {
-    switch (path) {
-    case SERPENT_PATH_PORTABLE: return "portable";
-    case SERPENT_PATH_SSE2: return "SSE2";
-    case SERPENT_PATH_AVX2: return "AVX2";
+const char* engineName(SerpentEngine engine) {
+    switch (engine) {
+    case SERPENT_ENGINE_PORTABLE: return "portable";
+    case SERPENT_ENGINE_SSE2: return "SSE2";
+    case SERPENT_ENGINE_AVX2: return "AVX2";
     }
     return "?";
 }
@@ -55,6 +55,7 @@ std::string enginesText(const PrimitiveEngines& engines, const char* portableNam
     std::string text;
     appendEngine(text, "AES-256", engines.aes == AES_ENGINE_PORTABLE, engineName(engines.aes), portableName);
     appendEngine(text, "SHA-256", engines.sha256 == SHA256_ENGINE_PORTABLE, engineName(engines.sha256), portableName);
-    appendEngine(text, "Serpent", engines.serpent == SERPENT_PATH_PORTABLE, engineName(engines.serpent), portableName);
+    appendEngine(text, "Serpent", engines.serpent == SERPENT_ENGINE_PORTABLE, engineName(engines.serpent),
+                 portableName);
     return text;
 }

@@ -77,8 +77,7 @@ SERPENT_ROUND_INLINE void serpentInverseSbox(SerpentBitslice<W>& s) {
 //   x0 <<<= 13; x2 <<<= 3; x1 ^= x0 ^ x2; x3 ^= x2 ^ (x0 << 3); x1 <<<= 1; x3 <<<= 7;
 //   x0 ^= x1 ^ x3; x2 ^= x3 ^ (x1 << 7); x0 <<<= 5; x2 <<<= 22.
 template <class W>
-SERPENT_ROUND_INLINE void serpentLinearTransformAndMix(SerpentBitslice<W>& s, const uint8_t* subkeys,
-                                                       unsigned index) {
+SERPENT_ROUND_INLINE void serpentLinearTransformAndMix(SerpentBitslice<W>& s, const uint8_t* subkeys, unsigned index) {
     const uint8_t* k = subkeys + 16 * index;
     serpentRotateLeft<13>(s.x0);
     serpentRotateLeft<3>(s.x2);

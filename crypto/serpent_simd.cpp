@@ -424,7 +424,7 @@ size_t groupBlocksOf(GroupKind kind) {
     return SERPENT_SSE2_GROUP_BLOCKS;
 }
 
-GroupKind widestGroup(SerpentPath path) { return path == SERPENT_PATH_AVX2 ? GROUP_AVX2 : GROUP_SSE2; }
+GroupKind widestGroup(SerpentEngine path) { return path == SERPENT_ENGINE_AVX2 ? GROUP_AVX2 : GROUP_SSE2; }
 
 // The group for the blocks left after the widest whole groups: the narrowest that holds them.
 GroupKind tailGroup(size_t count) { return count > SERPENT_SSE2_GROUP_BLOCKS ? GROUP_AVX2 : GROUP_SSE2; }
@@ -454,7 +454,7 @@ void runCbcDecryptGroups(GroupKind kind, const uint8_t* subkeys, uint8_t iv[16],
     }
 }
 
-void simdCryptBlocks(SerpentPath path, bool encrypt, const SerpentKeySchedule& schedule, uint8_t* blocks,
+void simdCryptBlocks(SerpentEngine path, bool encrypt, const SerpentKeySchedule& schedule, uint8_t* blocks,
                      size_t count) {
     const uint8_t* subkeys = schedule.subkeys.data();
     const GroupKind widest = widestGroup(path);
@@ -481,7 +481,7 @@ void simdCryptBlocks(SerpentPath path, bool encrypt, const SerpentKeySchedule& s
     secureWipe(padded, sizeof padded);
 }
 
-void simdCbcDecrypt(SerpentPath path, const SerpentKeySchedule& schedule, uint8_t iv[16], const uint8_t* in,
+void simdCbcDecrypt(SerpentEngine path, const SerpentKeySchedule& schedule, uint8_t iv[16], const uint8_t* in,
                     uint8_t* out, size_t count) {
     const uint8_t* subkeys = schedule.subkeys.data();
     const GroupKind widest = widestGroup(path);
@@ -531,12 +531,12 @@ size_t laneEngineSlots(LaneEngine engine) {
 // The engine for a number of lanes that still have blocks: the fewest slots that take them all,
 // or the most the path has. Two groups side by side take little longer than one (their chains of
 // dependent operations overlap), and an AVX2 group of eight little longer than an SSE2 group of four.
-LaneEngine laneEngineFor(SerpentPath path, size_t activeLanes) {
+LaneEngine laneEngineFor(SerpentEngine path, size_t activeLanes) {
     if (activeLanes <= PORTABLE_MAX_BLOCKS) return LANE_PORTABLE;
     switch (path) {
-    case SERPENT_PATH_PORTABLE: return LANE_PORTABLE;
-    case SERPENT_PATH_SSE2: return activeLanes > SERPENT_SSE2_GROUP_BLOCKS ? LANE_SSE2_PAIRED : LANE_SSE2;
-    case SERPENT_PATH_AVX2:
+    case SERPENT_ENGINE_PORTABLE: return LANE_PORTABLE;
+    case SERPENT_ENGINE_SSE2: return activeLanes > SERPENT_SSE2_GROUP_BLOCKS ? LANE_SSE2_PAIRED : LANE_SSE2;
+    case SERPENT_ENGINE_AVX2:
         if (activeLanes > SERPENT_AVX2_GROUP_BLOCKS) return LANE_AVX2_PAIRED;
         return activeLanes > SERPENT_SSE2_GROUP_BLOCKS ? LANE_AVX2 : LANE_SSE2;
     }
@@ -547,7 +547,7 @@ LaneEngine laneEngineFor(SerpentPath path, size_t activeLanes) {
 // (laneEngineFor gives the same engine for the lanes picked as for all that were waiting), and the
 // slots without a lane on one spare block, which the owner wipes afterwards.
 struct LaneKernel {
-    SerpentPath path;
+    SerpentEngine path;
     const SerpentKeySchedule& schedule;
     uint8_t spare[BLOCK];
 
@@ -586,60 +586,73 @@ struct LaneKernel {
 
 }  // namespace
 
-bool serpentPathAvailable(SerpentPath path) {
+bool serpentEngineAvailable(SerpentEngine path) {
     const CpuFeatures& features = cpuFeatures();
     const bool sse2 = features.sse2 && !hiddenFeatures.sse2;
     const bool avx2 = features.avx2 && !hiddenFeatures.avx2;
     switch (path) {
-    case SERPENT_PATH_PORTABLE: return true;
-    case SERPENT_PATH_SSE2: return SERPENT_SIMD_X86 && sse2;
+    case SERPENT_ENGINE_PORTABLE: return true;
+    case SERPENT_ENGINE_SSE2: return SERPENT_SIMD_X86 && sse2;
     // The AVX2 path finishes with SSE2 groups.
-    case SERPENT_PATH_AVX2: return SERPENT_SIMD_X86 && sse2 && avx2;
+    case SERPENT_ENGINE_AVX2: return SERPENT_SIMD_X86 && sse2 && avx2;
     }
     return false;
 }
 
+namespace {
+
+SerpentEngine chooseEngine() {
+    if (serpentEngineAvailable(SERPENT_ENGINE_AVX2)) return SERPENT_ENGINE_AVX2;
+    if (serpentEngineAvailable(SERPENT_ENGINE_SSE2)) return SERPENT_ENGINE_SSE2;
+    return SERPENT_ENGINE_PORTABLE;
+}
+
+// The choice, made on the first call; only the test seam makes it again.
+SerpentEngine& preferredEngine() {
+    static SerpentEngine engine = chooseEngine();
+    return engine;
+}
+
+}  // namespace
+
 CpuFeatures serpentHideCpuFeatures(const CpuFeatures& hidden) {
     const CpuFeatures previous = hiddenFeatures;
     hiddenFeatures = hidden;
+    preferredEngine() = chooseEngine();
     return previous;
 }
 
-SerpentPath serpentBestPath() {
-    if (serpentPathAvailable(SERPENT_PATH_AVX2)) return SERPENT_PATH_AVX2;
-    if (serpentPathAvailable(SERPENT_PATH_SSE2)) return SERPENT_PATH_SSE2;
-    return SERPENT_PATH_PORTABLE;
-}
+SerpentEngine serpentPreferredEngine() { return preferredEngine(); }
 
 bool serpentEncryptBlocks(const SerpentKeySchedule& schedule, uint8_t* blocks, size_t count) {
-    return serpentEncryptBlocksOn(serpentBestPath(), schedule, blocks, count);
+    return serpentEncryptBlocksOn(serpentPreferredEngine(), schedule, blocks, count);
 }
 
 bool serpentDecryptBlocks(const SerpentKeySchedule& schedule, uint8_t* blocks, size_t count) {
-    return serpentDecryptBlocksOn(serpentBestPath(), schedule, blocks, count);
+    return serpentDecryptBlocksOn(serpentPreferredEngine(), schedule, blocks, count);
 }
 
 bool serpentCbcDecrypt(const SerpentKeySchedule& schedule, uint8_t iv[16], uint8_t* data, size_t length) {
-    return serpentCbcDecryptOn(serpentBestPath(), schedule, iv, data, data, length);
+    return serpentCbcDecryptOn(serpentPreferredEngine(), schedule, iv, data, data, length);
 }
 
 bool serpentCbcDecryptInto(const SerpentKeySchedule& schedule, uint8_t iv[16], const uint8_t* in, uint8_t* out,
                            size_t length) {
-    return serpentCbcDecryptOn(serpentBestPath(), schedule, iv, in, out, length);
+    return serpentCbcDecryptOn(serpentPreferredEngine(), schedule, iv, in, out, length);
 }
 
 bool serpentCbcEncryptLanes(const SerpentKeySchedule& schedule, CbcLane* lanes, size_t laneCount) {
-    return serpentCbcEncryptLanesOn(serpentBestPath(), schedule, lanes, laneCount);
+    return serpentCbcEncryptLanesOn(serpentPreferredEngine(), schedule, lanes, laneCount);
 }
 
-bool serpentEncryptBlocksOn(SerpentPath path, const SerpentKeySchedule& schedule, uint8_t* blocks, size_t count) {
-    if (!serpentPathAvailable(path)) return false;
+bool serpentEncryptBlocksOn(SerpentEngine path, const SerpentKeySchedule& schedule, uint8_t* blocks, size_t count) {
+    if (!serpentEngineAvailable(path)) return false;
     if (!schedule.valid) {
         if (count != 0) secureWipe(blocks, BLOCK * count);
         return false;
     }
 #if SERPENT_SIMD_X86
-    if (path != SERPENT_PATH_PORTABLE) {
+    if (path != SERPENT_ENGINE_PORTABLE) {
         simdCryptBlocks(path, true, schedule, blocks, count);
         stackScrub();
         return true;
@@ -649,10 +662,10 @@ bool serpentEncryptBlocksOn(SerpentPath path, const SerpentKeySchedule& schedule
     return true;
 }
 
-bool serpentDecryptBlocksOn(SerpentPath path, const SerpentKeySchedule& schedule, uint8_t* blocks, size_t count) {
-    if (!serpentPathAvailable(path) || !schedule.valid) return false;
+bool serpentDecryptBlocksOn(SerpentEngine path, const SerpentKeySchedule& schedule, uint8_t* blocks, size_t count) {
+    if (!serpentEngineAvailable(path) || !schedule.valid) return false;
 #if SERPENT_SIMD_X86
-    if (path != SERPENT_PATH_PORTABLE) {
+    if (path != SERPENT_ENGINE_PORTABLE) {
         simdCryptBlocks(path, false, schedule, blocks, count);
         stackScrub();
         return true;
@@ -662,11 +675,11 @@ bool serpentDecryptBlocksOn(SerpentPath path, const SerpentKeySchedule& schedule
     return true;
 }
 
-bool serpentCbcDecryptOn(SerpentPath path, const SerpentKeySchedule& schedule, uint8_t iv[16], const uint8_t* in,
+bool serpentCbcDecryptOn(SerpentEngine path, const SerpentKeySchedule& schedule, uint8_t iv[16], const uint8_t* in,
                          uint8_t* out, size_t length) {
-    if (!serpentPathAvailable(path) || !schedule.valid || !lengthIsWholeBlocks(length)) return false;
+    if (!serpentEngineAvailable(path) || !schedule.valid || !lengthIsWholeBlocks(length)) return false;
 #if SERPENT_SIMD_X86
-    if (path != SERPENT_PATH_PORTABLE) {
+    if (path != SERPENT_ENGINE_PORTABLE) {
         simdCbcDecrypt(path, schedule, iv, in, out, length / BLOCK);
         stackScrub();
         return true;
@@ -676,9 +689,9 @@ bool serpentCbcDecryptOn(SerpentPath path, const SerpentKeySchedule& schedule, u
     return true;
 }
 
-bool serpentCbcEncryptLanesOn(SerpentPath path, const SerpentKeySchedule& schedule, CbcLane* lanes,
+bool serpentCbcEncryptLanesOn(SerpentEngine path, const SerpentKeySchedule& schedule, CbcLane* lanes,
                               size_t laneCount) {
-    if (!serpentPathAvailable(path)) return false;
+    if (!serpentEngineAvailable(path)) return false;
     if (!schedule.valid) {
         for (size_t i = 0; i < laneCount; ++i) {
             secureWipe(lanes[i].chainingBlock, BLOCK);
@@ -690,6 +703,6 @@ bool serpentCbcEncryptLanesOn(SerpentPath path, const SerpentKeySchedule& schedu
     cbcLanesEncrypt(
         lanes, laneCount, [path](size_t active) { return laneEngineSlots(laneEngineFor(path, active)); }, kernel);
     secureWipe(kernel.spare, sizeof kernel.spare);
-    if (path != SERPENT_PATH_PORTABLE) stackScrub();
+    if (path != SERPENT_ENGINE_PORTABLE) stackScrub();
     return true;
 }

@@ -14,21 +14,23 @@
 // that have those instructions, and never when FERROLYN_PORTABLE is set (see crypto/cpu_features.h).
 // A run on a SIMD path ends with a stackScrub (base/stack_scrub.h): its spilled bitslice state
 // does not outlive the call.
-enum SerpentPath : uint32_t { SERPENT_PATH_PORTABLE = 0, SERPENT_PATH_SSE2 = 1, SERPENT_PATH_AVX2 = 2 };
+enum SerpentEngine : uint32_t { SERPENT_ENGINE_PORTABLE = 0, SERPENT_ENGINE_SSE2 = 1, SERPENT_ENGINE_AVX2 = 2 };
 
 // Blocks per SIMD group: what one pass of a path's rounds transforms.
 constexpr size_t SERPENT_SSE2_GROUP_BLOCKS = 4;
 constexpr size_t SERPENT_AVX2_GROUP_BLOCKS = 8;
 
-// True when path can run in this process: SERPENT_PATH_PORTABLE always.
-bool serpentPathAvailable(SerpentPath path);
+// True when engine can run in this process: SERPENT_ENGINE_PORTABLE always.
+bool serpentEngineAvailable(SerpentEngine engine);
 
-// The widest available path: the one the functions without a path argument use.
-SerpentPath serpentBestPath();
+// The widest available path, decided on the first call and the same ever after (but for the test
+// seam below): the one the functions without a path argument use.
+SerpentEngine serpentPreferredEngine();
 
 // A seam for tests of a missing path on a processor that has every one: from now on the paths
 // see cpuFeatures() without the flags set in hidden (sse2 and avx2 count), as on a processor that
-// lacks them; CpuFeatures{} shows everything again. Returns the flags hidden until now. Product
+// lacks them, and serpentPreferredEngine chooses again; CpuFeatures{} shows everything again.
+// Returns the flags hidden until now. Product
 // code never calls it; it MUST NOT run while another thread uses the functions of this header.
 CpuFeatures serpentHideCpuFeatures(const CpuFeatures& hidden);
 
@@ -69,16 +71,16 @@ CpuFeatures serpentHideCpuFeatures(const CpuFeatures& hidden);
 [[nodiscard]] bool serpentCbcEncryptLanes(const SerpentKeySchedule& schedule, CbcLane* lanes, size_t laneCount);
 
 // The same four operations on one given path, for tests and benchmarks: the results are the same
-// bytes as above. A path that is not available (serpentPathAvailable) makes each of them return
+// bytes as above. A path that is not available (serpentEngineAvailable) makes each of them return
 // false without reading or writing anything. A SIMD path runs its widest groups (two of them side
 // by side where there are enough blocks), then what is left in one narrower or zero-padded group;
 // but one or two blocks left over, or one or two lanes still going, take the portable code, which
 // is faster for so few.
-[[nodiscard]] bool serpentEncryptBlocksOn(SerpentPath path, const SerpentKeySchedule& schedule, uint8_t* blocks,
+[[nodiscard]] bool serpentEncryptBlocksOn(SerpentEngine path, const SerpentKeySchedule& schedule, uint8_t* blocks,
                                           size_t count);
-[[nodiscard]] bool serpentDecryptBlocksOn(SerpentPath path, const SerpentKeySchedule& schedule, uint8_t* blocks,
+[[nodiscard]] bool serpentDecryptBlocksOn(SerpentEngine path, const SerpentKeySchedule& schedule, uint8_t* blocks,
                                           size_t count);
-[[nodiscard]] bool serpentCbcDecryptOn(SerpentPath path, const SerpentKeySchedule& schedule, uint8_t iv[16],
+[[nodiscard]] bool serpentCbcDecryptOn(SerpentEngine path, const SerpentKeySchedule& schedule, uint8_t iv[16],
                                        const uint8_t* in, uint8_t* out, size_t length);
-[[nodiscard]] bool serpentCbcEncryptLanesOn(SerpentPath path, const SerpentKeySchedule& schedule, CbcLane* lanes,
+[[nodiscard]] bool serpentCbcEncryptLanesOn(SerpentEngine path, const SerpentKeySchedule& schedule, CbcLane* lanes,
                                             size_t laneCount);

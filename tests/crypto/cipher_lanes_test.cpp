@@ -73,8 +73,9 @@ struct RecordingKernel {
             CbcLane& lane = (*lanes)[i];
             ASSERT_EQ(pass.blocks[k], lane.data + BLOCK * done[i]) << "lane " << i << " not at its next block";
             ASSERT_EQ(pass.chains[k], lane.chainingBlock);
-            const Bytes expectedChain = done[i] == 0 ? Bytes(lane.chainingBlock, lane.chainingBlock + BLOCK)
-                                                     : Bytes(lane.data + BLOCK * (done[i] - 1), lane.data + BLOCK * done[i]);
+            const Bytes expectedChain = done[i] == 0
+                                            ? Bytes(lane.chainingBlock, lane.chainingBlock + BLOCK)
+                                            : Bytes(lane.data + BLOCK * (done[i] - 1), lane.data + BLOCK * done[i]);
             ASSERT_EQ(toHex(pass.chains[k], BLOCK), toHex(expectedChain)) << "lane " << i << " chained wrongly";
             shortestPicked = std::min(shortestPicked, lane.blockCount - done[i]);
         }
@@ -109,7 +110,9 @@ const SchedulerRow SCHEDULERS[] = {
     {"four lanes a pass", [](size_t) -> size_t { return 4; }},
     {"sixteen lanes a pass", [](size_t) -> size_t { return 16; }},
     {"more than a pass holds", [](size_t) -> size_t { return 100; }},
-    {"by the number waiting", [](size_t active) -> size_t { return active <= 2 ? 1 : active <= 4 ? 4 : 8; }},
+    {"by the number waiting", [](size_t active) -> size_t { return active <= 2   ? 1
+                                                                   : active <= 4 ? 4
+                                                                                 : 8; }},
 };
 
 struct LaneSetRow {

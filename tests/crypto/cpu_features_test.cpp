@@ -91,8 +91,9 @@ TEST(CpuFeaturesDeathTest, PortableEnvironmentForcesThePortableEngines) {
             const bool portable = !anyFeature(cpuFeatures()) && aesPreferredEngine() == AES_ENGINE_PORTABLE &&
                                   sha256PreferredEngine() == SHA256_ENGINE_PORTABLE &&
                                   !aesEngineAvailable(AES_ENGINE_NI) && !sha256EngineAvailable(SHA256_ENGINE_SHA_NI) &&
-                                  serpentBestPath() == SERPENT_PATH_PORTABLE && engines.aes == AES_ENGINE_PORTABLE &&
-                                  engines.sha256 == SHA256_ENGINE_PORTABLE && engines.serpent == SERPENT_PATH_PORTABLE;
+                                  serpentPreferredEngine() == SERPENT_ENGINE_PORTABLE &&
+                                  engines.aes == AES_ENGINE_PORTABLE && engines.sha256 == SHA256_ENGINE_PORTABLE &&
+                                  engines.serpent == SERPENT_ENGINE_PORTABLE;
             std::exit(portable ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");

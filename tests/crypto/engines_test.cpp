@@ -17,7 +17,7 @@ TEST(Engines, RecordHoldsWhatEachPrimitiveRunsOn) {
     EXPECT_EQ(&enginesInUse(), &engines);
     EXPECT_EQ(engines.aes, aesPreferredEngine());
     EXPECT_EQ(engines.sha256, sha256PreferredEngine());
-    EXPECT_EQ(engines.serpent, serpentBestPath());
+    EXPECT_EQ(engines.serpent, serpentPreferredEngine());
     EXPECT_TRUE(aesEngineAvailable(engines.aes));
     EXPECT_TRUE(sha256EngineAvailable(engines.sha256));
     // The fastest: a processor that offers the instructions gets them.
@@ -34,19 +34,19 @@ TEST(Engines, TextNamesEveryPrimitive) {
         const char* portableName;
         const char* text;
     } rows[] = {
-        {{AES_ENGINE_NI, SHA256_ENGINE_SHA_NI, SERPENT_PATH_AVX2},
+        {{AES_ENGINE_NI, SHA256_ENGINE_SHA_NI, SERPENT_ENGINE_AVX2},
          "portabel",
          "AES-256 AES-NI, SHA-256 SHA-NI, Serpent AVX2"},
-        {{AES_ENGINE_PORTABLE, SHA256_ENGINE_PORTABLE, SERPENT_PATH_PORTABLE},
+        {{AES_ENGINE_PORTABLE, SHA256_ENGINE_PORTABLE, SERPENT_ENGINE_PORTABLE},
          "portabel",
          "AES-256 portabel, SHA-256 portabel, Serpent portabel"},
-        {{AES_ENGINE_PORTABLE, SHA256_ENGINE_PORTABLE, SERPENT_PATH_PORTABLE},
+        {{AES_ENGINE_PORTABLE, SHA256_ENGINE_PORTABLE, SERPENT_ENGINE_PORTABLE},
          "portable",
          "AES-256 portable, SHA-256 portable, Serpent portable"},
-        {{AES_ENGINE_NI, SHA256_ENGINE_PORTABLE, SERPENT_PATH_SSE2},
+        {{AES_ENGINE_NI, SHA256_ENGINE_PORTABLE, SERPENT_ENGINE_SSE2},
          "portabel",
          "AES-256 AES-NI, SHA-256 portabel, Serpent SSE2"},
-        {{AES_ENGINE_PORTABLE, SHA256_ENGINE_SHA_NI, SERPENT_PATH_PORTABLE},
+        {{AES_ENGINE_PORTABLE, SHA256_ENGINE_SHA_NI, SERPENT_ENGINE_PORTABLE},
          "portabel",
          "AES-256 portabel, SHA-256 SHA-NI, Serpent portabel"},
     };

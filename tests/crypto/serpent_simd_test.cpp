@@ -108,21 +108,21 @@ std::vector<size_t> testCounts() {
 
 struct PathRow {
     const char* name;
-    SerpentPath path;
+    SerpentEngine path;
 };
 
 const PathRow PATHS[] = {
-    {"Portable", SERPENT_PATH_PORTABLE},
-    {"Sse2", SERPENT_PATH_SSE2},
-    {"Avx2", SERPENT_PATH_AVX2},
+    {"Portable", SERPENT_ENGINE_PORTABLE},
+    {"Sse2", SERPENT_ENGINE_SSE2},
+    {"Avx2", SERPENT_ENGINE_AVX2},
 };
 
 class SerpentSimdPath : public ::testing::TestWithParam<PathRow> {
 protected:
     void SetUp() override {
-        if (!serpentPathAvailable(path())) GTEST_SKIP() << GetParam().name << " is not available here";
+        if (!serpentEngineAvailable(path())) GTEST_SKIP() << GetParam().name << " is not available here";
     }
-    SerpentPath path() const { return GetParam().path; }
+    SerpentEngine path() const { return GetParam().path; }
 };
 
 // Each NESSIE row at every position of a run long enough for two whole groups of either width and
@@ -352,18 +352,18 @@ INSTANTIATE_TEST_SUITE_P(Paths, SerpentSimdPath, ::testing::ValuesIn(PATHS),
 
 TEST(SerpentSimd, PathsFollowTheProcessorFeatures) {
     const CpuFeatures& features = cpuFeatures();
-    EXPECT_TRUE(serpentPathAvailable(SERPENT_PATH_PORTABLE));
+    EXPECT_TRUE(serpentEngineAvailable(SERPENT_ENGINE_PORTABLE));
 #if defined(__x86_64__) || defined(__i386__)
-    EXPECT_EQ(serpentPathAvailable(SERPENT_PATH_SSE2), features.sse2);
-    EXPECT_EQ(serpentPathAvailable(SERPENT_PATH_AVX2), features.sse2 && features.avx2);
+    EXPECT_EQ(serpentEngineAvailable(SERPENT_ENGINE_SSE2), features.sse2);
+    EXPECT_EQ(serpentEngineAvailable(SERPENT_ENGINE_AVX2), features.sse2 && features.avx2);
 #else
-    EXPECT_FALSE(serpentPathAvailable(SERPENT_PATH_SSE2));
-    EXPECT_FALSE(serpentPathAvailable(SERPENT_PATH_AVX2));
+    EXPECT_FALSE(serpentEngineAvailable(SERPENT_ENGINE_SSE2));
+    EXPECT_FALSE(serpentEngineAvailable(SERPENT_ENGINE_AVX2));
 #endif
-    const SerpentPath best = serpentBestPath();
-    EXPECT_TRUE(serpentPathAvailable(best));
-    if (serpentPathAvailable(SERPENT_PATH_AVX2)) {
-        EXPECT_EQ(best, SERPENT_PATH_AVX2);
+    const SerpentEngine best = serpentPreferredEngine();
+    EXPECT_TRUE(serpentEngineAvailable(best));
+    if (serpentEngineAvailable(SERPENT_ENGINE_AVX2)) {
+        EXPECT_EQ(best, SERPENT_ENGINE_AVX2);
     }
 }
 
@@ -387,7 +387,7 @@ CpuFeatures featuresWith(bool sse2, bool avx2) {
 }
 
 // Every function on path refuses, reading and writing nothing.
-void expectRefusedWithoutWriting(SerpentPath path, const SerpentKeySchedule& schedule, const Bytes& original,
+void expectRefusedWithoutWriting(SerpentEngine path, const SerpentKeySchedule& schedule, const Bytes& original,
                                  const Bytes& iv) {
     SCOPED_TRACE(static_cast<int>(path));
     Bytes data = original;
@@ -410,11 +410,11 @@ TEST(SerpentSimd, PathNotAvailableIsRefusedWithoutWriting) {
     struct MissingRow {
         const char* name;
         CpuFeatures hidden;
-        std::vector<SerpentPath> missing;
+        std::vector<SerpentEngine> missing;
     };
     const MissingRow rows[] = {
-        {"without SSE2", featuresWith(true, false), {SERPENT_PATH_SSE2, SERPENT_PATH_AVX2}},
-        {"without AVX2", featuresWith(false, true), {SERPENT_PATH_AVX2}},
+        {"without SSE2", featuresWith(true, false), {SERPENT_ENGINE_SSE2, SERPENT_ENGINE_AVX2}},
+        {"without AVX2", featuresWith(false, true), {SERPENT_ENGINE_AVX2}},
     };
     SeededBytes random(0x51d0009);
     const SerpentKeySchedule schedule = scheduleOf(random.next(32));
@@ -423,16 +423,16 @@ TEST(SerpentSimd, PathNotAvailableIsRefusedWithoutWriting) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         HiddenCpuFeatures hide(row.hidden);
-        for (SerpentPath path : row.missing) {
-            EXPECT_FALSE(serpentPathAvailable(path));
-            EXPECT_NE(serpentBestPath(), path);
+        for (SerpentEngine path : row.missing) {
+            EXPECT_FALSE(serpentEngineAvailable(path));
+            EXPECT_NE(serpentPreferredEngine(), path);
             expectRefusedWithoutWriting(path, schedule, original, iv);
         }
         Bytes fallback = original;
         ASSERT_TRUE(serpentEncryptBlocks(schedule, fallback.data(), 9));
         EXPECT_EQ(toHex(fallback), toHex(portableEncrypt(schedule, original)));
     }
-    EXPECT_TRUE(serpentPathAvailable(SERPENT_PATH_PORTABLE));
+    EXPECT_TRUE(serpentEngineAvailable(SERPENT_ENGINE_PORTABLE));
 }
 
 // The functions without a path argument, on whatever path is best here.

@@ -83,9 +83,7 @@ bool boolResult(uint32_t eax) { return (eax & 0xff) != 0; }
 
 // The thunk itself, on a function that records where its stack stood.
 uintptr_t stackAtEntry = 0;
-__attribute__((noinline)) void recordStack() {
-    stackAtEntry = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-}
+__attribute__((noinline)) void recordStack() { stackAtEntry = reinterpret_cast<uintptr_t>(__builtin_frame_address(0)); }
 
 TEST(MisalignedStack, ThunkOffsetsTheStackByWhatItIsTold) {
     // The frame address is the saved ebp: 8 bytes below the caller's stack pointer at the call.
@@ -197,10 +195,10 @@ TEST(MisalignedStackSha256, CompressionMatchesPortable) {
 
 struct SerpentPathRow {
     const char* name;
-    SerpentPath path;
+    SerpentEngine path;
 };
 
-const SerpentPathRow SIMD_PATHS[] = {{"SSE2", SERPENT_PATH_SSE2}, {"AVX2", SERPENT_PATH_AVX2}};
+const SerpentPathRow SIMD_PATHS[] = {{"SSE2", SERPENT_ENGINE_SSE2}, {"AVX2", SERPENT_ENGINE_AVX2}};
 
 SerpentKeySchedule serpentScheduleOf(const Bytes& key) {
     SerpentKeySchedule schedule;
@@ -239,16 +237,16 @@ TEST(MisalignedStackSerpent, BlocksCbcAndLanesMatchPortable) {
     const size_t blocks = plaintext.size() / BLOCK;
 
     Bytes ecb = plaintext;
-    ASSERT_TRUE(serpentEncryptBlocksOn(SERPENT_PATH_PORTABLE, schedule, ecb.data(), blocks));
+    ASSERT_TRUE(serpentEncryptBlocksOn(SERPENT_ENGINE_PORTABLE, schedule, ecb.data(), blocks));
     SerpentLanes reference;
     fillSerpentLanes(reference, plaintext, iv);
-    ASSERT_TRUE(serpentCbcEncryptLanesOn(SERPENT_PATH_PORTABLE, schedule, reference.lanes, SERPENT_LANES));
+    ASSERT_TRUE(serpentCbcEncryptLanesOn(SERPENT_ENGINE_PORTABLE, schedule, reference.lanes, SERPENT_LANES));
     // Lane 0 is the whole plaintext with the IV as given.
     const Bytes& cbc = reference.data[0];
 
     int ran = 0;
     for (const auto& row : SIMD_PATHS) {
-        if (!serpentPathAvailable(row.path)) continue;
+        if (!serpentEngineAvailable(row.path)) continue;
         ++ran;
         for (uint32_t offset : STACK_OFFSETS) {
             SCOPED_TRACE(std::string(row.name) + " offset " + std::to_string(offset));
@@ -262,9 +260,9 @@ TEST(MisalignedStackSerpent, BlocksCbcAndLanesMatchPortable) {
 
             SerpentLanes fast;
             fillSerpentLanes(fast, plaintext, iv);
-            EXPECT_TRUE(boolResult(callOffset(offset, serpentCbcEncryptLanesOn,
-                                              {word(row.path), word(&schedule), word(&fast.lanes[0]),
-                                               word(SERPENT_LANES)})));
+            EXPECT_TRUE(
+                boolResult(callOffset(offset, serpentCbcEncryptLanesOn,
+                                      {word(row.path), word(&schedule), word(&fast.lanes[0]), word(SERPENT_LANES)})));
             for (size_t i = 0; i < SERPENT_LANES; ++i) {
                 SCOPED_TRACE(i);
                 EXPECT_EQ(toHex(fast.data[i]), toHex(reference.data[i]));
