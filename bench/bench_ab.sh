@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Two builds of ferrolyn_bench side by side: the same benchmarks of build A and build B run in
-# alternating rounds (A, B, A, B, ...), so that both meet the same load on a shared machine, and
+# alternating rounds (A B, then B A, then A B, ...), so that both meet the same load on a shared
+# machine and neither always runs first, and
 # each benchmark's median throughput (or time) over the rounds is printed with the ratio B / A.
 #   bench/bench_ab.sh A_BENCH B_BENCH [FILTER] [ROUNDS]
 # FILTER is a --benchmark_filter regex (default: everything); ROUNDS defaults to 5.
@@ -18,7 +19,9 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 for ((round = 0; round < rounds; round++)); do
-    for side in a b; do
+    order="a b"
+    ((round % 2 == 1)) && order="b a"
+    for side in $order; do
         program=$a
         [[ $side == b ]] && program=$b
         "$program" --benchmark_filter="$filter" --benchmark_format=json >"$work/$side-$round.json" 2>/dev/null
